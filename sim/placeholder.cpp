@@ -1,0 +1,1 @@
+// The virtual scanner's sources come here.

@@ -1,0 +1,44 @@
+// Controls of the stand-in platform that have no Windows counterpart: the time scale, the
+// trace sink, and the answers tests choose for the system queries. On Windows these calls
+// do nothing (the real system answers), so tests can call them on both.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace b58::platform {
+
+// Factor applied to every Sleep and every finite time-out (1 by default; the environment
+// variable B58_TIME_SCALE sets it at start-up). Tests use e.g. 0.01 to run the driver's fixed
+// pauses fast without touching driver code.
+void SetTimeScale(double scale);
+double TimeScale();
+// A driver-side time in milliseconds, scaled; INFINITE stays INFINITE.
+uint32_t ScaledMilliseconds(uint32_t milliseconds);
+
+// Where OutputDebugStringA goes. By default it is silent; B58_TRACE=stderr sends it to
+// standard error and B58_TRACE=/path/file appends it to a file. A sink set here (tests)
+// takes precedence; an empty function returns to the environment's choice.
+using DebugSink = std::function<void(const char* text)>;
+void SetDebugSink(DebugSink sink);
+
+// The answer of GetVersionExA: a modern NT version (10.0, platform 2) by default.
+// B58_OS_VERSION="platform.major.minor" sets it at start-up; failing=true makes the call fail.
+void SetOsVersion(uint32_t platformId, uint32_t major, uint32_t minor, bool failing = false);
+void ResetOsVersion();
+
+// The file name GetModuleFileNameA reports for the driver module, in Windows form; an empty
+// string returns to the real one.
+void SetModuleFileNameOverride(const std::string& windowsPath);
+
+// The folder behind GetWindowsDirectoryA, as a POSIX path (B58_WINDOWS_DIR at start-up,
+// else a folder in the build tree).
+void SetWindowsDirectory(const std::string& posixPath);
+
+// Windows-form path to POSIX: backslashes become slashes and a drive prefix "X:" is dropped.
+std::string ToPosixPath(const char* windowsPath);
+// POSIX path to Windows form: slashes become backslashes.
+std::string ToWindowsPath(const std::string& posixPath);
+
+}  // namespace b58::platform

@@ -1,0 +1,170 @@
+// The one driver-wide state: every export, the calibration routines and the reader thread
+// read and write it directly. It is statically allocated for the life of the process.
+//
+// Values that the host's thread and the reader thread share (StopRequested, ReaderFailed
+// and the LineFree flags) are atomics: the writer stores with release order after it has
+// finished with the data the flag hands over, the reader loads with acquire order before
+// it touches that data. Everything else is touched by the host's thread only, or by the
+// reader thread only while the host's thread leaves it alone.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "api/exports.h"
+#include "platform/win32.h"
+
+namespace b58 {
+
+inline constexpr int kMaxLinePixels = 3700;       // pixel maps per colour, plane slot size in samples
+inline constexpr int kRingSlots = 1200;           // line slots per plane
+inline constexpr int kPlanes = 3;
+inline constexpr uint32_t kLineRingBytes = 26'640'000;
+inline constexpr int kDeviceInfoBlockSize = 96;
+inline constexpr int kPacketSize = 64;
+
+typedef int(B58_CALL* LineRoutineFn)(uint8_t* hostLine);
+
+// The calibration readers' state of the image data reader (one instance).
+struct ImageReaderState {
+    uint32_t SlotCount = 0;      // N, 1 to 50
+    uint32_t BlockSize = 0;      // B
+    uint32_t TotalBlocks = 0;    // T
+    uint32_t LastBlockSize = 0;  // LB
+    uint32_t BlocksConsumed = 0; // K
+    uint32_t Position = 0;       // P
+    int32_t NeedBlock = 0;
+    int32_t FirstFetch = 0;
+    OVERLAPPED SlotOverlapped[50] = {};
+    HANDLE SlotEvent[50] = {};
+    DWORD SlotBytesRead[50] = {};
+    uint8_t* SlotBuffer[50] = {};
+    uint8_t* CurrentBlock = nullptr;
+};
+
+struct DriverState {
+    // ---- device --------------------------------------------------------------------------
+    HANDLE DeviceMutex = nullptr;
+    int32_t OsVersionClass = 0;
+    HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
+    int32_t DeviceKind = 4;
+    int32_t LastStatus = 0;
+    uint8_t MiscControlBuffer[kPacketSize] = {};
+    uint8_t DeviceInfoBlock[kDeviceInfoBlockSize] = {};
+
+    // ---- settings kept driver-wide -------------------------------------------------------
+    uint16_t LEFTADD = 0;
+    uint16_t TOPADD = 0;
+    uint16_t KSTARTY = 0;
+    uint16_t TATOPADD = 0;
+    uint16_t TAKSTARTY = 0;
+    uint16_t BLACKSHADING = 0;
+    uint16_t RAWDATA = 0;
+    uint16_t FACTOR = 100;
+
+    // ---- scan configuration --------------------------------------------------------------
+    uint16_t ScanMode = 0;
+    uint16_t TaType = 0;
+    uint8_t TaMode = 0;
+    int32_t FlatbedFirmwareReady = 0;
+    int32_t TaFirmwareReady = 0;
+    uint16_t DataWidth = 0;
+    uint16_t WidthUnits = 0;
+    uint16_t HeightUnits = 0;
+    int32_t HighResMode = 0;
+    uint8_t ResolutionValid = 0;
+    uint16_t RXDPI = 0;
+    uint16_t RYDPI = 0;
+    uint16_t YMAXDPI = 0;
+    uint16_t LAMPSTEP = 0;
+    int32_t ScanPixelModeFlag = 0;
+    uint16_t WindowLeft = 0;
+    uint16_t WindowTop = 0;
+    uint16_t Threshold = 0;
+    uint16_t WindowByte = 0;
+    uint16_t LinePixels = 0;
+    uint16_t ImageLines = 0;
+    uint16_t MotorLines = 0;
+    uint8_t ColourLag = 0;
+    uint16_t SWWidth = 0;
+    uint16_t SWHeight = 0;
+    uint16_t HWWidth = 0;
+    uint16_t HWHeight = 0;
+    uint16_t PixelFormatCode = 0;
+    uint16_t LineBytes = 0;
+    LineRoutineFn LineRoutine = nullptr;
+    LPTHREAD_START_ROUTINE ReaderRoutine = nullptr;
+
+    // ---- per-scan memory -----------------------------------------------------------------
+    uint16_t* GammaTable = nullptr;
+    int32_t DriverGammaTable = 0;
+    uint8_t* PixelMapR = nullptr;  // kMaxLinePixels maps of 256 bytes
+    uint8_t* PixelMapG = nullptr;
+    uint8_t* PixelMapB = nullptr;
+    uint8_t* LineRing = nullptr;   // kLineRingBytes
+    uint8_t* PlaneLines[kPlanes][kRingSlots] = {};
+    std::atomic<int32_t> LineFree[kPlanes][kRingSlots] = {};
+    int32_t WorkingMemoryAllocated = 0;
+    uint16_t* WhiteRefR = nullptr;
+    uint16_t* WhiteRefG = nullptr;
+    uint16_t* WhiteRefB = nullptr;
+    uint16_t* DarkRefR = nullptr;
+    uint16_t* DarkRefG = nullptr;
+    uint16_t* DarkRefB = nullptr;
+
+    // ---- scan run ------------------------------------------------------------------------
+    ProgressRoutine ProgressCallback = nullptr;
+    uint16_t CalibrationDpi = 0;
+    int16_t myStartx = 0;
+    int16_t myStarty = 0;
+    uint16_t leftbound = 0;
+    int32_t TopLine = 0;
+    int32_t Backstep = 0;
+    int16_t ShadingStartLine = 0;
+    uint16_t WindowStartX = 0;
+    uint16_t HeightMinus = 0;
+    int32_t PrerollPending = 0;
+    HANDLE ReaderThread = nullptr;
+    DWORD ReaderThreadId = 0;
+    std::atomic<int32_t> StopRequested{0};
+    std::atomic<int32_t> ReaderFailed{0};
+    uint16_t NextLineIndex = 0;
+    int32_t RedOffset = 0;
+    int32_t GreenOffset = 1;
+    int32_t BlueOffset = 2;
+
+    // ---- AFE -----------------------------------------------------------------------------
+    uint8_t ROffset = 32;
+    uint8_t RGain = 2;
+    uint8_t GOffset = 32;
+    uint8_t GGain = 2;
+    uint8_t BOffset = 32;
+    uint8_t BGain = 2;
+    uint8_t RMinBlack = 0;
+    uint8_t GMinBlack = 0;
+    uint8_t BMinBlack = 0;
+    int32_t StripScanOk = 0;
+
+    // ---- diagnostic switches -------------------------------------------------------------
+    uint16_t ScanFromOrigin = 0;
+    uint16_t ScanCalibrationArea = 0;
+    uint16_t DirectReadPacing = 0;
+    int32_t DirectReadMode = 0;
+
+    // ---- command layer -------------------------------------------------------------------
+    uint8_t CommandBuffer[kPacketSize] = {};
+    uint8_t ReplyBuffer[kPacketSize] = {};
+    uint8_t ShortPacketMode = 0;
+
+    // ---- image data reader ---------------------------------------------------------------
+    ImageReaderState ImageReader;
+};
+
+// The instance. Tests reset it with ResetDriverState() between cases.
+extern DriverState g_state;
+
+// Puts every value back to its load-time value. Only for tests and only while no scan runs:
+// it does not free memory or close handles.
+void ResetDriverState();
+
+}  // namespace b58

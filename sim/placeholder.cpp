@@ -1,1 +1,0 @@
-// The virtual scanner's sources come here.

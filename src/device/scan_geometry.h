@@ -1,0 +1,38 @@
+// Scan-window geometry: how many sensor pixels and motor lines a window must cover so that,
+// after dropping pixels and lines evenly, exactly the requested output pixels and lines
+// remain; and, for colour, the line table that names the output line and colour of every
+// raw line the controller delivers (the three colour planes of one output line arrive g raw
+// lines apart).
+#pragma once
+
+#include <cstdint>
+
+namespace b58 {
+
+inline constexpr uint16_t kGeometryMaxXCount = 14400;  // base pixels across
+inline constexpr uint16_t kGeometryMaxYCount = 28800;  // base lines down
+inline constexpr uint16_t kGeometryMaxOutputLines = 14400;
+inline constexpr uint8_t kGeometrySizesOnly = 0x80;      // colour order code bit: no line table
+inline constexpr uint16_t kColourPixelFormat = 4;        // PixelFormatCode of a three-plane scan
+inline constexpr uint16_t kLineTableIndexMask = 0x3FFF;  // entry bits 0-13: output line
+inline constexpr int kLineTableColourShift = 14;         // entry bits 14-15: colour code 1..3
+
+// Computes the window sizes and, unless `colourOrderCode` has kGeometrySizesOnly set, the
+// line table (room for 3 x SWHeight entries; it may be null with the sizes-only bit).
+//   colourOrderCode  0..4 choose the colour code of planes 0, 1, 2 (0: 3 2 1, 1: 3 1 2,
+//                    2: 2 3 1, 3: 2 1 3, 4: 1 3 2); any other value 1 2 3
+//   planeLineOffset  g, raw lines between the colour planes of one output line
+//   pixelFormat      4 = three planes; 1 = one plane with colour code 1; else one plane, code 2
+//   targetX/targetY  1 to baseX/baseY; xCount <= 14400, yCount <= 28800
+// Returns 0 without writing anything when an input is out of range; returns 0 after storing
+// the four sizes when the output would exceed 14400 lines; else 1.
+uint8_t ComputeScanGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, uint16_t pixelFormat,
+                            uint16_t baseX, uint16_t baseY, uint16_t targetX, uint16_t targetY,
+                            uint16_t xCount, uint16_t yCount, uint16_t* hwWidth, uint16_t* hwHeight,
+                            uint16_t* swWidth, uint16_t* swHeight, uint16_t* lineTable);
+
+// Splits one line-table entry into its output line index and colour code. Always 1.
+uint8_t GetLineTableEntry(uint32_t entryIndex, const uint16_t* lineTable, uint16_t* lineIndex,
+                          uint8_t* colourCode);
+
+}  // namespace b58

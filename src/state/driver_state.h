@@ -40,6 +40,10 @@ struct ImageReaderState {
     DWORD SlotBytesRead[50] = {};
     uint8_t* SlotBuffer[50] = {};
     uint8_t* CurrentBlock = nullptr;
+    // A read was issued into the slot and its result has not been collected yet: its buffer
+    // and OVERLAPPED record still belong to the device.
+    bool SlotOutstanding[50] = {};
+    HANDLE ReadHandle = nullptr;  // the device the reads were issued on
 };
 
 struct DriverState {

@@ -1,0 +1,41 @@
+// The image data reader: hands out the raw image stream of a scan in any byte counts while
+// several overlapped block reads stay in flight on the device, so that the scanner never
+// waits for the host. One reader exists at a time (g_state.ImageReader); it is used by one
+// thread at a time, which must also be the thread that closes it.
+//
+// Use: OpenImageReader with the total the consumer will ask for, ReadImageBytes until that
+// total is consumed, CloseImageReader.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+namespace b58 {
+
+inline constexpr uint32_t kImageReaderMaxSlots = 50;
+inline constexpr DWORD kImageBlockWaitMs = 30000;  // per block read
+inline constexpr DWORD kImageCloseWaitMs = 500;    // per outstanding read when closing
+inline constexpr uint32_t kImageBlockAlign = 64;   // the final read is rounded up to this
+
+// Prepares a reader for `totalBytes` in blocks of `blockSize` with `slotCount` (1 to 50)
+// reads in flight. A reader still open is closed first. 0 when an argument is out of range
+// or a buffer cannot be allocated (nothing stays allocated then).
+uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount);
+
+// Delivers the next `count` bytes (at most one block) of the stream into `destination`; the
+// first call starts the reads. 1 when all `count` bytes were delivered; 0 on a block of the
+// wrong size, a block read that did not end within 30000 ms (it is cancelled; the debugger
+// channel gets "!WAIT_OBJECT_0"), a request beyond the total or larger than a block, or no
+// open reader. The destination may hold part of the bytes after a failure.
+uint8_t ReadImageBytes(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* delivered);
+
+// Ends every read still in flight (each gets 500 ms to finish, then the rest are cancelled
+// and collected) and releases the buffers and events. Always 1.
+uint8_t CloseImageReader();
+
+// One overlapped read of `count` bytes. 1 when it ended within 30000 ms; a slower read is
+// cancelled and 0 comes back. The bytes transferred are stored either way.
+uint8_t ReadImageBlockOnce(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* transferred);
+
+}  // namespace b58

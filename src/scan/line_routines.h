@@ -1,0 +1,19 @@
+// The line-processing routines: each converts the raw lines of one host line, waiting for
+// them in the line ring, into the host's pixel format, and frees their slots. Called once per
+// delivered line through the LineRoutine slot; 1 when the call counts as a delivered line,
+// 0 when the reader has failed and no further line will come.
+#pragma once
+
+#include <cstdint>
+
+#include "api/exports.h"
+
+namespace b58 {
+
+int B58_CALL LineArtLines(uint8_t* hostLine);
+int B58_CALL GrayLines(uint8_t* hostLine);
+int B58_CALL Color24PixelModeLines(uint8_t* hostLine);
+int B58_CALL Color24LineModeLines(uint8_t* hostLine);
+int B58_CALL Color48LineModeLines(uint8_t* hostLine);
+
+}  // namespace b58

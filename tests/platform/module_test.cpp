@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -102,6 +103,29 @@ TEST_F(ModuleNames, UnknownHandleIsRefused) {
     SetLastError(ERROR_SUCCESS);
     EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(&notAModule), name, sizeof name), 0u);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace b58::platform
+
+namespace b58::platform {
+namespace {
+
+// The driver library finds its own file, not the program's, and answers to its Windows name.
+TEST(ModuleInALibrary, LibraryFindsItsOwnFile) {
+    void* library = dlopen(B58_MODULE_PROBE_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Probe = DWORD (*)(const char*, char*, DWORD);
+    auto probe = reinterpret_cast<Probe>(dlsym(library, "ProbeOwnFileName"));
+    ASSERT_NE(probe, nullptr);
+
+    char name[PATH_MAX] = {};
+    char resolved[PATH_MAX] = {};
+    ASSERT_NE(realpath(B58_MODULE_PROBE_PATH, resolved), nullptr);
+    EXPECT_EQ(std::string(name, probe("module_probe.dll", name, sizeof name)), ToWindowsPath(resolved));
+    EXPECT_EQ(probe("MODULE_PROBE", name, sizeof name), std::strlen(resolved));
+    EXPECT_EQ(probe("b58spi.dll", name, sizeof name), 0u);
+    dlclose(library);
 }
 
 }  // namespace

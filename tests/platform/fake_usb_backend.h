@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/usbscan/usb_backend.h"
@@ -83,6 +84,13 @@ class FakeUsbBackend : public usbscan::UsbBackend {
     usbscan::BulkStatus BulkRead(uint8_t* data, uint32_t length, uint32_t* transferred) override {
         std::unique_lock<std::mutex> hold(lock_);
         readSizes_.push_back(length);
+        changed_.notify_all();
+        if (startDelay_.count() > 0) {
+            // A read that has been called but does not wait yet: a cancel now is lost.
+            hold.unlock();
+            std::this_thread::sleep_for(startDelay_);
+            hold.lock();
+        }
         const uint64_t generation = cancelGeneration_;
         ++waitingReads_;
         changed_.notify_all();
@@ -137,6 +145,17 @@ class FakeUsbBackend : public usbscan::UsbBackend {
         changed_.notify_all();
     }
 
+    // Every read pauses this long after it is called before it starts waiting for data.
+    void DelayReadStart(std::chrono::milliseconds delay) {
+        std::lock_guard<std::mutex> hold(lock_);
+        startDelay_ = delay;
+    }
+
+    // Waits (up to a few seconds) until the device has been asked for `count` reads.
+    bool WaitForReadCalls(size_t count) {
+        std::unique_lock<std::mutex> hold(lock_);
+        return changed_.wait_for(hold, std::chrono::seconds(5), [&] { return readSizes_.size() >= count; });
+    }
     // Waits (up to a few seconds) until a read is waiting inside the device.
     bool WaitForWaitingRead() {
         std::unique_lock<std::mutex> hold(lock_);
@@ -167,6 +186,7 @@ class FakeUsbBackend : public usbscan::UsbBackend {
     int cancelCalls_ = 0;
     int waitingReads_ = 0;
     std::vector<uint32_t> readSizes_;
+    std::chrono::milliseconds startDelay_{0};
 };
 
 }  // namespace b58::test

@@ -76,6 +76,7 @@ typedef DWORD ACCESS_MASK;
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
 #define ERROR_DEVICE_NOT_CONNECTED 1167u
+#define ERROR_INVALID_USER_BUFFER 1784u
 #define ERROR_SEM_TIMEOUT 121u
 
 // ---- waits -----------------------------------------------------------------------------

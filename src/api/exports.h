@@ -33,6 +33,11 @@ enum B58Status : uint16_t {
     kStatusNoDevice = 37,
     kStatusStoppedByHost = 42,
     kStatusScanStarting = 43,
+    // SetParameters refusals, each with result 0. The first two change nothing; after the
+    // third no working memory is left and the request must be made again.
+    kStatusRequestRejected = 44,  // unknown ScanMode, or a window the driver cannot scan
+    kStatusScanRunning = 45,      // called between StartScan and StopScan
+    kStatusOutOfMemory = 46,      // the working memory could not be allocated
 };
 
 // Scan modes and sources of ScanParameters.

@@ -1,20 +1,44 @@
 // b58scan: a host program for the scanner driver. It loads the driver by file name and
 // drives it through its exported entry points only, as an imaging application would.
 //
-//   b58scan [--driver PATH] info
+//   b58scan [--driver PATH] info [--resolution DPI] [--mode MODE] [--area L,T,R,B] [--source SRC]
+//   b58scan [--driver PATH] key | lamp on|off | home | status
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "device_commands.h"
+#include "driver_entry_points.h"
 #include "driver_library.h"
 #include "info_command.h"
 
 namespace {
 
+using namespace b58::tools;
+
 void PrintUsage(std::ostream& out) {
-    out << "usage: b58scan [--driver PATH] info\n"
-           "  info           show the loaded driver, its entry points and its version\n"
-           "  --driver PATH  load the driver from PATH instead of the one beside this program\n";
+    out << "usage: b58scan [--driver PATH] COMMAND\n"
+           "commands:\n"
+           "  info [--resolution DPI] [--mode lineart|grey|colour|colour48]\n"
+           "       [--area LEFT,TOP,RIGHT,BOTTOM] [--source flatbed|ta1|ta2|ta4]\n"
+           "                 the driver, its entry points and version; the scanner's identity,\n"
+           "                 its gamma table formats, and what the driver makes of a scan request\n"
+           "                 (area in 300-dpi units; default colour, 300 dpi, US letter, flatbed)\n"
+           "  key            whether the scanner's key has been pressed\n"
+           "  lamp on|off    switch the light of the current source\n"
+           "  home           move the carriage home\n"
+           "  status         whether the scanner answers\n"
+           "options:\n"
+           "  --driver PATH  load the driver from PATH instead of the one beside this program\n"
+           "exit status: 0 done, 1 driver unusable, 2 usage, 3 no scanner, 4 scanner in use,\n"
+           "             5 the scanner refused or failed the command\n"
+#if !defined(_WIN32)
+           "environment: B58_DEVICES chooses the scanners the driver sees (default \"sim@0\",\n"
+           "             the virtual scanner; set it empty for none)\n"
+#endif
+        ;
 }
 
 // A name without a folder means the file in the current folder, not one the system's
@@ -27,36 +51,75 @@ std::string AsFilePath(const std::string& path) {
 #endif
 }
 
+int Usage(const std::string& problem) {
+    std::cerr << "b58scan: " << problem << "\n";
+    PrintUsage(std::cerr);
+    return kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string driverPath = b58::tools::DriverLibrary::DefaultPath();
+    std::string driverPath = DriverLibrary::DefaultPath();
     std::string command;
+    std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--driver") == 0 && i + 1 < argc) {
+        if (command.empty() && std::strcmp(argv[i], "--driver") == 0 && i + 1 < argc) {
             driverPath = AsFilePath(argv[++i]);
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             PrintUsage(std::cout);
-            return 0;
+            return kExitOk;
         } else if (command.empty() && argv[i][0] != '-') {
             command = argv[i];
+        } else if (!command.empty()) {
+            arguments.push_back(argv[i]);
         } else {
-            std::cerr << "b58scan: unexpected argument '" << argv[i] << "'\n";
-            PrintUsage(std::cerr);
-            return 2;
+            return Usage(std::string("unexpected argument '") + argv[i] + "'");
         }
     }
-    if (command != "info") {
-        if (!command.empty()) std::cerr << "b58scan: unknown command '" << command << "'\n";
-        PrintUsage(std::cerr);
-        return 2;
+
+    ScanRequestOptions request;
+    bool lampOn = false;
+    if (command == "info") {
+        if (arguments.size() % 2 != 0) return Usage("option '" + arguments.back() + "' needs a value");
+        for (size_t i = 0; i < arguments.size(); i += 2) {
+            std::string error;
+            if (!ApplyRequestOption(arguments[i], arguments[i + 1], request, error)) return Usage(error);
+        }
+    } else if (command == "lamp") {
+        if (arguments.size() != 1 || (arguments[0] != "on" && arguments[0] != "off")) {
+            return Usage("lamp takes 'on' or 'off'");
+        }
+        lampOn = arguments[0] == "on";
+    } else if (command == "key" || command == "home" || command == "status") {
+        if (!arguments.empty()) return Usage("unexpected argument '" + arguments[0] + "'");
+    } else {
+        return Usage(command.empty() ? "no command given" : "unknown command '" + command + "'");
     }
 
+#if !defined(_WIN32)
+    // The stand-in class driver publishes what B58_DEVICES names; without it, the virtual
+    // scanner. It reads the variable when the driver first looks for a device.
+    setenv("B58_DEVICES", "sim@0", 0);
+#endif
+
     std::string error;
-    auto driver = b58::tools::DriverLibrary::Load(driverPath, error);
-    if (!driver) {
+    auto library = DriverLibrary::Load(driverPath, error);
+    if (!library) {
         std::cerr << "b58scan: " << error << "\n";
-        return 1;
+        return kExitDriverUnusable;
     }
-    return b58::tools::RunInfo(*driver, std::cout);
+    if (command == "info") {
+        if (int status = RunInfo(*library, std::cout); status != kExitOk) return status;
+    } else if (!library->Complete()) {
+        std::cerr << "b58scan: " << library->LoadedFile() << " lacks entry points (see 'b58scan info')\n";
+        return kExitDriverUnusable;
+    }
+
+    const DriverEntryPoints driver = ResolveEntryPoints(*library);
+    if (command == "info") return RunScannerInfo(driver, request, std::cout, std::cerr);
+    if (command == "key") return RunKey(driver, std::cout, std::cerr);
+    if (command == "lamp") return RunLamp(driver, lampOn, std::cout, std::cerr);
+    if (command == "home") return RunHome(driver, std::cout, std::cerr);
+    return RunStatus(driver, std::cout, std::cerr);
 }

@@ -105,23 +105,27 @@ void RegisterBackendFactory(const std::string& name, BackendFactory factory) {
     table.factories[name] = std::move(factory);
 }
 
-int ApplyDeviceConfiguration(std::string_view text) {
+int ApplyDeviceConfiguration(std::string_view text, std::vector<std::string>* messages) {
+    auto report = [messages](const std::string& message) {
+        ReportToDebugChannel(message);
+        if (messages != nullptr) messages->push_back(message);
+    };
     DeviceConfiguration configuration = ParseDeviceConfiguration(text);
-    for (const std::string& error : configuration.errors) ReportToDebugChannel(error);
+    for (const std::string& error : configuration.errors) report(error);
 
     int published = 0;
     for (const DeviceSpec& spec : configuration.devices) {
         std::string entry = spec.backend + "@" + std::to_string(spec.index);
         BackendFactory factory = FindFactory(spec.backend);
         if (!factory) {
-            ReportToDebugChannel("B58_DEVICES entry \"" + entry + "\" left out: unknown backend");
+            report("B58_DEVICES entry \"" + entry + "\" left out: unknown backend");
             continue;
         }
         std::string error;
         std::shared_ptr<UsbBackend> backend = factory(spec.options, &error);
         if (!backend) {
-            ReportToDebugChannel("B58_DEVICES entry \"" + entry + "\" left out: " +
-                                 (error.empty() ? std::string("the backend could not be created") : error));
+            report("B58_DEVICES entry \"" + entry + "\" left out: " +
+                   (error.empty() ? std::string("the backend could not be created") : error));
             continue;
         }
         if (PublishDevice(DeviceEntry{spec.index, DefaultInterfacePath(spec.index), std::move(backend)})) {

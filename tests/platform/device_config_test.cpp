@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/platform_control.h"
 #include "usbscan_test_support.h"
 
 namespace b58::usbscan {
@@ -45,9 +46,15 @@ TEST(DeviceConfiguration, PublishesEachEntryUnderItsIndexWithTheModelsPath) {
     });
 
     std::vector<std::string> messages;
+    std::string debugChannel;
+    platform::SetDebugSink([&](const char* text) { debugChannel += text; });
     EXPECT_EQ(ApplyDeviceConfiguration("fake@1:seed=7;broken@2:speed=9;nosuch@3;fake@8;fake@12", &messages),
               2);
     EXPECT_EQ(optionsSeen, (std::vector<std::string>{"seed=7", ""}));
+    platform::SetDebugSink(nullptr);
+    std::string expectedChannel;
+    for (const std::string& message : messages) expectedChannel += "usbscan: " + message + "\n";
+    EXPECT_EQ(debugChannel, expectedChannel);
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_NE(messages[0].find("index"), std::string::npos);  // fake@12
     EXPECT_NE(messages[1].find("no such option \"speed\""), std::string::npos);

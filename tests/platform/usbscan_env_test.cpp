@@ -41,8 +41,8 @@ TEST(EnvironmentConfiguration, AppliedOnceAtTheFirstLookup) {
     std::array<uint8_t, 64> command{};
     IO_BLOCK block = RegisterBlock(0x2010, 0x3F40, 64, command.data());
     OverlappedRecord overlapped;
-    EXPECT_TRUE(Io(handle)->IoControl(IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, nullptr,
-                                      &overlapped.record));
+    EXPECT_TRUE(DeviceIoControl(handle, IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, nullptr,
+                                &overlapped.record));
     CloseHandle(handle);
 
     setenv("B58_DEVICES", "fake@5", 1);  // read once only

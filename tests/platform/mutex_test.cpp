@@ -174,6 +174,25 @@ TEST(NamedMutexTest, OwnershipOutlivesTheHandleItWasTakenThrough) {
     CloseHandle(first);
 }
 
+TEST(NamedMutexTest, ClosingTheLastHandleEndsTheMutexEvenIfOwned) {
+    const std::string name = UniqueName("closed-owned");
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_TRUE(CloseHandle(mutex)) << "closed by its owner, never released";
+
+    SetLastError(0);
+    EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    HANDLE fresh = CreateMutexA(nullptr, FALSE, name.c_str());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(OtherThreadWaits(fresh), WAIT_OBJECT_0) << "the new mutex is free";
+    EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(fresh));
+    EXPECT_FALSE(ReleaseMutex(fresh)) << "owned at one level: the old mutex's ownership does not carry over";
+    CloseHandle(fresh);
+}
+
 TEST(NamedMutexTest, NamespacePrefixesAreAccepted) {
     const std::string name = UniqueName("prefixed");
     for (const char* prefix : {"Global\\", "Local\\"}) {

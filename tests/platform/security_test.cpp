@@ -160,7 +160,9 @@ TEST(SecurityTest, AccessListEntriesAreChecked) {
     BYTE badSid[12] = {2, 1, 0, 0, 0, 0, 0, 1};
     entry = Entry(badSid, SET_ACCESS, kFullAccess);
     EXPECT_EQ(SetEntriesInAclA(1, &entry, nullptr, &acl), ERROR_INVALID_SID) << "unknown SID revision";
-    entry = Entry(sids.everyone, static_cast<ACCESS_MODE>(9), kFullAccess);
+    entry = Entry(sids.everyone, SET_ACCESS, kFullAccess);
+    const uint32_t unknownMode = 9;
+    std::memcpy(&entry.grfAccessMode, &unknownMode, sizeof(unknownMode));
     EXPECT_EQ(SetEntriesInAclA(1, &entry, nullptr, &acl), ERROR_INVALID_PARAMETER) << "unknown mode";
     entry = Entry(sids.everyone, SET_ACCESS, kFullAccess);
     entry.Trustee.TrusteeForm = TRUSTEE_IS_NAME;

@@ -1,6 +1,6 @@
 // CreateMutexA, OpenMutexA and ReleaseMutex. Each handle is an object of its own that
 // shares the mutex with the other handles to it, so closing one handle leaves the others
-// (and the owner's ownership) alone.
+// (and the owner's ownership) alone; a named mutex loses its name with its last handle.
 #include "platform/posix/kernel_object.h"
 #include "platform/posix/mutex_core.h"
 #include "platform/posix/named_mutex.h"
@@ -12,6 +12,7 @@ class MutexObject final : public KernelObject {
   public:
     explicit MutexObject(std::shared_ptr<MutexCore> mutex) : mutex_(std::move(mutex)) {}
     DWORD Wait(DWORD milliseconds) override { return mutex_->Acquire(milliseconds); }
+    void OnLastHandleClosed() override { mutex_->HandleClosed(); }
     MutexCore& Mutex() { return *mutex_; }
 
   private:

@@ -28,8 +28,8 @@ class MutexCore : public std::enable_shared_from_this<MutexCore> {
     // the calling thread does not own the mutex.
     bool Release();
 
-    // True while the calling thread owns the mutex.
-    bool OwnedByCallingThread() const;
+    // Called when a handle to the mutex is closed.
+    virtual void HandleClosed() {}
 
     // Prepares `where` as a robust, recursive mutex, shared between processes if asked.
     // Returns 0 or the pthread error.

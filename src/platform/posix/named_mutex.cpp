@@ -58,25 +58,48 @@ class NamespaceGuard {
 };
 
 // A named mutex as this process holds it: the object's descriptor (carrying this
-// process's shared lock) and its mapping. Destroying it closes the object, removing the
-// name when no other process holds it. Never destroyed while the guard is held.
+// process's shared lock) and its mapping. The name goes when the last handle to it in
+// the machine is closed, even if a thread still owns the mutex (it cannot release it
+// without a handle); the mapping stays until nothing in this process needs it. Never
+// destroyed while the guard is held.
 class SharedMutex final : public MutexCore {
   public:
     SharedMutex(std::string objectName, int fd, SharedMutexBlock* block)
         : MutexCore(&block->mutex), objectName_(std::move(objectName)), fd_(fd), block_(block) {}
 
     ~SharedMutex() override {
-        NamespaceGuard guard;
-        // Only a process that is the last holder gets the exclusive lock.
-        if (guard.Held() && flock(fd_, LOCK_EX | LOCK_NB) == 0) shm_unlink(objectName_.c_str());
+        {
+            NamespaceGuard guard;
+            if (guard.Held()) ReleaseNameIfLastHolder();
+        }
         munmap(block_, sizeof(SharedMutexBlock));
         close(fd_);
     }
 
+    void HandleClosed() override;
+
+    // Handles to the mutex in this process; guarded by the registry's lock.
+    int handles = 0;
+
   private:
+    // Removes the name if no other process holds the object. Under the guard.
+    bool ReleaseNameIfLastHolder() {
+        if (nameReleased_) return true;
+        if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            shm_unlink(objectName_.c_str());
+            nameReleased_ = true;
+            return true;
+        }
+        // A failed change of lock may have dropped the shared one: this process still
+        // holds the object.
+        flock(fd_, LOCK_SH | LOCK_NB);
+        return false;
+    }
+
     const std::string objectName_;
     const int fd_;
     SharedMutexBlock* const block_;
+    bool nameReleased_ = false;  // under the guard
 };
 
 // The named mutexes this process has open, so that every handle to one name in the
@@ -89,6 +112,19 @@ struct OpenMutexes {
 OpenMutexes& Registry() {
     static OpenMutexes* registry = new OpenMutexes;  // never destroyed: handles may outlive main()
     return *registry;
+}
+
+void SharedMutex::HandleClosed() {
+    OpenMutexes& registry = Registry();
+    std::lock_guard<std::mutex> hold(registry.lock);
+    if (--handles > 0) return;
+    NamespaceGuard guard;
+    if (!guard.Held() || !ReleaseNameIfLastHolder()) return;
+    // Gone by name: opening the name again makes a new mutex.
+    auto entry = registry.byObjectName.find(objectName_);
+    if (entry != registry.byObjectName.end() && entry->second.lock().get() == this) {
+        registry.byObjectName.erase(entry);
+    }
 }
 
 DWORD ErrorFromErrno(int error) {
@@ -259,7 +295,10 @@ NamedMutexResult OpenNamedMutex(const char* name, bool create, bool takeOwnershi
     std::lock_guard<std::mutex> hold(registry.lock);
     auto known = registry.byObjectName.find(objectName);
     if (known != registry.byObjectName.end()) {
-        if (auto mutex = known->second.lock()) return NamedMutexResult{std::move(mutex), true, ERROR_SUCCESS};
+        if (auto mutex = known->second.lock()) {
+            ++mutex->handles;
+            return NamedMutexResult{std::move(mutex), true, ERROR_SUCCESS};
+        }
     }
 
     NamedMutexResult result;
@@ -269,8 +308,10 @@ NamedMutexResult OpenNamedMutex(const char* name, bool create, bool takeOwnershi
         result = OpenShared(objectName, create, takeOwnership);
     }
     if (result.mutex) {
+        auto mutex = std::static_pointer_cast<SharedMutex>(result.mutex);
+        ++mutex->handles;
         std::erase_if(registry.byObjectName, [](const auto& entry) { return entry.second.expired(); });
-        registry.byObjectName[objectName] = std::static_pointer_cast<SharedMutex>(result.mutex);
+        registry.byObjectName[objectName] = mutex;
     }
     return result;
 }

@@ -3,6 +3,7 @@
 // access: the lists are built and carried, and the objects they are given to ignore them.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -50,15 +51,25 @@ struct Ace {
     std::vector<BYTE> sid;
 };
 
+// An enumeration field as the 32-bit number the caller stored: a value outside the
+// enumeration is no valid value of its type to compare.
+template <class Enumeration>
+uint32_t StoredNumber(const Enumeration& field) {
+    static_assert(sizeof(Enumeration) == sizeof(uint32_t));
+    uint32_t number = 0;
+    std::memcpy(&number, &field, sizeof(number));
+    return number;
+}
+
 DWORD CheckEntry(const EXPLICIT_ACCESS_A& entry) {
-    if (entry.grfAccessMode < NOT_USED_ACCESS || entry.grfAccessMode > REVOKE_ACCESS)
-        return ERROR_INVALID_PARAMETER;
+    if (StoredNumber(entry.grfAccessMode) > REVOKE_ACCESS) return ERROR_INVALID_PARAMETER;
     if ((entry.grfInheritance & ~kInheritanceFlags) != 0) return ERROR_INVALID_PARAMETER;
     const TRUSTEE_A& trustee = entry.Trustee;
-    if (trustee.pMultipleTrustee != nullptr || trustee.MultipleTrusteeOperation != NO_MULTIPLE_TRUSTEE) {
+    if (trustee.pMultipleTrustee != nullptr ||
+        StoredNumber(trustee.MultipleTrusteeOperation) != NO_MULTIPLE_TRUSTEE) {
         return ERROR_INVALID_PARAMETER;
     }
-    switch (trustee.TrusteeForm) {
+    switch (StoredNumber(trustee.TrusteeForm)) {
         case TRUSTEE_IS_SID:
             if (trustee.ptstrName == nullptr) return ERROR_INVALID_PARAMETER;
             return SidLength(trustee.ptstrName) != 0 ? ERROR_SUCCESS : ERROR_INVALID_SID;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 namespace b58::sim {
 
@@ -98,6 +97,8 @@ BulkStatus BulkPipe::Read(uint8_t* data, uint32_t length, uint32_t* transferred,
                           DeviceClock::duration stall) {
     if (transferred != nullptr) *transferred = 0;
     std::unique_lock<std::mutex> lock(mutex_);
+    if (unplugged_) return BulkStatus::Failed;
+    if (length == 0) return BulkStatus::Ok;  // nothing asked, nothing to wait for
     const uint64_t generation = cancelGeneration_;
     const auto cancelled = [&] { return cancelGeneration_ != generation; };
     changed_.wait(lock, [&] { return !reading_ || cancelled() || unplugged_; });
@@ -117,8 +118,7 @@ BulkStatus BulkPipe::Read(uint8_t* data, uint32_t length, uint32_t* transferred,
         if (unplugged_) return BulkStatus::Failed;
         if (cancelled()) return BulkStatus::Cancelled;
         std::shared_ptr<Stream> stream = stream_;
-        if (length == 0 || !stream || stream->aborted || !stream->released ||
-            stream->delivered >= stream->wireBytes) {
+        if (!stream || stream->aborted || !stream->released || stream->delivered >= stream->wireBytes) {
             changed_.wait(lock);
             continue;
         }

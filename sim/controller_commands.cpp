@@ -28,26 +28,9 @@ constexpr uint32_t kMaxPosition = 0xFFFF;  // the carriage cannot go further tha
 
 void VirtualScanner::Execute(const uint8_t* packet) {
     const uint8_t command = packet[0];
-    switch (command) {
-        case kCmdMoveForward:
-        case kCmdStatus:
-        case kCmdScanWindow:
-        case kCmdAfe:
-        case kCmdHome:
-        case kCmdLamp:
-        case kCmdFeature:
-        case kCmdIdentity:
-        case kCmdHandshake:
-        case kCmdLampPower:
-        case kCmdStop:
-        case kCmdStart:
-        case kCmdDownloadComplete:
-        case kCmdFirmwareState:
-        case kCmdKey:
-            break;
-        default:
-            Answer(kStatusUnknownCommand);
-            return;
+    if (!IsKnownCommand(command)) {
+        Answer(kStatusUnknownCommand);
+        return;
     }
     if (NeedsFirmware(command) && !firmwareRunning_) {
         Answer(kStatusNoFirmware);

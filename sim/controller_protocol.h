@@ -46,6 +46,29 @@ enum Command : uint8_t {
     kCmdKey = 0x74,
 };
 
+constexpr bool IsKnownCommand(uint8_t command) {
+    switch (command) {
+        case kCmdMoveForward:
+        case kCmdStatus:
+        case kCmdScanWindow:
+        case kCmdAfe:
+        case kCmdHome:
+        case kCmdLamp:
+        case kCmdFeature:
+        case kCmdIdentity:
+        case kCmdHandshake:
+        case kCmdLampPower:
+        case kCmdStop:
+        case kCmdStart:
+        case kCmdDownloadComplete:
+        case kCmdFirmwareState:
+        case kCmdKey:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Commands the controller takes only in the short form; every other command only in the
 // full form.
 constexpr bool IsShortFormCommand(uint8_t command) {

@@ -123,10 +123,10 @@ TEST_F(ControllerTiming, BusyFaultReportsPreparingForItsTime) {
 
 TEST(ControllerCommands, WindowIsDecodedOrRefusedKeepingTheLastGoodOne) {
     VirtualScanner scanner(Instant());
-    WindowSpec spec;
-    spec.startLine = 250;
-    spec.lines = 33;
-    EXPECT_EQ(Exchange(scanner, WindowPacket(spec))[0], kStatusDone);
+    WindowSpec shape;
+    shape.startLine = 250;
+    shape.lines = 33;
+    EXPECT_EQ(Exchange(scanner, WindowPacket(shape))[0], kStatusDone);
     std::optional<ScanWindow> window = scanner.State().window;
     ASSERT_TRUE(window.has_value());
     EXPECT_EQ(window->startLine, 250);
@@ -135,7 +135,7 @@ TEST(ControllerCommands, WindowIsDecodedOrRefusedKeepingTheLastGoodOne) {
     EXPECT_TRUE(window->Colour());
     EXPECT_TRUE(window->PixelMode());
 
-    Packet bad = WindowPacket(spec);
+    Packet bad = WindowPacket(shape);
     PutWord(bad, 8, 0);  // no width
     PutWord(bad, 18, 99);
     EXPECT_EQ(Exchange(scanner, bad)[0], kStatusBadParameter);

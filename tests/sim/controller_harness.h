@@ -109,22 +109,22 @@ struct WindowSpec {
     uint16_t dataWidth = 8;
 };
 
-inline Packet WindowPacket(const WindowSpec& spec) {
+inline Packet WindowPacket(const WindowSpec& shape) {
     Packet packet = MakePacket(kCmdScanWindow);
-    const uint16_t lineBytes = static_cast<uint16_t>(spec.pixels * (spec.dataWidth > 8 ? 2 : 1));
-    PutWord(packet, 2, spec.startLine);
-    PutWord(packet, 4, spec.hwHeight);
-    PutWord(packet, 6, spec.startPixel);
-    PutWord(packet, 8, spec.hwWidth);
-    packet[10] = static_cast<uint8_t>((spec.colour ? 4 : 2) | (spec.dataWidth == 16 ? 0xA0 : 0x80));
+    const uint16_t lineBytes = static_cast<uint16_t>(shape.pixels * (shape.dataWidth > 8 ? 2 : 1));
+    PutWord(packet, 2, shape.startLine);
+    PutWord(packet, 4, shape.hwHeight);
+    PutWord(packet, 6, shape.startPixel);
+    PutWord(packet, 8, shape.hwWidth);
+    packet[10] = static_cast<uint8_t>((shape.colour ? 4 : 2) | (shape.dataWidth == 16 ? 0xA0 : 0x80));
     packet[11] = 4 << 3;  // interface type 4
     PutWord(packet, 12, 300);
-    PutWord(packet, 14, static_cast<uint16_t>(lineBytes * (spec.colour ? 3 : 1) / 64));
+    PutWord(packet, 14, static_cast<uint16_t>(lineBytes * (shape.colour ? 3 : 1) / 64));
     PutWord(packet, 16, lineBytes);
-    PutWord(packet, 18, spec.lines);
+    PutWord(packet, 18, shape.lines);
     packet[20] = 0x02;
-    packet[21] = spec.pixelMode ? 0x04 : 0x00;
-    PutWord(packet, 22, spec.dataWidth);
+    packet[21] = shape.pixelMode ? 0x04 : 0x00;
+    PutWord(packet, 22, shape.dataWidth);
     PutWord(packet, 24, 60);
     return packet;
 }
@@ -140,8 +140,8 @@ inline ScannerConfig Instant(bool firmwareRunning = true) {
 }
 
 // Window, AFE, start and handshake, each expected to succeed.
-inline void StartScan(usbscan::UsbBackend& device, const WindowSpec& spec) {
-    ASSERT_EQ(Exchange(device, WindowPacket(spec))[0], kStatusDone);
+inline void StartScan(usbscan::UsbBackend& device, const WindowSpec& shape) {
+    ASSERT_EQ(Exchange(device, WindowPacket(shape))[0], kStatusDone);
     Packet afe = MakePacket(kCmdAfe);
     for (int i = 2; i < 8; ++i) afe[i] = 20;
     ASSERT_EQ(Exchange(device, afe)[0], kStatusDone);

@@ -60,13 +60,13 @@ class ScanStream : public ::testing::TestWithParam<LayoutCase> {};
 TEST_P(ScanStream, DeliversTheWindowsLinesPaddedToWholePackets) {
     const LayoutCase& c = GetParam();
     VirtualScanner scanner(Instant());
-    WindowSpec spec;
-    spec.colour = c.colour;
-    spec.pixelMode = c.pixelMode;
-    spec.dataWidth = c.dataWidth;
-    spec.pixels = 302;
-    spec.lines = 45;
-    StartScan(scanner, spec);
+    WindowSpec shape;
+    shape.colour = c.colour;
+    shape.pixelMode = c.pixelMode;
+    shape.dataWidth = c.dataWidth;
+    shape.pixels = 302;
+    shape.lines = 45;
+    StartScan(scanner, shape);
 
     const std::vector<uint8_t> bytes = ReadToEnd(scanner, 30720);
     const uint64_t image = uint64_t{c.bytesPerScanLine} * 45;
@@ -139,11 +139,11 @@ TEST(ScanStateMachine, HandshakeRefusedTheGivenNumberOfTimes) {
 
 TEST(ScanStateMachine, StopAbortsTheStreamAndFreesTheCarriage) {
     VirtualScanner scanner(Instant());
-    WindowSpec spec;
-    spec.startLine = 100;
-    spec.hwHeight = 40;
-    spec.pixels = 320;  // 19,200 bytes, whole packets
-    StartScan(scanner, spec);
+    WindowSpec shape;
+    shape.startLine = 100;
+    shape.hwHeight = 40;
+    shape.pixels = 320;  // 19,200 bytes, whole packets
+    StartScan(scanner, shape);
     Packet forward = MakePacket(kCmdMoveForward);
     PutWord(forward, 2, 10);
     EXPECT_EQ(Exchange(scanner, forward)[0], kStatusRefused);  // the scan holds the carriage
@@ -179,10 +179,10 @@ TEST(ScanStateMachine, StartDuringAScanBeginsAfresh) {
 
 TEST(ScanStateMachine, FinishedScanLeavesTheCarriageAtTheWindowsEnd) {
     VirtualScanner scanner(Instant());
-    WindowSpec spec;
-    spec.startLine = 0xFFFB;  // five lines before home, as a 16-bit value
-    spec.hwHeight = 40;
-    StartScan(scanner, spec);
+    WindowSpec shape;
+    shape.startLine = 0xFFFB;  // five lines before home, as a 16-bit value
+    shape.hwHeight = 40;
+    StartScan(scanner, shape);
     ReadToEnd(scanner, 30720);
     EXPECT_EQ(scanner.State().carriagePosition, 40u);
     Packet forward = MakePacket(kCmdMoveForward);
@@ -244,10 +244,10 @@ TEST_F(ScanTiming, DataRateAndStartTimePaceTheStream) {
     config.time.startMs = 50;
     config.time.bytesPerSecond = 1'000'000;
     VirtualScanner scanner(config);
-    WindowSpec spec;
-    spec.lines = 100;  // 90,000 bytes: 90 ms at 1 MB/s
+    WindowSpec shape;
+    shape.lines = 100;  // 90,000 bytes: 90 ms at 1 MB/s
     const auto begin = std::chrono::steady_clock::now();
-    StartScan(scanner, spec);
+    StartScan(scanner, shape);
     EXPECT_EQ(ReadToEnd(scanner, 30720).size(), 90'048u);
     EXPECT_GE(std::chrono::steady_clock::now() - begin, 120ms);
 }
@@ -283,9 +283,9 @@ TEST(ScanConcurrency, HostWorkerAndCancelThreadsMeet) {
     config.time.bytesPerSecond = 50'000'000;
     VirtualScanner scanner(config);
     for (int round = 0; round < 3; ++round) {
-        WindowSpec spec;
-        spec.lines = 400;
-        StartScan(scanner, spec);
+        WindowSpec shape;
+        shape.lines = 400;
+        StartScan(scanner, shape);
         std::atomic<uint64_t> received{0};
         std::atomic<bool> workerDone{false};
         std::thread worker([&] {

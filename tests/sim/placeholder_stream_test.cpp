@@ -12,8 +12,8 @@ namespace {
 using harness::WindowPacket;
 using harness::WindowSpec;
 
-std::vector<uint8_t> WholeStream(const WindowSpec& spec, size_t chunk) {
-    PlaceholderStream stream(DecodeScanWindow(WindowPacket(spec).data()));
+std::vector<uint8_t> WholeStream(const WindowSpec& shape, size_t chunk) {
+    PlaceholderStream stream(DecodeScanWindow(WindowPacket(shape).data()));
     std::vector<uint8_t> bytes(stream.TotalBytes() + 100);
     size_t done = 0;
     while (size_t made = stream.Produce(bytes.data() + done, std::min(chunk, bytes.size() - done)))
@@ -24,8 +24,8 @@ std::vector<uint8_t> WholeStream(const WindowSpec& spec, size_t chunk) {
 }
 
 TEST(PlaceholderStream, ColourPixelModeInterleavesEachPixel) {
-    WindowSpec spec;  // 300 pixels, 20 lines, 8 bits
-    const std::vector<uint8_t> bytes = WholeStream(spec, 30720);
+    WindowSpec shape;  // 300 pixels, 20 lines, 8 bits
+    const std::vector<uint8_t> bytes = WholeStream(shape, 30720);
     ASSERT_EQ(bytes.size(), 20u * 300u * 3u);
     for (uint32_t line : {0u, 7u, 19u}) {
         for (uint32_t pixel : {0u, 1u, 150u, 299u}) {
@@ -37,9 +37,9 @@ TEST(PlaceholderStream, ColourPixelModeInterleavesEachPixel) {
 }
 
 TEST(PlaceholderStream, ColourLineModeSendsRedGreenBlueLines) {
-    WindowSpec spec;
-    spec.pixelMode = false;
-    const std::vector<uint8_t> bytes = WholeStream(spec, 1000);
+    WindowSpec shape;
+    shape.pixelMode = false;
+    const std::vector<uint8_t> bytes = WholeStream(shape, 1000);
     ASSERT_EQ(bytes.size(), 20u * 300u * 3u);
     for (uint32_t line : {0u, 11u, 19u}) {
         for (uint32_t plane = 0; plane < 3; ++plane) {
@@ -51,10 +51,10 @@ TEST(PlaceholderStream, ColourLineModeSendsRedGreenBlueLines) {
 }
 
 TEST(PlaceholderStream, SixteenBitSamplesTakeTwoBytes) {
-    WindowSpec spec;
-    spec.pixelMode = false;
-    spec.dataWidth = 16;
-    const std::vector<uint8_t> bytes = WholeStream(spec, 777);
+    WindowSpec shape;
+    shape.pixelMode = false;
+    shape.dataWidth = 16;
+    const std::vector<uint8_t> bytes = WholeStream(shape, 777);
     ASSERT_EQ(bytes.size(), 20u * 600u * 3u);
     const size_t at = (4 * 3 + 2) * 600 + 2 * 123;  // line 4, blue, pixel 123
     EXPECT_EQ(bytes[at], PlaceholderSampleByte(4, 2, 123));
@@ -62,18 +62,18 @@ TEST(PlaceholderStream, SixteenBitSamplesTakeTwoBytes) {
 }
 
 TEST(PlaceholderStream, GreyIsOneLinePerScanLine) {
-    WindowSpec spec;
-    spec.colour = false;
-    spec.pixelMode = false;
-    const std::vector<uint8_t> bytes = WholeStream(spec, 64);
+    WindowSpec shape;
+    shape.colour = false;
+    shape.pixelMode = false;
+    const std::vector<uint8_t> bytes = WholeStream(shape, 64);
     ASSERT_EQ(bytes.size(), 20u * 300u);
     EXPECT_EQ(bytes[13 * 300 + 77], PlaceholderSampleByte(13, 0, 77));
 }
 
 TEST(PlaceholderStream, ChunkingDoesNotChangeTheBytes) {
-    WindowSpec spec;
-    EXPECT_EQ(WholeStream(spec, 1), WholeStream(spec, 100000));
-    EXPECT_EQ(WholeStream(spec, 899), WholeStream(spec, 901));
+    WindowSpec shape;
+    EXPECT_EQ(WholeStream(shape, 1), WholeStream(shape, 100000));
+    EXPECT_EQ(WholeStream(shape, 899), WholeStream(shape, 901));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "device/command_packets.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace b58 {
@@ -126,6 +127,19 @@ uint8_t MapAfeGain(uint8_t gain) {
     return gain;
 }
 
+void BuildCommandPacket(const uint8_t* input, uint16_t inputSize, uint8_t* packet64) {
+    std::memset(packet64, 0, kCommandPacketSize);
+    const size_t size = std::min<size_t>(inputSize, kCommandPacketSize);
+    if (size == 0) return;
+    packet64[0] = input[0];
+    packet64[1] = 1;
+    if (size > 2) std::memcpy(packet64 + 2, input + 2, size - 2);
+}
+
+void BuildShortBlock(const uint8_t* packet, uint8_t* block64) {
+    for (size_t group = 0; group < kCommandPacketSize; group += 8) std::memcpy(block64 + group, packet, 8);
+}
+
 void FillShortCommand(uint8_t command, uint8_t* block64) {
     std::memset(block64, 0, kCommandPacketSize);
     for (size_t group = 0; group < kCommandPacketSize; group += 8) {
@@ -139,6 +153,12 @@ void BuildDownloadCompletePacket(uint16_t bytesWritten, uint8_t* packet64) {
     packet64[0] = kCmdDownloadComplete;
     packet64[1] = 1;
     PutLe16(packet64 + 2, bytesWritten);
+}
+
+uint16_t FirmwareTransferLength(uint32_t imageBytes) {
+    if (imageBytes == 0 || imageBytes > kMaxFirmwareImage) return 0;
+    const uint32_t units = (imageBytes + kFirmwareUnit - 1) / kFirmwareUnit;
+    return static_cast<uint16_t>(units * kFirmwareUnit);
 }
 
 }  // namespace b58

@@ -99,12 +99,26 @@ void WriteScanWindowPacket(const ScanWindowParameters& window, uint8_t* packet);
 // from 32 to 51 it skips the codes 32-43 (gain + 12), up to 31 it goes as it is.
 uint8_t MapAfeGain(uint8_t gain);
 
+// The 64-byte command packet for a caller's input: input byte 0, then 1, then input bytes 2
+// to inputSize - 1, zeros after. inputSize is at most 64 (larger is taken as 64).
+void BuildCommandPacket(const uint8_t* input, uint16_t inputSize, uint8_t* packet64);
+
+// The short form's 64-byte block: packet bytes 0 to 7, eight times over.
+void BuildShortBlock(const uint8_t* packet, uint8_t* block64);
+
 // Fills all eight 8-byte groups of a 64-byte block with one short-form command: the command
 // byte, 1, and six zero bytes.
 void FillShortCommand(uint8_t command, uint8_t* block64);
 
 // The download-complete command: 0x69, 1, the byte count (little-endian), zeros after.
 void BuildDownloadCompletePacket(uint16_t bytesWritten, uint8_t* packet64);
+
+// The number of firmware bytes to transfer for an image: its length rounded up to whole
+// 4096-byte units. The length travels in 14 bits, so images up to 12288 bytes fit; 0 for an
+// empty image and for a longer one, which must not be sent with a wrapped length.
+inline constexpr uint32_t kFirmwareUnit = 4096;
+inline constexpr uint32_t kMaxFirmwareImage = 12288;
+uint16_t FirmwareTransferLength(uint32_t imageBytes);
 
 // Little-endian helpers for packets.
 inline void PutLe16(uint8_t* at, uint16_t value) {

@@ -9,19 +9,6 @@
 
 namespace b58 {
 
-void BuildCommandPacket(const uint8_t* input, uint16_t inputSize, uint8_t* packet64) {
-    std::memset(packet64, 0, kCommandPacketSize);
-    const size_t size = std::min<size_t>(inputSize, kCommandPacketSize);
-    if (size == 0) return;
-    packet64[0] = input[0];
-    packet64[1] = 1;
-    if (size > 2) std::memcpy(packet64 + 2, input + 2, size - 2);
-}
-
-void BuildShortBlock(const uint8_t* packet, uint8_t* block64) {
-    for (size_t group = 0; group < kCommandPacketSize; group += 8) std::memcpy(block64 + group, packet, 8);
-}
-
 IO_BLOCK MakeIoBlock(uint16_t value, uint16_t index, uint8_t* data, uint16_t length) {
     IO_BLOCK block{};
     block.uOffset = value;

@@ -37,15 +37,6 @@ inline constexpr uint32_t kMaxResends = 2000;
 inline constexpr uint32_t kResendTimeLimitMs = 10000;
 inline constexpr uint32_t kResendPauseMs = 5;
 
-// ---- packet building (pure) ------------------------------------------------------------
-
-// The 64-byte command packet for a caller's input: input byte 0, then 1, then input bytes 2
-// to inputSize - 1, zeros after. inputSize is at most 64 (larger is taken as 64).
-void BuildCommandPacket(const uint8_t* input, uint16_t inputSize, uint8_t* packet64);
-
-// The short form's 64-byte block: packet bytes 0 to 7, eight times over.
-void BuildShortBlock(const uint8_t* packet, uint8_t* block64);
-
 // The class driver's request record for one vendor transfer.
 IO_BLOCK MakeIoBlock(uint16_t value, uint16_t index, uint8_t* data, uint16_t length);
 

@@ -19,12 +19,6 @@ void Report(HWND owner, int32_t reportMode, const char* text) {
 
 }  // namespace
 
-uint16_t FirmwareTransferLength(uint32_t imageBytes) {
-    if (imageBytes == 0 || imageBytes > kMaxFirmwareImage) return 0;
-    const uint32_t units = (imageBytes + kFirmwareUnit - 1) / kFirmwareUnit;
-    return static_cast<uint16_t>(units * kFirmwareUnit);
-}
-
 bool BuildFirmwarePath(char* path) {
     path[0] = '\0';
     char directory[kFirmwarePathSize] = {};

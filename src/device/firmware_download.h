@@ -6,24 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/command_packets.h"
 #include "platform/win32.h"
 
 namespace b58 {
 
 inline constexpr size_t kFirmwareBufferSize = 16384;
 inline constexpr uint16_t kFirmwareBlockSize = 64;
-inline constexpr uint32_t kFirmwareUnit = 4096;
-// The transfer length travels in 14 bits: images up to this size (three units) fit.
-inline constexpr uint32_t kMaxFirmwareImage = 12288;
 
 // The firmware file's name, in the system's driver directory.
 inline constexpr char kFirmwareFileName[] = "b58fw.usb";
 inline constexpr size_t kFirmwarePathSize = 256;
-
-// The number of bytes to transfer for an image: its length rounded up to whole 4096-byte
-// units. 0 for an empty image and for one longer than kMaxFirmwareImage, whose length the
-// transfer cannot carry.
-uint16_t FirmwareTransferLength(uint32_t imageBytes);
 
 // Windows directory + "\system32\drivers\" + "b58fw.usb" into a kFirmwarePathSize buffer.
 // False, with an empty path, when the directory is unknown or the result would not fit.

@@ -60,7 +60,8 @@ TEST_F(CommandSetTest, IdentityQuerySendsTwelveBytesAndReadsFiveValues) {
 
     const Bytes query = LastCommand(*controller_);
     EXPECT_EQ(query[0], 0x2E);
-    EXPECT_EQ(Bytes(query.begin() + 2, query.begin() + 12), Bytes(sentWindow.begin() + 2, sentWindow.begin() + 12));
+    EXPECT_EQ(Bytes(query.begin() + 2, query.begin() + 12),
+              Bytes(sentWindow.begin() + 2, sentWindow.begin() + 12));
     for (size_t i = 12; i < 64; ++i) EXPECT_EQ(query[i], 0) << i;
 }
 

@@ -21,7 +21,7 @@ inline constexpr char kScannerInterfacePath[] =
     "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f0e&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
 
 class DeviceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetDriverState();
         ResetTraceIndent();

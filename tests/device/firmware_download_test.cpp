@@ -14,7 +14,7 @@ namespace {
 using testing::Bytes;
 
 class FirmwareTest : public testing::DeviceTest {
-protected:
+  protected:
     std::string WriteImage(size_t size) {
         image_.resize(size);
         for (size_t i = 0; i < size; ++i) image_[i] = static_cast<char>((i * 7 + 3) & 0xFF);
@@ -68,10 +68,11 @@ TEST_F(FirmwareTest, ABlockThatReadsBackDifferentlyStopsTheDownload) {
     EXPECT_EQ(ProcessDownloadFirmware(nullptr, 0, device_, 4, path.c_str()), 0);
     EXPECT_EQ(controller_->Count(0x200B, false), 6u);
     EXPECT_EQ(controller_->Count(0x2010, false), 0u);  // no download-complete
-    EXPECT_EQ(trace_, "");                            // report mode 0 is silent
+    EXPECT_EQ(trace_, "");                             // report mode 0 is silent
 
     EXPECT_EQ(ProcessDownloadFirmware(nullptr, 1, device_, 4, path.c_str()), 0);
-    EXPECT_NE(trace_.find("TUVO.LIB: ProcessDownloadFirmware().ZtDownloadFirmware() Fail!"), std::string::npos);
+    EXPECT_NE(trace_.find("TUVO.LIB: ProcessDownloadFirmware().ZtDownloadFirmware() Fail!"),
+              std::string::npos);
 }
 
 TEST_F(FirmwareTest, AFailedCompletionFailsTheDownload) {
@@ -88,7 +89,8 @@ TEST_F(FirmwareTest, MissingOrEmptyFilesSendNothing) {
     const std::string empty = scratch_.Write("empty.usb", "");
     EXPECT_EQ(ProcessDownloadFirmware(nullptr, 2, device_, 4, empty.c_str()), 0);
     EXPECT_TRUE(controller_->Transfers().empty());
-    EXPECT_NE(trace_.find("TUVO.LIB: ProcessDownloadFirmware().ReadFileFromAnyWhere() Fail!"), std::string::npos);
+    EXPECT_NE(trace_.find("TUVO.LIB: ProcessDownloadFirmware().ReadFileFromAnyWhere() Fail!"),
+              std::string::npos);
 
     uint8_t buffer[kFirmwareBufferSize];
     DWORD read = 5;
@@ -116,7 +118,8 @@ TEST(FirmwarePath, WindowsDirectoryWithTheDriverFolderAndFileName) {
     platform::SetWindowsDirectory(windows.Path().string());
     char path[kFirmwarePathSize];
     ASSERT_TRUE(BuildFirmwarePath(path));
-    EXPECT_EQ(std::string(path), platform::ToWindowsPath(windows.Path().string()) + "\\system32\\drivers\\b58fw.usb");
+    EXPECT_EQ(std::string(path),
+              platform::ToWindowsPath(windows.Path().string()) + "\\system32\\drivers\\b58fw.usb");
 
     platform::SetWindowsDirectory("/" + std::string(240, 'w'));  // no room for the rest
     EXPECT_FALSE(BuildFirmwarePath(path));

@@ -25,7 +25,7 @@ struct RecordedTransfer {
 };
 
 class ScriptedController : public usbscan::UsbBackend {
-public:
+  public:
     // Replies for the reply reads, in order; each is cut to the length asked for.
     void QueueReply(Bytes reply) {
         std::lock_guard<std::mutex> hold(lock_);
@@ -68,7 +68,8 @@ public:
     }
     Bytes Memory(size_t from, size_t length) const {
         std::lock_guard<std::mutex> hold(lock_);
-        return Bytes(memory_.begin() + static_cast<long>(from), memory_.begin() + static_cast<long>(from + length));
+        return Bytes(memory_.begin() + static_cast<long>(from),
+                     memory_.begin() + static_cast<long>(from + length));
     }
 
     bool ControlOut(const usbscan::UsbSetup& setup, const uint8_t* data) override {
@@ -87,7 +88,8 @@ public:
         if (!failIn_) {
             if (setup.wValue == 0x200C) {
                 if (setup.wIndex + setup.wLength <= memory_.size())
-                    answer.assign(memory_.begin() + setup.wIndex, memory_.begin() + setup.wIndex + setup.wLength);
+                    answer.assign(memory_.begin() + setup.wIndex,
+                                  memory_.begin() + setup.wIndex + setup.wLength);
                 if (setup.wIndex == corruptAt_ && !answer.empty()) answer[0] ^= 0x5A;
             } else if (responder_) {
                 answer = responder_(lastCommand_);
@@ -111,7 +113,7 @@ public:
     }
     void CancelBulk() override {}
 
-private:
+  private:
     mutable std::mutex lock_;
     std::vector<RecordedTransfer> log_;
     std::deque<Bytes> replies_;

@@ -221,8 +221,10 @@ TEST_F(OpenCloseTest, ReopeningWithoutCloseKeepsOneOwnership) {
     EXPECT_EQ(_Close(), 1);
     // Free again for everyone: another thread takes it at once.
     std::thread other([] {
-        HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kDeviceMutexName);
-        EXPECT_EQ(mutex, nullptr);  // the last handle went with _Close
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
     });
     other.join();
 }

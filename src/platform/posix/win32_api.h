@@ -54,8 +54,10 @@ typedef DWORD ACCESS_MASK;
 
 // ---- errors ----------------------------------------------------------------------------
 #define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
@@ -63,14 +65,18 @@ typedef DWORD ACCESS_MASK;
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_HANDLE_EOF 38u
 #define ERROR_NOT_SUPPORTED 50u
+#define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_DISK_FULL 112u
 #define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_NO_MORE_ITEMS 259u
 #define ERROR_OPERATION_ABORTED 995u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
 #define ERROR_DEVICE_NOT_CONNECTED 1167u
+#define ERROR_INVALID_USER_BUFFER 1784u
 #define ERROR_SEM_TIMEOUT 121u
 
 // ---- waits -----------------------------------------------------------------------------
@@ -96,6 +102,7 @@ typedef DWORD ACCESS_MASK;
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 

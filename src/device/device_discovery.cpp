@@ -91,7 +91,7 @@ HANDLE GetDeviceViaInterface(const GUID* interfaceClass, DWORD memberIndex) {
         Trace("Find the scanner!");
         if (std::strlen(path) > kMaxInterfacePathLength) {
             // Its file names would not fit: the interface is passed over.
-            Trace("The device path is too long!");
+            Trace("Device path too long for its file names, passed over!");
         } else {
             for (int index = 0; index < kInterfaceNameCount; ++index) {
                 char name[kInterfaceNameSize];

@@ -101,7 +101,7 @@ class ScriptedController : public usbscan::UsbBackend {
             }
         }
         if (answer.size() > setup.wLength) answer.resize(setup.wLength);
-        std::memcpy(data, answer.data(), answer.size());
+        if (!answer.empty()) std::memcpy(data, answer.data(), answer.size());
         *transferred = static_cast<uint32_t>(answer.size());
         log_.push_back({setup, answer, true});
         return !failIn_;

@@ -49,7 +49,7 @@ class BulkReadTest : public ::testing::Test {
         for (int i = 0; i < count; ++i) {
             reads.push_back(std::make_unique<PendingRead>(size));
             PendingRead& read = *reads.back();
-            EXPECT_FALSE(Io(handle_)->Read(read.buffer.data(), size, nullptr, &read.overlapped.record));
+            EXPECT_FALSE(ReadFile(handle_, read.buffer.data(), size, nullptr, &read.overlapped.record));
             EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
         }
         return reads;
@@ -109,7 +109,7 @@ TEST_F(BulkReadTest, InjectedFaultsReachTheCaller) {
 TEST_F(BulkReadTest, CancelIoEndsTheRunningReadAndAbortsTheQueuedOnes) {
     auto reads = Issue(5, 1000);
     ASSERT_TRUE(device().WaitForWaitingRead());
-    EXPECT_TRUE(Io(handle_)->Cancel());
+    EXPECT_TRUE(CancelIo(handle_));
     for (auto& read : reads) {
         EXPECT_EQ(Finished(*read).first, ERROR_OPERATION_ABORTED);
         EXPECT_EQ(read->buffer, std::vector<uint8_t>(1000, 0xCC));
@@ -129,7 +129,7 @@ TEST_F(BulkReadTest, CancelThatTheDeviceMissesIsRepeated) {
     device().DelayReadStart(std::chrono::milliseconds(30));
     auto reads = Issue(1, 64);
     ASSERT_TRUE(device().WaitForReadCalls(1));
-    EXPECT_TRUE(Io(handle_)->Cancel());
+    EXPECT_TRUE(CancelIo(handle_));
     EXPECT_EQ(Finished(*reads[0]).first, ERROR_OPERATION_ABORTED);
     EXPECT_GE(device().CancelCalls(), 2);
 }
@@ -137,7 +137,7 @@ TEST_F(BulkReadTest, CancelThatTheDeviceMissesIsRepeated) {
 TEST_F(BulkReadTest, CancelRightAfterIssuingEndsTheRead) {
     for (int round = 0; round < 50; ++round) {
         auto reads = Issue(1, 64);
-        EXPECT_TRUE(Io(handle_)->Cancel());
+        EXPECT_TRUE(CancelIo(handle_));
         EXPECT_EQ(Finished(*reads[0]).first, ERROR_OPERATION_ABORTED) << round;
     }
 }
@@ -167,7 +167,7 @@ TEST_F(BulkReadTest, UnpluggingFailsTheReadsInFlightAndLaterOnes) {
     usbscan::Withdraw(0);
     for (auto& read : reads) EXPECT_EQ(Finished(*read).first, ERROR_DEVICE_NOT_CONNECTED);
     PendingRead later(1000);
-    EXPECT_FALSE(Io(handle_)->Read(later.buffer.data(), 1000, nullptr, &later.overlapped.record));
+    EXPECT_FALSE(ReadFile(handle_, later.buffer.data(), 1000, nullptr, &later.overlapped.record));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(later.overlapped.Signalled());
 }
@@ -175,14 +175,14 @@ TEST_F(BulkReadTest, UnpluggingFailsTheReadsInFlightAndLaterOnes) {
 TEST_F(BulkReadTest, PlainHandleReadsBeforeReturningOverlappedOneNeedsARecord) {
     std::vector<uint8_t> buffer(1000);
     DWORD count = 0;
-    EXPECT_FALSE(Io(handle_)->Read(buffer.data(), 1000, &count, nullptr));
+    EXPECT_FALSE(ReadFile(handle_, buffer.data(), 1000, &count, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 
     HANDLE plain = OpenDeviceHandle(FixedName(0), 0);
     ASSERT_NE(plain, INVALID_HANDLE_VALUE);
     device().AppendStream(Pattern(600));
     device().EndStream();
-    EXPECT_TRUE(Io(plain)->Read(buffer.data(), 1000, &count, nullptr));
+    EXPECT_TRUE(ReadFile(plain, buffer.data(), 1000, &count, nullptr));
     EXPECT_EQ(count, 600u);
     EXPECT_EQ(buffer[599], Pattern(600)[599]);
     CloseHandle(plain);

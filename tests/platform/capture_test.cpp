@@ -85,20 +85,20 @@ class CapturedSession : public ::testing::Test {
         IO_BLOCK write = RegisterBlock(0x2010, 0x3F40, 64, command_.data());
         OverlappedRecord overlapped;
         DWORD returned = 0;
-        ASSERT_TRUE(Io(handle)->IoControl(IOCTL_WRITE_REGISTERS, &write, sizeof(write), nullptr, 0, &returned,
-                                          &overlapped.record));
+        ASSERT_TRUE(DeviceIoControl(handle, IOCTL_WRITE_REGISTERS, &write, sizeof(write), nullptr, 0,
+                                    &returned, &overlapped.record));
 
         scanner_.backend().QueueReply({0x00, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x07});
         std::array<uint8_t, 8> reply{};
         IO_BLOCK read = RegisterBlock(0x2013, 0x3F00, 8, reply.data());
-        ASSERT_TRUE(Io(handle)->IoControl(IOCTL_READ_REGISTERS, &read, sizeof(read), reply.data(), 8,
-                                          &returned, &overlapped.record));
+        ASSERT_TRUE(DeviceIoControl(handle, IOCTL_READ_REGISTERS, &read, sizeof(read), reply.data(), 8,
+                                    &returned, &overlapped.record));
 
         image_.resize(512);
         std::iota(image_.begin(), image_.end(), 0);
         scanner_.backend().AppendStream(image_);
         std::vector<uint8_t> block(512);
-        EXPECT_FALSE(Io(handle)->Read(block.data(), 512, nullptr, &overlapped.record));
+        EXPECT_FALSE(ReadFile(handle, block.data(), 512, nullptr, &overlapped.record));
         DWORD count = 0;
         EXPECT_TRUE(GetOverlappedResult(handle, &overlapped.record, &count, TRUE));
         CloseHandle(handle);
@@ -205,7 +205,7 @@ TEST(Capture, TransfersFromManyThreadsAllArriveWhole) {
         std::vector<std::vector<uint8_t>> buffers(kReads, std::vector<uint8_t>(256));
         for (int i = 0; i < kReads; ++i) {
             records.push_back(std::make_unique<OverlappedRecord>());
-            Io(handle)->Read(buffers[i].data(), 256, nullptr, &records.back()->record);
+            ReadFile(handle, buffers[i].data(), 256, nullptr, &records.back()->record);
         }
         for (auto& record : records) {
             DWORD count = 0;
@@ -219,8 +219,8 @@ TEST(Capture, TransfersFromManyThreadsAllArriveWhole) {
     for (int i = 0; i < kReads; ++i) {
         IO_BLOCK block = RegisterBlock(0x2010, 0x3F40, 64, command.data());
         OverlappedRecord overlapped;
-        Io(control)->IoControl(IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, nullptr,
-                               &overlapped.record);
+        DeviceIoControl(control, IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, nullptr,
+                        &overlapped.record);
     }
     reader1.join();
     reader2.join();

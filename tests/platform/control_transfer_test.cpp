@@ -51,7 +51,7 @@ TEST(RegisterRequestDecoding, RefusesWhatCannotBeSentFaithfully) {
     RegisterRequest request;
     IO_BLOCK block = RegisterBlock(0x2010, 0x3F40, 64, data.data());
     EXPECT_EQ(DecodeRegisterRequest(0x80002014, &block, sizeof(block), nullptr, 0, &request),
-              ERROR_NOT_SUPPORTED);
+              ERROR_INVALID_FUNCTION);
     EXPECT_EQ(DecodeRegisterRequest(IOCTL_WRITE_REGISTERS, &block, sizeof(block) - 1, nullptr, 0, &request),
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(DecodeRegisterRequest(IOCTL_WRITE_REGISTERS, nullptr, sizeof(block), nullptr, 0, &request),
@@ -91,8 +91,8 @@ TEST_F(ControlTransferTest, WriteCarriesSetupAndDataAndCompletesTheRecord) {
     IO_BLOCK block = RegisterBlock(0x2010, 0x3F40, 64, packet.data());
     OverlappedRecord overlapped;
     DWORD returned = 99;
-    ASSERT_TRUE(Io(handle_)->IoControl(IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned,
-                                       &overlapped.record));
+    ASSERT_TRUE(DeviceIoControl(handle_, IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned,
+                                &overlapped.record));
     EXPECT_TRUE(overlapped.Signalled());
     DWORD transferred = 99;
     EXPECT_TRUE(GetOverlappedResult(handle_, &overlapped.record, &transferred, TRUE));
@@ -114,8 +114,8 @@ TEST_F(ControlTransferTest, ReadDeliversTheReplyAndItsLength) {
     IO_BLOCK block = RegisterBlock(0x2013, 0x3F00, 8, reply.data());
     OverlappedRecord overlapped;
     DWORD returned = 0;
-    ASSERT_TRUE(Io(handle_)->IoControl(IOCTL_READ_REGISTERS, &block, sizeof(block), reply.data(), 8,
-                                       &returned, &overlapped.record));
+    ASSERT_TRUE(DeviceIoControl(handle_, IOCTL_READ_REGISTERS, &block, sizeof(block), reply.data(), 8,
+                                &returned, &overlapped.record));
     EXPECT_EQ(returned, 8u);
     DWORD transferred = 0;
     EXPECT_TRUE(GetOverlappedResult(handle_, &overlapped.record, &transferred, TRUE));
@@ -134,8 +134,8 @@ TEST_F(ControlTransferTest, ReadDeliversTheReplyAndItsLength) {
     // A device that answers with fewer bytes: the count says so.
     scanner_.backend().QueueReply({0x05, 0x06});
     block.uLength = 64;
-    ASSERT_TRUE(Io(handle_)->IoControl(IOCTL_READ_REGISTERS, &block, sizeof(block), reply.data(), 64,
-                                       &returned, &overlapped.record));
+    ASSERT_TRUE(DeviceIoControl(handle_, IOCTL_READ_REGISTERS, &block, sizeof(block), reply.data(), 64,
+                                &returned, &overlapped.record));
     EXPECT_EQ(returned, 2u);
 }
 
@@ -146,8 +146,8 @@ TEST_F(ControlTransferTest, FailedTransferFailsTheCallAndLeavesTheBufferAlone) {
     IO_BLOCK block = RegisterBlock(0x2011, 0x3F00, 64, reply.data());
     OverlappedRecord overlapped;
     DWORD returned = 7;
-    EXPECT_FALSE(Io(handle_)->IoControl(IOCTL_READ_REGISTERS, &block, sizeof(block), reply.data(), 64,
-                                        &returned, &overlapped.record));
+    EXPECT_FALSE(DeviceIoControl(handle_, IOCTL_READ_REGISTERS, &block, sizeof(block), reply.data(), 64,
+                                 &returned, &overlapped.record));
     EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
     EXPECT_EQ(returned, 0u);
     EXPECT_EQ(reply[0], 0xAA);
@@ -156,8 +156,8 @@ TEST_F(ControlTransferTest, FailedTransferFailsTheCallAndLeavesTheBufferAlone) {
     EXPECT_FALSE(GetOverlappedResult(handle_, &overlapped.record, &returned, TRUE));
     EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
 
-    EXPECT_FALSE(Io(handle_)->IoControl(IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned,
-                                        &overlapped.record));
+    EXPECT_FALSE(DeviceIoControl(handle_, IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned,
+                                 &overlapped.record));
     EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
 }
 
@@ -165,15 +165,15 @@ TEST_F(ControlTransferTest, OverlappedHandleNeedsARecordAPlainOneDoesNot) {
     std::array<uint8_t, 64> packet{};
     IO_BLOCK block = RegisterBlock(0x200B, 0x1000, 64, packet.data());
     DWORD returned = 0;
-    EXPECT_FALSE(
-        Io(handle_)->IoControl(IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned, nullptr));
+    EXPECT_FALSE(DeviceIoControl(handle_, IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned,
+                                 nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(scanner_.backend().ControlTransfers().empty());
 
     HANDLE plain = OpenDeviceHandle(FixedName(3), 0);
     ASSERT_NE(plain, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(
-        Io(plain)->IoControl(IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned, nullptr));
+        DeviceIoControl(plain, IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned, nullptr));
     EXPECT_EQ(scanner_.backend().ControlTransfers().size(), 1u);
     CloseHandle(plain);
 }
@@ -184,13 +184,13 @@ TEST_F(ControlTransferTest, WithdrawnDeviceFailsEveryTransferOnOpenHandles) {
     IO_BLOCK block = RegisterBlock(0x2010, 0x3F40, 64, packet.data());
     OverlappedRecord overlapped;
     DWORD returned = 0;
-    EXPECT_FALSE(Io(handle_)->IoControl(IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned,
-                                        &overlapped.record));
+    EXPECT_FALSE(DeviceIoControl(handle_, IOCTL_WRITE_REGISTERS, &block, sizeof(block), nullptr, 0, &returned,
+                                 &overlapped.record));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
-    EXPECT_FALSE(Io(handle_)->IoControl(IOCTL_READ_REGISTERS, &block, sizeof(block), packet.data(), 64,
-                                        &returned, &overlapped.record));
+    EXPECT_FALSE(DeviceIoControl(handle_, IOCTL_READ_REGISTERS, &block, sizeof(block), packet.data(), 64,
+                                 &returned, &overlapped.record));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
-    EXPECT_FALSE(Io(handle_)->Read(packet.data(), 64, nullptr, &overlapped.record));
+    EXPECT_FALSE(ReadFile(handle_, packet.data(), 64, nullptr, &overlapped.record));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(scanner_.backend().ControlTransfers().empty());
     EXPECT_EQ(OpenDeviceHandle(FixedName(3)), INVALID_HANDLE_VALUE);

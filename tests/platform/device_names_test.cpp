@@ -45,10 +45,5 @@ TEST(DeviceNamespace, DeviceNamesButNotFilePaths) {
     EXPECT_FALSE(IsDeviceNamespaceName("/tmp/file"));
 }
 
-TEST(InterfaceName, DefaultPathCarriesTheModelsIdentifiersInLowerCase) {
-    EXPECT_EQ(DefaultInterfacePath(0),
-              "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f3a1b&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}");
-}
-
 }  // namespace
 }  // namespace b58::usbscan

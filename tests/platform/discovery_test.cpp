@@ -1,12 +1,20 @@
 // Finding devices: fixed names, the interface enumeration, withdrawal.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "usbscan_test_support.h"
 
 namespace b58::test {
 namespace {
+
+// These tests publish their own devices; settings in the shell that runs them must not add any.
+[[maybe_unused]] const bool kEnvironmentCleared = [] {
+    unsetenv("B58_DEVICES");
+    unsetenv("B58_CAPTURE");
+    return true;
+}();
 
 constexpr char kOtherVendorPath[] =
     "\\\\?\\usb#vid_0bda&pid_8153#000001000000#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "fake_usb_backend.h"
-#include "platform/posix/kernel_object.h"
 #include "platform/usbscan/class_driver.h"
 #include "platform/usbscan/device_names.h"
 #include "platform/win32.h"
@@ -40,15 +39,11 @@ inline std::string FixedName(int index) {
     return "\\\\.\\UsbScan" + std::to_string(index);
 }
 
-// Opens a device name into the handle table, as CreateFileA does; INVALID_HANDLE_VALUE with
-// the last error set when it does not open.
+// Opens a device the way the driver does (read and write, shared, overlapped unless `flags`
+// says otherwise); INVALID_HANDLE_VALUE with the last error set when it does not open.
 inline HANDLE OpenDeviceHandle(const std::string& name, DWORD flags = FILE_FLAG_OVERLAPPED) {
-    auto object = usbscan::OpenDevice(name.c_str(), flags);
-    return object ? platform::InsertHandle(object) : INVALID_HANDLE_VALUE;
-}
-
-inline std::shared_ptr<platform::IoObject> Io(HANDLE handle) {
-    return platform::ReferenceHandleAs<platform::IoObject>(handle);
+    return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
 // An overlapped record with its own manual-reset event.

@@ -78,6 +78,14 @@ typedef DWORD ACCESS_MASK;
 #define ERROR_DEVICE_NOT_CONNECTED 1167u
 #define ERROR_INVALID_USER_BUFFER 1784u
 #define ERROR_SEM_TIMEOUT 121u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_NOT_OWNER 288u
+#define ERROR_MUTANT_LIMIT_EXCEEDED 587u
+#define ERROR_UNKNOWN_REVISION 1305u
+#define ERROR_NONE_MAPPED 1332u
+#define ERROR_INVALID_ACL 1336u
+#define ERROR_INVALID_SID 1337u
+#define ERROR_INVALID_SECURITY_DESCR 1338u
 
 // ---- waits -----------------------------------------------------------------------------
 #define WAIT_OBJECT_0 0x00000000u
@@ -122,6 +130,8 @@ typedef struct _OVERLAPPED {
 } OVERLAPPED, *LPOVERLAPPED;
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+#define CREATE_SUSPENDED 0x00000004u
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000u
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
@@ -158,6 +168,15 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
 #define SECURITY_WORLD_RID 0x00000000u
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020u
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220u
+#define SID_REVISION 1u
+#define SID_MAX_SUB_AUTHORITIES 8u
+
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[1];
+} SID;
 
 typedef struct _ACL {
     BYTE AclRevision;
@@ -185,6 +204,25 @@ typedef enum _ACCESS_MODE {
     REVOKE_ACCESS = 4
 } ACCESS_MODE;
 #define NO_INHERITANCE 0x0u
+#define OBJECT_INHERIT_ACE 0x1u
+#define CONTAINER_INHERIT_ACE 0x2u
+#define NO_PROPAGATE_INHERIT_ACE 0x4u
+#define INHERIT_ONLY_ACE 0x8u
+
+#define ACL_REVISION 2u
+#define ACCESS_ALLOWED_ACE_TYPE 0u
+#define ACCESS_DENIED_ACE_TYPE 1u
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+// Allowed and denied entries share this layout: the trustee's SID starts at SidStart.
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE, ACCESS_DENIED_ACE;
 
 typedef struct _TRUSTEE_A {
     struct _TRUSTEE_A* pMultipleTrustee;

@@ -38,9 +38,9 @@ using BackendFactory =
 void RegisterBackendFactory(const std::string& name, BackendFactory factory);
 
 // Parses `text` and publishes each entry under its index with the interface path of the
-// driven model. Every entry left out is reported on the debug channel. Returns the number of
-// devices published.
-int ApplyDeviceConfiguration(std::string_view text);
+// driven model. Every entry left out is reported on the debug channel (and added to
+// *messages when given). Returns the number of devices published.
+int ApplyDeviceConfiguration(std::string_view text, std::vector<std::string>* messages = nullptr);
 
 // Applies B58_DEVICES and B58_CAPTURE once per process; every lookup calls it first.
 void EnsureDevicesConfigured();

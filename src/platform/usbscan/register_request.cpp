@@ -6,7 +6,7 @@ namespace b58::usbscan {
 
 DWORD DecodeRegisterRequest(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
                             RegisterRequest* request) {
-    if (code != IOCTL_WRITE_REGISTERS && code != IOCTL_READ_REGISTERS) return ERROR_NOT_SUPPORTED;
+    if (code != IOCTL_WRITE_REGISTERS && code != IOCTL_READ_REGISTERS) return ERROR_INVALID_FUNCTION;
     if (in == nullptr || inSize < sizeof(IO_BLOCK)) return ERROR_INVALID_PARAMETER;
 
     IO_BLOCK block;

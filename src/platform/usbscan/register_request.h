@@ -23,7 +23,7 @@ struct RegisterRequest {
 };
 
 // Reads an IOCTL_WRITE_REGISTERS or IOCTL_READ_REGISTERS call. Returns ERROR_SUCCESS and
-// fills *request, or the error the call fails with: ERROR_NOT_SUPPORTED for another code;
+// fills *request, or the error the call fails with: ERROR_INVALID_FUNCTION for another code;
 // ERROR_INVALID_PARAMETER for an input shorter than IO_BLOCK, a value, index or length that
 // does not fit the 16-bit setup fields, or data to write without an address;
 // ERROR_INSUFFICIENT_BUFFER for a read whose output buffer is smaller than its length.

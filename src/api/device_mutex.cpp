@@ -9,6 +9,8 @@ namespace {
 SECURITY_ATTRIBUTES g_globalSecurity{};
 bool g_globalSecurityBuilt = false;
 
+}  // namespace
+
 bool BuildGlobalMutexSecurity(SECURITY_ATTRIBUTES* attributes) {
     SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
@@ -43,8 +45,6 @@ bool BuildGlobalMutexSecurity(SECURITY_ATTRIBUTES* attributes) {
     attributes->bInheritHandle = FALSE;
     return true;
 }
-
-}  // namespace
 
 int32_t OsVersionClassFor(DWORD platformId, DWORD major, DWORD minor) {
     switch (platformId) {
@@ -98,16 +98,22 @@ SECURITY_ATTRIBUTES* GlobalMutexSecurity() {
     return g_globalSecurityBuilt ? &g_globalSecurity : nullptr;
 }
 
+std::string DeviceMutexName(int32_t osVersionClass) {
+    if (osVersionClass < kFirstGlobalNamespaceClass) return kDeviceMutexName;
+    char name[64];
+    std::snprintf(name, sizeof name, "Global\\%s", kDeviceMutexName);
+    return name;
+}
+
 HANDLE OpenOrCreateDeviceMutex(int32_t osVersionClass) {
+    const std::string name = DeviceMutexName(osVersionClass);
     if (osVersionClass >= kFirstGlobalNamespaceClass) {
-        char name[64];
-        std::snprintf(name, sizeof name, "Global\\%s", kDeviceMutexName);
-        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
-        if (mutex == nullptr) mutex = CreateMutexA(GlobalMutexSecurity(), FALSE, name);
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+        if (mutex == nullptr) mutex = CreateMutexA(GlobalMutexSecurity(), FALSE, name.c_str());
         return mutex;
     }
-    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kDeviceMutexName);
-    if (mutex == nullptr) mutex = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
+    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
+    if (mutex == nullptr) mutex = CreateMutexA(nullptr, FALSE, name.c_str());
     return mutex;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/win32.h"
 
@@ -25,10 +26,18 @@ int32_t QueryOsVersionClass();
 // The two entries of the global mutex's access list: everyone, then the administrators.
 void FillMutexAccessEntries(PSID everyone, PSID administrators, EXPLICIT_ACCESS_A* entries);
 
+// Builds the global mutex's attributes: a descriptor whose access list gives everyone and
+// the administrators full access. On failure everything built so far is freed again.
+bool BuildGlobalMutexSecurity(SECURITY_ATTRIBUTES* attributes);
+
 // The security attributes of the global mutex, built once and kept for the life of the
 // process; null when building them failed (the mutex is then created with default
 // security rather than not at all).
 SECURITY_ATTRIBUTES* GlobalMutexSecurity();
+
+// The mutex's name for an OS version class: "Global\R9W4J61LP2XOpenedMutex" from class 6
+// on, the plain name below.
+std::string DeviceMutexName(int32_t osVersionClass);
 
 // Opens the device mutex under its name for the class, creating it when it does not exist;
 // null when neither works.

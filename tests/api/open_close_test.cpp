@@ -5,13 +5,17 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "api/device_mutex.h"
 #include "api/exports.h"
 #include "device/device_discovery.h"
 #include "device/scripted_controller.h"
+#include "platform/child_process.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
+#include "sim/firmware_image.h"
+#include "sim/virtual_scanner.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
@@ -21,6 +25,38 @@ namespace {
 
 using testing::Bytes;
 using testing::ScriptedController;
+
+// This run's named objects stay apart from those of other test programs running at the same
+// time; child processes inherit the setting and so share them with this one.
+class ApiTestEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        const std::string ipcNamespace = "b58apitest-" + std::to_string(GetCurrentProcessId());
+        setenv("B58_IPC_NAMESPACE", ipcNamespace.c_str(), 0);
+    }
+};
+const ::testing::Environment* const kApiTestEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ApiTestEnvironment);
+
+// Exit codes of the second process that calls _Open.
+enum OpenInOtherProcess { kOtherGotNothing = 40, kOtherHeldTheMutex = 41, kOtherOpened = 42 };
+
+int OpenFromOtherProcess(const std::vector<std::string>&) {
+    platform::SetTimeScale(0.01);
+    const int32_t opened = _Open();
+    const bool held = g_state.DeviceMutex != nullptr;
+    _Close();
+    if (opened) return kOtherOpened;
+    return held ? kOtherHeldTheMutex : kOtherGotNothing;
+}
+const bool kOpenRoleRegistered = test::RegisterChildRole("open-device", OpenFromOtherProcess);
+
+int OpenWithoutAccessList(const std::vector<std::string>& arguments) {
+    platform::SetOsVersion(2, 5, 2);  // a class with the "Global\\" name and its access list
+    platform::FailSecurityCall("SetEntriesInAclA");
+    return OpenFromOtherProcess(arguments);
+}
+const bool kNoAclRoleRegistered = test::RegisterChildRole("open-without-access-list", OpenWithoutAccessList);
 
 constexpr char kOurPath[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#6&11&0&2#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
 
@@ -181,12 +217,30 @@ TEST_F(OpenCloseTest, MissingFirmwareFileFailsTheOpen) {
     EXPECT_EQ(controller->Count(0x200B, false), 0u);
 }
 
-TEST_F(OpenCloseTest, TheDeviceIsExclusiveUntilItIsClosed) {
+TEST_F(OpenCloseTest, ASecondProcessWaitsForTheDeviceAndGivesUp) {
+    auto controller = Publish(0);
+    controller->SetDefaultReply({0, 0, 0xFF});
+    ASSERT_EQ(_Open(), 1);
+
+    // While this process has the device open the other one waits 5 s (scaled) and fails
+    // without looking for a device.
+    auto other = test::ChildProcess::Start("open-device", {});
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->Wait(), kOtherGotNothing);
+
+    // Once it is closed the other process gets the mutex (and, with no scanner of its
+    // own, fails only at discovery, still holding it until its _Close).
+    _Close();
+    other = test::ChildProcess::Start("open-device", {});
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->Wait(), kOtherHeldTheMutex);
+}
+
+TEST_F(OpenCloseTest, AnotherOwnerMakesOpenTimeOut) {
     auto controller = Publish(0);
     controller->SetDefaultReply({0, 0, 0xFF});
     std::atomic<int> stage{0};
     std::thread other([&] {
-        // Another owner of the device mutex, as a second process would be.
         HANDLE mutex = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
         WaitForSingleObject(mutex, INFINITE);
         stage.store(1, std::memory_order_release);
@@ -230,26 +284,63 @@ TEST_F(OpenCloseTest, ReopeningWithoutCloseKeepsOneOwnership) {
 }
 
 TEST_F(OpenCloseTest, TheMutexNameFollowsTheOsVersionClass) {
+    const std::string global = std::string("Global\\") + kDeviceMutexName;
+    for (int32_t osClass : {6, 7, 8}) EXPECT_EQ(DeviceMutexName(osClass), global);
+    for (int32_t osClass : {0, 1, 2, 5}) EXPECT_EQ(DeviceMutexName(osClass), kDeviceMutexName);
+
     auto controller = Publish(0);
     controller->SetDefaultReply({0, 0, 0xFF});
-    const std::string global = std::string("Global\\") + kDeviceMutexName;
-
     platform::SetOsVersion(2, 5, 1);
     ASSERT_EQ(_Open(), 1);
     EXPECT_EQ(g_state.OsVersionClass, 7);
     HANDLE seen = OpenMutexA(SYNCHRONIZE, FALSE, global.c_str());
     EXPECT_NE(seen, nullptr);
-    EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, kDeviceMutexName), nullptr);
     CloseHandle(seen);
     _Close();
 
     platform::SetOsVersion(2, 6, 1);
     ASSERT_EQ(_Open(), 1);
     EXPECT_EQ(g_state.OsVersionClass, 0);
-    seen = OpenMutexA(SYNCHRONIZE, FALSE, kDeviceMutexName);
-    EXPECT_NE(seen, nullptr);
-    EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, global.c_str()), nullptr);
-    CloseHandle(seen);
+}
+
+TEST_F(OpenCloseTest, WithoutAnAccessListTheGlobalMutexGetsDefaultSecurity) {
+    auto controller = Publish(0);
+    controller->SetDefaultReply({0, 0, 0xFF});
+    auto other = test::ChildProcess::Start("open-without-access-list", {});
+    ASSERT_NE(other, nullptr);
+    // The child cannot build the access list; it still gets the mutex (and no scanner).
+    EXPECT_EQ(other->Wait(), kOtherHeldTheMutex);
+}
+
+TEST_F(OpenCloseTest, EndToEndWithTheVirtualScanner) {
+    const auto image = sim::BuildFirmwareImage();
+    windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
+    auto scanner = std::make_shared<sim::VirtualScanner>();
+    usbscan::Publish({0, kOurPath, scanner});
+
+    ASSERT_EQ(_Open(), 1);
+    sim::ControllerState state = scanner->State();
+    EXPECT_TRUE(state.firmwareRunning);
+    ASSERT_TRUE(state.lastDownload.has_value());
+    EXPECT_EQ(*state.lastDownload, sim::FirmwareCheck::Ok);
+    EXPECT_EQ(scanner->ExecutedCount(0x69), 1u);
+    std::thread([] {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kDeviceMutexName);
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);  // held by the opener
+        CloseHandle(mutex);
+    }).join();
+    EXPECT_EQ(_Close(), 1);
+    std::thread([] {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // released
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }).join();
+
+    // The controller keeps its firmware: the next open does not download it again.
+    ASSERT_EQ(_Open(), 1);
+    EXPECT_EQ(scanner->ExecutedCount(0x69), 1u);
+    EXPECT_EQ(_Close(), 1);
 }
 
 TEST(OsVersionClass, ReportedVersionsAreClassified) {
@@ -286,7 +377,34 @@ TEST(DeviceMutexSecurity, EveryoneAndTheAdministratorsGetFullAccess) {
     EXPECT_EQ(entries[0].Trustee.ptstrName, reinterpret_cast<LPSTR>(&everyone));
     EXPECT_EQ(entries[1].Trustee.TrusteeType, TRUSTEE_IS_GROUP);
     EXPECT_EQ(entries[1].Trustee.ptstrName, reinterpret_cast<LPSTR>(&administrators));
-    EXPECT_NE(GlobalMutexSecurity(), nullptr);
+    SECURITY_ATTRIBUTES* attributes = GlobalMutexSecurity();
+    ASSERT_NE(attributes, nullptr);
+    EXPECT_EQ(attributes->nLength, sizeof(SECURITY_ATTRIBUTES));
+    EXPECT_EQ(attributes->bInheritHandle, FALSE);
+    EXPECT_NE(attributes->lpSecurityDescriptor, nullptr);
+    EXPECT_EQ(GlobalMutexSecurity(), attributes);  // built once
+}
+
+TEST(DeviceMutexSecurity, AFailedStepFreesWhatWasBuilt) {
+    const struct {
+        const char* call;
+        int succeedFirst;
+    } failures[] = {{"AllocateAndInitializeSid", 0},
+                    {"AllocateAndInitializeSid", 1},
+                    {"SetEntriesInAclA", 0},
+                    {"LocalAlloc", 0},
+                    {"InitializeSecurityDescriptor", 0},
+                    {"SetSecurityDescriptorDacl", 0}};
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(std::string(failure.call) + " after " + std::to_string(failure.succeedFirst));
+        const size_t before = platform::LiveLocalBlocks();
+        ASSERT_TRUE(platform::FailSecurityCall(failure.call, failure.succeedFirst));
+        SECURITY_ATTRIBUTES attributes{};
+        EXPECT_FALSE(BuildGlobalMutexSecurity(&attributes));
+        platform::ResetSecurityCallFailures();
+        EXPECT_EQ(platform::LiveLocalBlocks(), before);
+        EXPECT_EQ(attributes.lpSecurityDescriptor, nullptr);
+    }
 }
 
 }  // namespace

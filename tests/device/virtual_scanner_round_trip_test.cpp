@@ -22,7 +22,7 @@ namespace {
 constexpr char kPath[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#7&1&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
 
 class VirtualScannerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetDriverState();
         platform::SetTimeScale(0.01);
@@ -120,7 +120,8 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
     EXPECT_EQ(ShortQuery(device_, kCmdKeyQuery), 0);  // reading it cleared the press
 
     const uint8_t steps[2] = {0x90, 0x01};  // 400 steps
-    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, device_, 4, kCmdMoveForward, steps, 2, nullptr, 0), 1);
+    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, device_, 4, kCmdMoveForward, steps, 2, nullptr, 0),
+              1);
     ASSERT_EQ(WaitScannerReady(device_), 1);
     EXPECT_EQ(scanner_->State().carriagePosition, 400u);
     EXPECT_FALSE(scanner_->State().busy);

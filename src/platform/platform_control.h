@@ -43,11 +43,12 @@ void ResetSecurityCallFailures();
 size_t LiveLocalBlocks();
 
 // The file name GetModuleFileNameA reports for the driver module, in Windows form; an empty
-// string returns to the real one.
+// string returns to the real one. GetModuleHandleA matches names against it, so a test can
+// also load the driver "under another name".
 void SetModuleFileNameOverride(const std::string& windowsPath);
 
 // The folder behind GetWindowsDirectoryA, as a POSIX path (B58_WINDOWS_DIR at start-up,
-// else a folder in the build tree).
+// else a folder in the build tree); an empty path returns to that start-up choice.
 void SetWindowsDirectory(const std::string& posixPath);
 
 // Windows-form path to POSIX: backslashes become slashes and a drive prefix "X:" is dropped.

@@ -1,0 +1,9 @@
+// Not built yet: fails cleanly (returns 0, touches nothing) until its subsystem lands.
+#include "api/exports.h"
+
+extern "C" {
+
+B58_EXPORT int32_t B58_CALL _Open(void) { return 0; }
+B58_EXPORT int32_t B58_CALL _Close(void) { return 0; }
+
+}

@@ -29,7 +29,12 @@ B58_EXPORT int32_t B58_CALL _Open(void) {
     if (g_state.DeviceMutex == nullptr) {
         g_state.DeviceMutex = OpenOrCreateDeviceMutex(g_state.OsVersionClass);
         if (g_state.DeviceMutex == nullptr) return 0;
-        if (WaitForSingleObject(g_state.DeviceMutex, kDeviceMutexWaitMs) != WAIT_OBJECT_0) {
+        const DWORD waited = WaitForSingleObject(g_state.DeviceMutex, kDeviceMutexWaitMs);
+        if (waited != WAIT_OBJECT_0) {
+            // An abandoned mutex (its owner died holding it) now belongs to this thread:
+            // give it back before failing, or no process could take the device again
+            // while this thread lives.
+            if (waited == WAIT_ABANDONED) ReleaseMutex(g_state.DeviceMutex);
             CloseHandle(g_state.DeviceMutex);
             g_state.DeviceMutex = nullptr;
             return 0;

@@ -260,6 +260,33 @@ TEST_F(OpenCloseTest, AnotherOwnerMakesOpenTimeOut) {
     EXPECT_EQ(_Open(), 1);
 }
 
+TEST_F(OpenCloseTest, AnAbandonedMutexFailsTheOpenButIsNotKeptOwned) {
+    auto controller = Publish(0);
+    controller->SetDefaultReply({0, 0, 0xFF});
+    // Keep the mutex alive across the owner's death with a handle of our own.
+    HANDLE keeper = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
+    ASSERT_NE(keeper, nullptr);
+    std::thread owner([] {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
+        WaitForSingleObject(mutex, INFINITE);
+        CloseHandle(mutex);  // ends without ReleaseMutex: the mutex is abandoned
+    });
+    owner.join();
+
+    EXPECT_EQ(_Open(), 0);
+    EXPECT_EQ(g_state.DeviceMutex, nullptr);
+    // Another thread can take the device at once: the failed _Open did not keep it.
+    std::thread other([] {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    other.join();
+    CloseHandle(keeper);
+    EXPECT_EQ(_Open(), 1);
+}
+
 TEST_F(OpenCloseTest, CloseWithoutOpenTouchesNothing) {
     EXPECT_EQ(_Close(), 0);
     EXPECT_EQ(trace_, "\nC4:  < Enter the _Close!\nC4:  > Leave the _Close!");

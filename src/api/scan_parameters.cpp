@@ -1,9 +1,147 @@
-// Not built yet: fails cleanly (returns 0, touches nothing) until its subsystem lands.
+// SetParameters and GetParameters: the scan request is checked and turned into the scan
+// configuration, the device is brought into a known state for the scan source, and the
+// per-scan working memory is allocated.
+#include <cstring>
+
+#include "api/device_requests.h"
 #include "api/exports.h"
+#include "api/scan_memory.h"
+#include "api/scan_request.h"
+#include "device/command_packets.h"
+#include "device/command_set.h"
+#include "device/device_discovery.h"
+#include "scan/routine_slots.h"
+#include "state/driver_state.h"
+#include "state/trace.h"
+
+namespace b58 {
+namespace {
+
+bool IsTaSource(uint8_t source) {
+    return source == 1 || source == 2 || source == 4;
+}
+
+// Closes whatever device is open and opens the first one that answers anew.
+bool ReopenDevice() {
+    if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(g_state.DeviceHandle);
+    g_state.DeviceHandle = OpenScannerByName();
+    return g_state.DeviceHandle != INVALID_HANDLE_VALUE;
+}
+
+void SelectSource(uint8_t source) {
+    if (source == 0) {
+        g_state.TaType = 0;
+        g_state.TaMode = 0;
+        if (g_state.FlatbedFirmwareReady != 1) g_state.LastStatus = DownloadFirmwareToDevice();
+        g_state.LastStatus = SendLampControl(kLampFlatbed);
+    } else if (IsTaSource(source)) {
+        g_state.TaType = source;
+        g_state.TaMode = 1;
+        if (g_state.TaFirmwareReady != 1) g_state.LastStatus = DownloadFirmwareToDevice();
+        g_state.LastStatus = SendLampControl(kLampTa);
+    } else {
+        g_state.TaMode = 0;  // no adapter, no lamp selection; TaType stays
+    }
+}
+
+void StoreConfig(const ScanConfig& c) {
+    g_state.DataWidth = c.DataWidth;
+    g_state.WidthUnits = c.WidthUnits;
+    g_state.HeightUnits = c.HeightUnits;
+    g_state.HighResMode = c.HighResMode;
+    g_state.ResolutionValid = c.ResolutionValid;
+    g_state.RXDPI = c.RXDPI;
+    g_state.RYDPI = c.RYDPI;
+    g_state.YMAXDPI = c.YMAXDPI;
+    g_state.LAMPSTEP = c.LAMPSTEP;
+    g_state.ScanPixelModeFlag = c.ScanPixelModeFlag;
+    g_state.WindowLeft = c.WindowLeft;
+    g_state.WindowTop = c.WindowTop;
+    g_state.Threshold = c.Threshold;
+    g_state.WindowByte = c.WindowByte;
+    g_state.LinePixels = c.LinePixels;
+    g_state.ImageLines = c.ImageLines;
+    g_state.MotorLines = c.MotorLines;
+    g_state.ColourLag = c.ColourLag;
+    g_state.SWWidth = c.SWWidth;
+    g_state.SWHeight = c.SWHeight;
+    g_state.PixelFormatCode = c.PixelFormatCode;
+    g_state.LineBytes = c.LineBytes;
+    g_state.LineRoutine = LineRoutineFor(c.LineRoutine);
+    g_state.ReaderRoutine = ReaderRoutineFor(c.ReaderRoutine);
+}
+
+void RecordSource(uint8_t source) {
+    const bool ta = IsTaSource(source);
+    g_state.TaMode = ta ? 1 : 0;
+    g_state.TaFirmwareReady = ta ? 1 : 0;
+    g_state.FlatbedFirmwareReady = ta ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace b58
 
 extern "C" {
 
-B58_EXPORT int32_t B58_CALL SetParameters(ScanParameters*) { return 0; }
-B58_EXPORT int32_t B58_CALL GetParameters(ScanParametersInfo*) { return 0; }
+B58_EXPORT int32_t B58_CALL SetParameters(ScanParameters* parameters) {
+    using namespace b58;
+    if (parameters == nullptr) return 0;
+    // The reader thread of a running scan works in the memory a new request would replace.
+    if (g_state.ReaderThread != nullptr) {
+        parameters->Status = kStatusScanRunning;
+        return 0;
+    }
+    // Checked before anything changes: a request the driver cannot scan leaves the device,
+    // the configuration and the memory of the previous request as they were.
+    const ScanRequestResult derived = DeriveScanConfig(*parameters, g_state.ResolutionValid);
+    if (derived.fault != ScanRequestFault::None) {
+        parameters->Status = kStatusRequestRejected;
+        return 0;
+    }
+    const ScanConfig& config = derived.config;
+    const uint8_t source = parameters->ScanSource;
 
+    if (!ReopenDevice()) return 0;
+    g_state.LastStatus = DownloadFirmwareToDevice();
+    if (g_state.LastStatus) g_state.FlatbedFirmwareReady = 1;
+    SelectSource(source);
+
+    // One set of working memory at a time: the previous request's goes first.
+    FreeScanMemory();
+    if (!AllocateScanMemory(config.DataWidth, parameters->GammaTable)) {
+        g_state.LineRoutine = nullptr;
+        g_state.ReaderRoutine = nullptr;
+        parameters->Status = kStatusOutOfMemory;
+        return 0;
+    }
+
+    parameters->Status = kStatusOk;
+    parameters->Resolution = config.Resolution;
+    Trace("%s", config.ResolutionTrace);
+    g_state.ScanMode = parameters->ScanMode;
+    StoreConfig(config);
+    if (config.ModeTrace != nullptr) Trace("%s", config.ModeTrace);
+
+    RecordSource(source);
+    if (g_state.TaMode == 1) {
+        uint8_t request[kCommandPacketSize] = {};
+        request[0] = kLampTa;
+        g_state.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle,
+                                                       g_state.DeviceKind, kCmdLampControl, request, request);
+    }
+    return g_state.LastStatus;
 }
+
+B58_EXPORT int32_t B58_CALL GetParameters(ScanParametersInfo* info) {
+    using namespace b58;
+    if (info == nullptr) return 0;
+    info->Status = kStatusOk;
+    info->RXDPI = g_state.RXDPI;
+    info->RYDPI = g_state.RYDPI;
+    info->LineBytes = g_state.LineBytes;
+    info->ImageLines = g_state.ImageLines;
+    Trace("Trel RXDPI=%d,RYDPI=%d,LineBytes=%d", g_state.RXDPI, g_state.RYDPI, g_state.LineBytes);
+    return 1;
+}
+
+}  // extern "C"

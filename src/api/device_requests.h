@@ -1,0 +1,27 @@
+// Small exchanges several exports share: the firmware download onto the open device, the
+// lamp selection, and the front-panel key query. Each uses DeviceHandle and DeviceKind,
+// a null owner window and the silent report mode, and returns the command's result.
+#pragma once
+
+#include <cstdint>
+
+namespace b58 {
+
+// LampMask values of the lamp control command.
+inline constexpr uint8_t kLampNone = 0;
+inline constexpr uint8_t kLampFlatbed = 1;
+inline constexpr uint8_t kLampTa = 2;
+inline constexpr uint8_t kLampBoth = 3;
+
+// Downloads the firmware file from the system's driver directory.
+uint8_t DownloadFirmwareToDevice();
+
+// Lamp control with `lampMask` in byte 0 of MiscControlBuffer (request and reply area).
+uint8_t SendLampControl(uint8_t lampMask);
+
+// The key query in its short form, with MiscControlBuffer as request and reply.
+uint8_t SendKeyQuery();
+// After a successful SendKeyQuery: the scanner's key was pressed.
+bool KeyWasPressed();
+
+}  // namespace b58

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "controller_fixture.h"
+
+namespace b58 {
+namespace {
+
+class ScanParametersTest : public testing::ControllerTest {};
+
+ScanParameters Request(uint16_t resolution, uint16_t mode, uint8_t source = 0) {
+    ScanParameters r{};
+    r.Left = 60;
+    r.Top = 90;
+    r.Right = 360;
+    r.Bottom = 390;
+    r.Resolution = resolution;
+    r.ScanMode = mode;
+    r.ScanSource = source;
+    return r;
+}
+
+TEST_F(ScanParametersTest, FlatbedRequestConfiguresTheScan) {
+    ScanParameters r = Request(1200, ModeColor24);
+    r.Status = 0x5555;
+    EXPECT_EQ(SetParameters(&r), 1);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Resolution, 300);
+    EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FirmwareDownloads(), 1u);
+    EXPECT_EQ(LampMasks(), std::vector<uint8_t>{1});
+    EXPECT_EQ(g_state.RXDPI, 300);
+    EXPECT_EQ(g_state.RYDPI, 600);
+    EXPECT_EQ(g_state.LineBytes, 900);
+    EXPECT_EQ(g_state.ScanMode, ModeColor24);
+    EXPECT_EQ(g_state.TaMode, 0);
+    EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
+    EXPECT_EQ(g_state.TaFirmwareReady, 0);
+    EXPECT_NE(g_state.LineRoutine, nullptr);
+    EXPECT_NE(g_state.ReaderRoutine, nullptr);
+    EXPECT_EQ(g_state.WorkingMemoryAllocated, 1);
+    EXPECT_EQ(g_state.DriverGammaTable, 1);
+    EXPECT_NE(trace_.find("Trel-LINEMODE"), std::string::npos);
+    EXPECT_LT(trace_.find("Trel-LINEMODE"), trace_.find("Trel 24bit Color Mode"));
+}
+
+TEST_F(ScanParametersTest, AdapterSourceDownloadsAgainAndSelectsItsLamp) {
+    ScanParameters flatbed = Request(300, ModeGray);
+    ASSERT_EQ(SetParameters(&flatbed), 1);
+    ScanParameters ta = Request(300, ModeGray, 2);
+    EXPECT_EQ(SetParameters(&ta), 1);
+    // Flatbed: one download, lamp 1. Adapter: two downloads, lamp 2 selected and confirmed.
+    EXPECT_EQ(FirmwareDownloads(), 3u);
+    EXPECT_EQ(LampMasks(), (std::vector<uint8_t>{1, 2, 2}));
+    EXPECT_EQ(g_state.TaType, 2);
+    EXPECT_EQ(g_state.TaMode, 1);
+    EXPECT_EQ(g_state.TaFirmwareReady, 1);
+    EXPECT_EQ(g_state.FlatbedFirmwareReady, 0);
+    // Back to the flatbed: its first download succeeds, so no second one.
+    ScanParameters again = Request(300, ModeGray);
+    EXPECT_EQ(SetParameters(&again), 1);
+    EXPECT_EQ(FirmwareDownloads(), 4u);
+    EXPECT_EQ(g_state.TaType, 0);
+}
+
+TEST_F(ScanParametersTest, UnknownSourceSendsNoLampAndKeepsTheAdapterType) {
+    g_state.TaType = 4;
+    ScanParameters r = Request(150, ModeColor24, 3);
+    EXPECT_EQ(SetParameters(&r), 1);
+    EXPECT_TRUE(LampMasks().empty());
+    EXPECT_EQ(g_state.TaType, 4);
+    EXPECT_EQ(g_state.TaMode, 0);
+    EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
+}
+
+TEST_F(ScanParametersTest, NoDeviceLeavesTheRecordAlone) {
+    usbscan::WithdrawAll();
+    ScanParameters r = Request(200, ModeGray);
+    const ScanParameters before = r;
+    EXPECT_EQ(SetParameters(&r), 0);
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
+}
+
+TEST_F(ScanParametersTest, RejectedRequestsChangeNothing) {
+    ScanParameters good = Request(300, ModeGray);
+    ASSERT_EQ(SetParameters(&good), 1);
+    const uint8_t* ring = g_state.LineRing;
+    const size_t transfers = controller_->Transfers().size();
+
+    ScanParameters reversed = Request(300, ModeColor24);
+    reversed.Right = 10;
+    ScanParameters tooWide = Request(300, ModeColor24);
+    tooWide.Right = tooWide.Left + 3701;
+    ScanParameters tooTall = Request(300, ModeColor24);
+    tooTall.Bottom = 65535;
+    ScanParameters unknownMode = Request(300, 5);
+    for (ScanParameters* r : {&reversed, &tooWide, &tooTall, &unknownMode}) {
+        EXPECT_EQ(SetParameters(r), 0);
+        EXPECT_EQ(r->Status, kStatusRequestRejected);
+        EXPECT_EQ(r->Resolution, 300);
+    }
+    EXPECT_EQ(controller_->Transfers().size(), transfers);  // the device was left alone
+    EXPECT_EQ(g_state.LineRing, ring);
+    EXPECT_EQ(g_state.PixelFormatCode, 2);
+    EXPECT_EQ(g_state.LinePixels, 300);
+}
+
+TEST_F(ScanParametersTest, RefusedWhileAScanRuns) {
+    ScanParameters good = Request(300, ModeGray);
+    ASSERT_EQ(SetParameters(&good), 1);
+    const uint8_t* ring = g_state.LineRing;
+    g_state.ReaderThread = reinterpret_cast<HANDLE>(0x1234);  // as StartScan leaves it
+    ScanParameters next = Request(150, ModeColor48);
+    EXPECT_EQ(SetParameters(&next), 0);
+    EXPECT_EQ(next.Status, kStatusScanRunning);
+    EXPECT_EQ(g_state.LineRing, ring);
+    EXPECT_EQ(g_state.DataWidth, 8);
+    g_state.ReaderThread = nullptr;
+}
+
+TEST_F(ScanParametersTest, SecondRequestReplacesTheFirstSet) {
+    // Run under the leak checker: the first set must not be left behind.
+    ScanParameters first = Request(300, ModeColor48);
+    ASSERT_EQ(SetParameters(&first), 1);
+    uint16_t hostGamma[3 * 256];
+    ScanParameters second = Request(100, ModeGray);
+    second.GammaTable = hostGamma;
+    ASSERT_EQ(SetParameters(&second), 1);
+    EXPECT_EQ(g_state.GammaTable, hostGamma);
+    EXPECT_EQ(g_state.DriverGammaTable, 0);
+    EXPECT_EQ(g_state.PlaneLines[1][0] - g_state.LineRing, 4'440'000);
+}
+
+TEST_F(ScanParametersTest, GetParametersReportsTheConfiguration) {
+    ScanParametersInfo info;
+    std::memset(&info, 0xA5, sizeof info);
+    EXPECT_EQ(GetParameters(&info), 1);
+    EXPECT_EQ(info.Status, 0);
+    EXPECT_EQ(info.RXDPI, 0);
+    EXPECT_EQ(info.RYDPI, 0);
+    EXPECT_EQ(info.LineBytes, 0u);
+    EXPECT_EQ(info.ImageLines, 0u);
+
+    ScanParameters r = Request(1200, ModeColor24);
+    ASSERT_EQ(SetParameters(&r), 1);
+    EXPECT_EQ(GetParameters(&info), 1);
+    EXPECT_EQ(info.RXDPI, 300);
+    EXPECT_EQ(info.RYDPI, 600);
+    EXPECT_EQ(info.LineBytes, 900u);
+    EXPECT_EQ(info.ImageLines, 600u);
+    EXPECT_NE(trace_.find("Trel RXDPI=300,RYDPI=600,LineBytes=900"), std::string::npos);
+}
+
+TEST_F(ScanParametersTest, NullRecordsAreRefused) {
+    EXPECT_EQ(SetParameters(nullptr), 0);
+    EXPECT_EQ(GetParameters(nullptr), 0);
+    EXPECT_TRUE(controller_->Transfers().empty());
+}
+
+}  // namespace
+}  // namespace b58

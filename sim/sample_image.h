@@ -1,6 +1,7 @@
 // An image as rows of samples: what the ground truth renders and what b58sim writes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

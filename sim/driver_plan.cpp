@@ -248,6 +248,8 @@ DriverScan PlanDriverScan(const HostRequest& request, const DriverSettings& sett
     p.yMaxDpi = d.yMaxDpi;
     p.lampStep = d.lampStep;
     d.window = BuildScanWindow(p);
+    d.swWidth = p.swWidth;
+    d.swHeight = p.swHeight;
     return d;
 }
 

@@ -53,6 +53,8 @@ struct DriverScan {
     int linePixels = 0;
     int lineBytes = 0;
     int imageLines = 0;
+    int swWidth = 0;       // pixels per raw line, from the even-spread sizes of the scan
+    int swHeight = 0;      // raw lines read, the pre-roll included
     int windowStartX = 0;  // first delivered sensor pixel as the driver's join arithmetic takes it
     ScanWindow window;
 };

@@ -312,8 +312,8 @@ TEST(Geometry, DocumentMarkLandsWhereTheOffsetsTableSays) {
     constexpr int kMarkX = 90;
     constexpr int kMarkY = 120;
     BedContents contents;
-    contents.document.document = testing::PaperWithMarks(300, 300, {{kMarkX, kMarkY, 12, 12}});
-    contents.film.document = testing::PaperWithMarks(300, 300, {{kMarkX, kMarkY, 12, 12}});
+    contents.document.document = testing::PaperWithMarks(300, 400, {{kMarkX, kMarkY, 12, 12}});
+    contents.film.document = testing::PaperWithMarks(300, 400, {{kMarkX, kMarkY, 12, 12}});
     auto model = std::make_shared<const ScannerModel>(3, contents);
     struct Case {
         int source, mode, dpi;
@@ -329,7 +329,7 @@ TEST(Geometry, DocumentMarkLandsWhereTheOffsetsTableSays) {
         SCOPED_TRACE(::testing::Message() << "source " << k.source << " mode " << k.mode << " dpi " << k.dpi);
         HostRequest request = Request(k.source, k.mode, k.dpi);
         request.right = 200;
-        request.bottom = 150;
+        request.bottom = 300;
         const DriverScan scan = PlanDriverScan(request);
         const ScanOffsets o = OffsetsOf(request, scan);
         const auto bytes = ReadAll(*MakeImageStream(model, scan.window, k.source == 0 ? CalibratedAfe() : taAfe,

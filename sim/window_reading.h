@@ -13,9 +13,10 @@
 //     steps are the 2 x lag lines a host needs to align its colours: 4 or more extra lines
 //     mean the 600-step motor mode (600 dpi down) with a lag of 2, 2 or 3 extra lines a lag
 //     of 1, fewer none.
-// The start line is counted in 300-dpi lines in both motor modes; the height and the lines
-// in motor steps. A window with the transparency-adapter bit counts its lines from the
-// adapter's reference line instead of from the carriage's home.
+// The start line is counted in 300-dpi lines in both motor modes (a 16-bit two's complement
+// value; the carriage cannot go behind its home, so a start before it starts at home); the
+// height and the lines in motor steps. A window with the transparency-adapter bit counts its
+// lines from the adapter's reference line instead of from the carriage's home.
 #pragma once
 
 #include <array>

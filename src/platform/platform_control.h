@@ -3,6 +3,7 @@
 // do nothing (the real system answers), so tests can call them on both.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,16 +25,30 @@ using DebugSink = std::function<void(const char* text)>;
 void SetDebugSink(DebugSink sink);
 
 // The answer of GetVersionExA: a modern NT version (10.0, platform 2) by default.
-// B58_OS_VERSION="platform.major.minor" sets it at start-up; failing=true makes the call fail.
+// B58_OS_VERSION="platform.major.minor" (or "fail") sets it at start-up; failing=true makes
+// the call fail. ResetOsVersion returns to the start-up answer.
 void SetOsVersion(uint32_t platformId, uint32_t major, uint32_t minor, bool failing = false);
 void ResetOsVersion();
 
+// Makes one of the security calls fail as the system can (out of memory, say): the call
+// named by `functionName` ("AllocateAndInitializeSid", "SetEntriesInAclA",
+// "InitializeSecurityDescriptor", "SetSecurityDescriptorDacl" or "LocalAlloc") succeeds
+// `succeedFirst` more times, then fails until ResetSecurityCallFailures. False for any
+// other name (and always on Windows, where nothing is made to fail).
+bool FailSecurityCall(const char* functionName, int succeedFirst = 0);
+void ResetSecurityCallFailures();
+
+// Blocks from LocalAlloc and AllocateAndInitializeSid (SetEntriesInAclA's lists included)
+// not yet freed, so that tests can see a failed build free what it had built; 0 on Windows.
+size_t LiveLocalBlocks();
+
 // The file name GetModuleFileNameA reports for the driver module, in Windows form; an empty
-// string returns to the real one.
+// string returns to the real one. GetModuleHandleA matches names against it, so a test can
+// also load the driver "under another name".
 void SetModuleFileNameOverride(const std::string& windowsPath);
 
 // The folder behind GetWindowsDirectoryA, as a POSIX path (B58_WINDOWS_DIR at start-up,
-// else a folder in the build tree).
+// else a folder in the build tree); an empty path returns to that start-up choice.
 void SetWindowsDirectory(const std::string& posixPath);
 
 // Windows-form path to POSIX: backslashes become slashes and a drive prefix "X:" is dropped.

@@ -27,11 +27,15 @@ void SetDepth(size_t depth) {
 }  // namespace
 
 void Trace(const char* format, ...) {
-    char message[kTraceMessageSize];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
+    char message[kTraceMessageSize] = "";
+    if (format != nullptr) {
+        va_list args;
+        va_start(args, format);
+        // A formatting error (e.g. an unconvertible wide string) writes the message as empty
+        // rather than leave the buffer in an unknown state.
+        if (std::vsnprintf(message, sizeof message, format, args) < 0) message[0] = '\0';
+        va_end(args);
+    }
 
     std::lock_guard<std::mutex> hold(g_traceLock);
     if (message[0] == '<') SetDepth(g_indentDepth + 2);

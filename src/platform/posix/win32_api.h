@@ -54,8 +54,10 @@ typedef DWORD ACCESS_MASK;
 
 // ---- errors ----------------------------------------------------------------------------
 #define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
@@ -63,15 +65,27 @@ typedef DWORD ACCESS_MASK;
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_HANDLE_EOF 38u
 #define ERROR_NOT_SUPPORTED 50u
+#define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_DISK_FULL 112u
 #define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_NO_MORE_ITEMS 259u
 #define ERROR_OPERATION_ABORTED 995u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
 #define ERROR_DEVICE_NOT_CONNECTED 1167u
+#define ERROR_INVALID_USER_BUFFER 1784u
 #define ERROR_SEM_TIMEOUT 121u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_NOT_OWNER 288u
+#define ERROR_MUTANT_LIMIT_EXCEEDED 587u
+#define ERROR_UNKNOWN_REVISION 1305u
+#define ERROR_NONE_MAPPED 1332u
+#define ERROR_INVALID_ACL 1336u
+#define ERROR_INVALID_SID 1337u
+#define ERROR_INVALID_SECURITY_DESCR 1338u
 
 // ---- waits -----------------------------------------------------------------------------
 #define WAIT_OBJECT_0 0x00000000u
@@ -96,6 +110,7 @@ typedef DWORD ACCESS_MASK;
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 
@@ -115,6 +130,8 @@ typedef struct _OVERLAPPED {
 } OVERLAPPED, *LPOVERLAPPED;
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+#define CREATE_SUSPENDED 0x00000004u
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000u
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
@@ -151,6 +168,15 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
 #define SECURITY_WORLD_RID 0x00000000u
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020u
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220u
+#define SID_REVISION 1u
+#define SID_MAX_SUB_AUTHORITIES 8u
+
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[1];
+} SID;
 
 typedef struct _ACL {
     BYTE AclRevision;
@@ -178,6 +204,25 @@ typedef enum _ACCESS_MODE {
     REVOKE_ACCESS = 4
 } ACCESS_MODE;
 #define NO_INHERITANCE 0x0u
+#define OBJECT_INHERIT_ACE 0x1u
+#define CONTAINER_INHERIT_ACE 0x2u
+#define NO_PROPAGATE_INHERIT_ACE 0x4u
+#define INHERIT_ONLY_ACE 0x8u
+
+#define ACL_REVISION 2u
+#define ACCESS_ALLOWED_ACE_TYPE 0u
+#define ACCESS_DENIED_ACE_TYPE 1u
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+// Allowed and denied entries share this layout: the trustee's SID starts at SidStart.
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE, ACCESS_DENIED_ACE;
 
 typedef struct _TRUSTEE_A {
     struct _TRUSTEE_A* pMultipleTrustee;

@@ -33,7 +33,7 @@ enum class BulkStatus {
 // BulkRead may block while the device produces data; CancelBulk, called from another
 // thread, makes a blocked BulkRead return Cancelled promptly.
 class UsbBackend {
-public:
+  public:
     virtual ~UsbBackend() = default;
 
     // Host-to-device transfer of setup.wLength bytes. False when the device failed it.

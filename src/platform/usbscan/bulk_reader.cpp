@@ -1,0 +1,141 @@
+#include "platform/usbscan/bulk_reader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "platform/posix/kernel_object.h"
+#include "platform/usbscan/usb_capture.h"
+#include "platform/usbscan/usbmon_record.h"
+
+namespace b58::usbscan {
+namespace {
+
+// How often a cancel is repeated while the read it is meant for has not ended: a backend may
+// miss a cancel that arrives just before its read starts waiting.
+constexpr auto kCancelRepeat = std::chrono::milliseconds(10);
+
+int32_t UrbStatus(BulkStatus status, bool present) {
+    if (!present && status != BulkStatus::Ok) return kUrbShutdown;
+    switch (status) {
+        case BulkStatus::Ok:
+            return kUrbOk;
+        case BulkStatus::Cancelled:
+            return kUrbUnlinked;
+        case BulkStatus::Failed:
+            break;
+    }
+    return kUrbProtocolError;
+}
+
+}  // namespace
+
+BulkReader::BulkReader(std::shared_ptr<PublishedDevice> device) : device_(std::move(device)) {}
+
+BulkReader::~BulkReader() {
+    Shutdown();
+}
+
+bool BulkReader::Queue(uint8_t* buffer, DWORD size, OVERLAPPED* overlapped) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (stopping_) return false;
+    queue_.push_back(Request{buffer, size, overlapped, cancelEpoch_});
+    if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
+    changed_.notify_all();
+    return true;
+}
+
+void BulkReader::CancelAll() {
+    std::deque<Request> waiting;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++cancelEpoch_;
+        waiting.swap(queue_);
+    }
+    for (const Request& request : waiting) {
+        platform::CompleteOverlapped(request.overlapped, ERROR_OPERATION_ABORTED, 0);
+    }
+
+    std::unique_lock<std::mutex> hold(lock_);
+    while (inDevice_) {
+        hold.unlock();
+        device_->backend->CancelBulk();
+        hold.lock();
+        changed_.wait_for(hold, kCancelRepeat, [this] { return !inDevice_; });
+    }
+}
+
+void BulkReader::Shutdown() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+    }
+    CancelAll();
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void BulkReader::Run() {
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            changed_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;  // stopping, nothing left
+            request = queue_.front();
+            queue_.pop_front();
+        }
+        Outcome outcome = Serve(request);
+        platform::CompleteOverlapped(request.overlapped, outcome.error, outcome.transferred);
+    }
+}
+
+bool BulkReader::Cancelled(const Request& request) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return request.epoch != cancelEpoch_;
+}
+
+BulkReader::Outcome BulkReader::Serve(const Request& request) {
+    // Reads of other handles on the same device go first if they hold the pipe.
+    std::lock_guard<std::mutex> pipe(device_->bulkPipe);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (request.epoch != cancelEpoch_) return Outcome{ERROR_OPERATION_ABORTED, 0};
+        inDevice_ = true;
+    }
+    Outcome outcome = ReadFromDevice(request);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        inDevice_ = false;
+    }
+    changed_.notify_all();
+    return outcome;
+}
+
+BulkReader::Outcome BulkReader::ReadFromDevice(const Request& request) {
+    const uint8_t address = device_->UsbAddress();
+    DWORD total = 0;
+    for (;;) {
+        if (!device_->Present()) return Outcome{ERROR_DEVICE_NOT_CONNECTED, total};
+
+        uint32_t room = request.size - total;
+        uint32_t got = 0;
+        uint64_t id = CaptureBulkInSubmit(address, kImageEndpoint, room);
+        BulkStatus status = device_->backend->BulkRead(request.buffer + total, room, &got);
+        got = std::min(got, room);
+        bool present = device_->Present();
+        CaptureBulkInComplete(id, address, kImageEndpoint, UrbStatus(status, present), request.buffer + total,
+                              got);
+        total += got;
+
+        if (!present && status != BulkStatus::Ok) return Outcome{ERROR_DEVICE_NOT_CONNECTED, total};
+        if (status == BulkStatus::Ok) return Outcome{ERROR_SUCCESS, total};
+        if (status == BulkStatus::Failed) return Outcome{ERROR_GEN_FAILURE, total};
+        if (Cancelled(request)) return Outcome{ERROR_OPERATION_ABORTED, total};
+        // A cancel meant for an earlier read (repeated, or kept by the backend until its next
+        // read): this read was not cancelled, so it goes on.
+        if (total == request.size) return Outcome{ERROR_SUCCESS, total};
+    }
+}
+
+}  // namespace b58::usbscan

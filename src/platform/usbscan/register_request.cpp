@@ -1,0 +1,36 @@
+#include "platform/usbscan/register_request.h"
+
+#include <cstring>
+
+namespace b58::usbscan {
+
+DWORD DecodeRegisterRequest(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
+                            RegisterRequest* request) {
+    if (code != IOCTL_WRITE_REGISTERS && code != IOCTL_READ_REGISTERS) return ERROR_INVALID_FUNCTION;
+    if (in == nullptr || inSize < sizeof(IO_BLOCK)) return ERROR_INVALID_PARAMETER;
+
+    IO_BLOCK block;
+    std::memcpy(&block, in, sizeof(block));  // the caller's record need not be aligned
+    if (block.uOffset > 0xFFFF || block.uIndex > 0xFFFF || block.uLength > 0xFFFF) {
+        return ERROR_INVALID_PARAMETER;
+    }
+
+    bool deviceToHost = code == IOCTL_READ_REGISTERS;
+    if (deviceToHost) {
+        if (block.uLength > 0 && (out == nullptr || outSize < block.uLength))
+            return ERROR_INSUFFICIENT_BUFFER;
+    } else if (block.uLength > 0 && block.pbyData == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+
+    request->deviceToHost = deviceToHost;
+    request->writeData = deviceToHost ? nullptr : block.pbyData;
+    request->setup.bmRequestType = deviceToHost ? kVendorDeviceToHost : kVendorHostToDevice;
+    request->setup.bRequest = block.uLength > 1 ? kRequestRegisterBlock : kRequestRegisterByte;
+    request->setup.wValue = static_cast<uint16_t>(block.uOffset);
+    request->setup.wIndex = static_cast<uint16_t>(block.uIndex);
+    request->setup.wLength = static_cast<uint16_t>(block.uLength);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace b58::usbscan

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform_control.h"
+#include "settings/settings.h"
+#include "state/driver_state.h"
+#include "support/scratch_directory.h"
+
+namespace b58 {
+namespace {
+
+using testing::ScratchDirectory;
+
+// Every key with a value of its own; the decoy section before it holds other values.
+constexpr const char kFullFile[] =
+    "[OTHER]\nTOPADD=9999\nMIN_DARK=9999\nFACTOR=9999\n"
+    "[ZTK]\n"
+    "LEFTADD=11\nTOPADD=12\nKSTARTY=13\nTATOPADD=14\nTAKSTARTY=15\n"
+    "MIN_DARK=21\nMAX_DARK=22\nBLACKSHADING=23\nRAWDATA=24\nFACTOR=25\nLEVEL2DONE=26\n"
+    "L1_R_W_MAX=31\nL1_G_W_MAX=32\nL1_B_W_MAX=33\nL1_R_W_MIN=34\nL1_G_W_MIN=35\nL1_B_W_MIN=36\n"
+    "L2_R_W_MAX=41\nL2_G_W_MAX=42\nL2_B_W_MAX=43\nL2_R_W_MIN=44\nL2_G_W_MIN=45\nL2_B_W_MIN=46\n"
+    "RGAIN_INIT=51\nGGAIN_INIT=52\nBGAIN_INIT=53\n";
+
+class SettingsFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetDriverState();
+        // The driver module lies in the scratch folder, named in Windows form.
+        ModuleAt(WindowsForm(folder_.Name("b58spi.dll")));
+    }
+    void TearDown() override {
+        platform::SetModuleFileNameOverride("");
+        ResetDriverState();
+    }
+
+    static std::string WindowsForm(const std::string& posixPath) {
+        return "C:" + platform::ToWindowsPath(posixPath);
+    }
+    static void ModuleAt(const std::string& windowsName) { platform::SetModuleFileNameOverride(windowsName); }
+    void WriteSettings(const std::string& content) { folder_.Write("ztb58.ini", content); }
+
+    static void ExpectOpenTime(uint16_t left, uint16_t top, uint16_t kstarty, uint16_t tatop,
+                               uint16_t takstarty) {
+        EXPECT_EQ(g_state.LEFTADD, left);
+        EXPECT_EQ(g_state.TOPADD, top);
+        EXPECT_EQ(g_state.KSTARTY, kstarty);
+        EXPECT_EQ(g_state.TATOPADD, tatop);
+        EXPECT_EQ(g_state.TAKSTARTY, takstarty);
+    }
+    static void ExpectCalibrationDefaults(const CalibrationSettings& s) {
+        EXPECT_EQ(s.MIN_DARK, 40);
+        EXPECT_EQ(s.MAX_DARK, 50);
+        EXPECT_EQ(s.BLACKSHADING, 0);
+        EXPECT_EQ(s.RAWDATA, 0);
+        EXPECT_EQ(s.FACTOR, 100);
+        EXPECT_EQ(s.LEVEL2DONE, 1);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(s.L1_W_MAX[c], 235);
+            EXPECT_EQ(s.L1_W_MIN[c], 225);
+            EXPECT_EQ(s.L2_W_MAX[c], 235);
+            EXPECT_EQ(s.L2_W_MIN[c], 225);
+            EXPECT_EQ(s.GAIN_INIT[c], 2);
+        }
+    }
+
+    ScratchDirectory folder_;
+};
+
+TEST_F(SettingsFile, NoFileGivesEveryDefault) {
+    g_state.TOPADD = 1;
+    g_state.TAKSTARTY = 1;
+    g_state.FACTOR = 1;
+    ReadOpenTimeSettings();
+    ExpectOpenTime(0, 120, 0, 300, 450);
+    ExpectCalibrationDefaults(ReadCalibrationSettings(true));
+    ExpectCalibrationDefaults(ReadCalibrationSettings(false));
+    EXPECT_EQ(g_state.BLACKSHADING, 0);
+    EXPECT_EQ(g_state.RAWDATA, 0);
+    EXPECT_EQ(g_state.FACTOR, 100);
+    // The file was looked for beside the module.
+    EXPECT_EQ(std::string(CalibrationSettingsPath()), WindowsForm(folder_.Name("ztb58.ini")));
+}
+
+TEST_F(SettingsFile, EachKeyIsReadFromSectionZtkByItsName) {
+    WriteSettings(kFullFile);
+    ReadOpenTimeSettings();
+    ExpectOpenTime(11, 12, 13, 14, 15);
+
+    const CalibrationSettings s = ReadCalibrationSettings(true);
+    EXPECT_EQ(s.MIN_DARK, 21);
+    EXPECT_EQ(s.MAX_DARK, 22);
+    EXPECT_EQ(s.BLACKSHADING, 23);
+    EXPECT_EQ(s.RAWDATA, 24);
+    EXPECT_EQ(s.FACTOR, 25);
+    EXPECT_EQ(s.LEVEL2DONE, 26);
+    for (uint16_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(s.L1_W_MAX[c], 31 + c);
+        EXPECT_EQ(s.L1_W_MIN[c], 34 + c);
+        EXPECT_EQ(s.L2_W_MAX[c], 41 + c);
+        EXPECT_EQ(s.L2_W_MIN[c], 44 + c);
+        EXPECT_EQ(s.GAIN_INIT[c], 51 + c);
+    }
+}
+
+TEST_F(SettingsFile, DarkLimitsOnlyForTheFlatbedAndThreeValuesKeptDriverWide) {
+    WriteSettings(kFullFile);
+    const CalibrationSettings adapter = ReadCalibrationSettings(false);
+    EXPECT_EQ(adapter.MIN_DARK, 40);
+    EXPECT_EQ(adapter.MAX_DARK, 50);
+    EXPECT_EQ(adapter.LEVEL2DONE, 26);
+    EXPECT_EQ(adapter.L2_W_MIN[0], 44);
+    EXPECT_EQ(g_state.BLACKSHADING, 23);
+    EXPECT_EQ(g_state.RAWDATA, 24);
+    EXPECT_EQ(g_state.FACTOR, 25);
+
+    // Refreshed at every read, so an edited file counts at the next scan.
+    WriteSettings("[ZTK]\nFACTOR=90\n");
+    const CalibrationSettings flatbed = ReadCalibrationSettings(true);
+    EXPECT_EQ(flatbed.MIN_DARK, 40);
+    EXPECT_EQ(g_state.BLACKSHADING, 0);
+    EXPECT_EQ(g_state.RAWDATA, 0);
+    EXPECT_EQ(g_state.FACTOR, 90);
+}
+
+TEST_F(SettingsFile, ValuesKeepTheirLow16Bits) {
+    WriteSettings("[ZTK]\nTOPADD=70000\nLEFTADD=-1\nKSTARTY=0x10010\nFACTOR=65536\nRGAIN_INIT=258\n");
+    ReadOpenTimeSettings();
+    EXPECT_EQ(g_state.TOPADD, 70000 & 0xFFFF);
+    EXPECT_EQ(g_state.LEFTADD, 0xFFFF);
+    EXPECT_EQ(g_state.KSTARTY, 0x10);
+    const CalibrationSettings s = ReadCalibrationSettings(true);
+    EXPECT_EQ(s.FACTOR, 0);
+    EXPECT_EQ(s.GAIN_INIT[0], 258);  // kept at 16 bits; the calibration uses the low 8
+}
+
+TEST_F(SettingsFile, ModuleNameWithoutADirectoryIsUsedWhole) {
+    char path[kOpenTimePathSize];
+    ModuleAt("b58spi.dll");
+    ASSERT_TRUE(BuildSettingsPath(path, sizeof path));
+    EXPECT_STREQ(path, "b58spi.dll\\ztb58.ini");
+    // A backslash at the very start is never taken as the cut.
+    ModuleAt("\\b58spi.dll");
+    ASSERT_TRUE(BuildSettingsPath(path, sizeof path));
+    EXPECT_STREQ(path, "\\b58spi.dll\\ztb58.ini");
+}
+
+TEST_F(SettingsFile, ModuleUnderAnotherNameFallsBackToTheProgramsFolder) {
+    ModuleAt(WindowsForm(folder_.Name("renamed.dll")));
+    char program[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", program, sizeof program - 1), 0);
+    const std::string expected =
+        platform::ToWindowsPath(std::filesystem::path(program).parent_path().string()) + "\\ztb58.ini";
+    if (expected.size() - 10 + 1 + std::strlen("settings_tests") >= kModuleNameChars) {
+        GTEST_SKIP() << "the test program's name is too long for the module-name buffer";
+    }
+    char path[kOpenTimePathSize];
+    ASSERT_TRUE(BuildSettingsPath(path, sizeof path));
+    EXPECT_EQ(std::string(path), expected);
+}
+
+TEST_F(SettingsFile, TooLongModuleNameGivesDefaultsAndNeverOverflows) {
+    // Names of 99 characters fit the module-name buffer; 100 come back cut and are refused.
+    const std::string base = WindowsForm(folder_.Path().string());
+    const size_t fixed = base.size() + 1 + std::strlen("\\b58spi.dll");
+    ASSERT_LT(fixed + 1, 99u) << "temporary folder name too long for this test";
+    for (size_t nameLength : {size_t{99}, size_t{100}, size_t{101}, size_t{180}}) {
+        SCOPED_TRACE(nameLength);
+        const std::string directory = std::string(nameLength - fixed, 'd');
+        std::filesystem::create_directories(folder_.Path() / directory);
+        folder_.Write(directory + "/ztb58.ini", kFullFile);
+        ModuleAt(base + "\\" + directory + "\\b58spi.dll");
+
+        ResetDriverState();
+        ReadOpenTimeSettings();
+        const CalibrationSettings s = ReadCalibrationSettings(true);
+        if (nameLength < kModuleNameChars) {
+            ExpectOpenTime(11, 12, 13, 14, 15);
+            EXPECT_EQ(s.FACTOR, 25);
+            EXPECT_EQ(std::strlen(CalibrationSettingsPath()), nameLength - 11 + 10);
+        } else {
+            ExpectOpenTime(0, 120, 0, 300, 450);
+            ExpectCalibrationDefaults(s);
+            EXPECT_STREQ(CalibrationSettingsPath(), "");
+        }
+    }
+}
+
+TEST_F(SettingsFile, PathThatDoesNotFitTheBufferIsRefused) {
+    ModuleAt("C:\\drivers\\b58spi.dll");  // "C:\drivers\ztb58.ini" is 20 characters
+    char buffer[32];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_FALSE(BuildSettingsPath(buffer, 20));
+    EXPECT_EQ(buffer[0], '\0');
+    for (size_t i = 1; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '#') << "byte " << i;
+    EXPECT_TRUE(BuildSettingsPath(buffer, 21));
+    EXPECT_STREQ(buffer, "C:\\drivers\\ztb58.ini");
+}
+
+}  // namespace
+}  // namespace b58

@@ -9,9 +9,13 @@ int GainIndex(uint8_t gainCode) {
     return (code & 31) + ((code & 32) != 0 ? 20 : 0);
 }
 
-double Gain(uint8_t gainCode) { return 1.0 + kGainPerIndex * GainIndex(gainCode); }
+double Gain(uint8_t gainCode) {
+    return 1.0 + kGainPerIndex * GainIndex(gainCode);
+}
 
-double OffsetOutput(uint8_t offsetCode) { return kOffsetStep * ((offsetCode & 0x3F) - kOffsetCentre); }
+double OffsetOutput(uint8_t offsetCode) {
+    return kOffsetStep * ((offsetCode & 0x3F) - kOffsetCentre);
+}
 
 double Transfer(double v, uint8_t offsetCode, uint8_t gainCode) {
     return Gain(gainCode) * (v - kReferenceLevel) + OffsetOutput(offsetCode);

@@ -74,8 +74,9 @@ void PrintTable() {
                                             : ("Transparency adapter, kind " + std::to_string(source) +
                                                " (film corner at pixel 369, adapter line 318)")
                                                   .c_str());
-        std::printf("| resolution | mode | line mode | first pixel (sensor) | first line (600ths) | offset pixels | "
-                    "offset lines |\n|---|---|---|---|---|---|---|\n");
+        std::printf(
+            "| resolution | mode | line mode | first pixel (sensor) | first line (600ths) | offset pixels | "
+            "offset lines |\n|---|---|---|---|---|---|---|\n");
         for (int dpi : {600, 300, 150, 100, 50}) {
             for (const Mode& m : modes) {
                 HostRequest r;
@@ -102,10 +103,12 @@ void PrintSearch(const char* name, const AfeSearchResult& r) {
                 r.outOfRange ? " (left 0..63 on the way)" : "");
     const char* label[3] = {"red", "green", "blue"};
     for (size_t c = 0; c < 3; ++c) {
-        std::printf("  %-5s offset phase mid %d; gain phase black %d white %d range %d; last black %d white %d mid %d\n",
-                    label[c], r.offsetPhaseEnd[c].midLevel, r.gainPhaseEnd[c].minBlack, r.gainPhaseEnd[c].maxWhite,
-                    r.gainPhaseEnd[c].maxWhite - r.gainPhaseEnd[c].minBlack, r.last[c].minBlack, r.last[c].maxWhite,
-                    r.last[c].midLevel);
+        std::printf(
+            "  %-5s offset phase mid %d; gain phase black %d white %d range %d; last black %d white %d mid "
+            "%d\n",
+            label[c], r.offsetPhaseEnd[c].midLevel, r.gainPhaseEnd[c].minBlack, r.gainPhaseEnd[c].maxWhite,
+            r.gainPhaseEnd[c].maxWhite - r.gainPhaseEnd[c].minBlack, r.last[c].minBlack, r.last[c].maxWhite,
+            r.last[c].midLevel);
     }
 }
 
@@ -134,7 +137,8 @@ SampleImage RawImage(StreamSource& stream, const WindowReading& reading) {
                 } else {
                     at = c * reading.lineBytes + i * bps;
                 }
-                const uint16_t v = bps == 2 ? static_cast<uint16_t>(line[at] | (line[at + 1] << 8)) : line[at];
+                const uint16_t v =
+                    bps == 2 ? static_cast<uint16_t>(line[at] | (line[at + 1] << 8)) : line[at];
                 image.samples[(static_cast<size_t>(y) * image.width + i) * image.channels + c] = v;
             }
         }
@@ -195,7 +199,11 @@ int Run(int argc, char** argv) {
         request.bottom = 1200;
     }
     const std::string mode = opt.count("--mode") != 0 ? opt["--mode"] : "color24";
-    request.mode = mode == "lineart" ? 0 : mode == "gray" ? 1 : mode == "color24" ? 2 : mode == "color48" ? 10 : -1;
+    request.mode = mode == "lineart"   ? 0
+                   : mode == "gray"    ? 1
+                   : mode == "color24" ? 2
+                   : mode == "color48" ? 10
+                                       : -1;
     if (request.mode < 0) throw std::runtime_error("unknown mode " + mode);
     if (opt.count("--dpi") != 0) request.resolution = std::stoi(opt["--dpi"]);
     if (opt.count("--area") != 0) {
@@ -217,8 +225,9 @@ int Run(int argc, char** argv) {
             afe.gain[c] = static_cast<uint8_t>(v[2 * c + 1]);
         }
     } else {
-        const AfeSearchResult r = ta ? RunTaAfeSearch(model, scan.rxDpi, scan.pixelMode, scan.pixelFormat, request.source)
-                                     : RunFlatbedAfeSearch(model, scan.rxDpi, scan.pixelMode, scan.pixelFormat);
+        const AfeSearchResult r =
+            ta ? RunTaAfeSearch(model, scan.rxDpi, scan.pixelMode, scan.pixelFormat, request.source)
+               : RunFlatbedAfeSearch(model, scan.rxDpi, scan.pixelMode, scan.pixelFormat);
         afe = r.wire;
         if (opt.count("--calibrate") != 0) PrintSearch(ta ? "adapter search" : "flatbed search", r);
     }
@@ -232,15 +241,16 @@ int Run(int argc, char** argv) {
         const std::string strip = opt["--strip"];
         const BoundaryValues b = DeviceBoundaryValues(ta);
         if (strip == "afe") {
-            window = CalibrationStripWindow(ta ? DriverSettings{}.taKStartY : DriverSettings{}.kStartY, 2, 0, 3700,
-                                            scan.rxDpi, scan.pixelMode, scan.pixelFormat, ta, window.TaTypeCode(), 8);
+            window = CalibrationStripWindow(ta ? DriverSettings{}.taKStartY : DriverSettings{}.kStartY, 2, 0,
+                                            3700, scan.rxDpi, scan.pixelMode, scan.pixelFormat, ta,
+                                            window.TaTypeCode(), 8);
         } else if (strip == "boundary") {
             window = BoundaryStripWindow(ta, scan.yMaxDpi, scan.lampStep);
         } else if (strip == "shading" || strip == "dark") {
             const int start = ta ? 0 : std::max(0, b.topLine - 73);
             window = CalibrationStripWindow(start, 40, static_cast<int16_t>(scan.window.startPixel),
-                                            request.right - request.left, scan.rxDpi, scan.pixelMode, scan.pixelFormat,
-                                            ta || strip == "dark", window.TaTypeCode(), 8);
+                                            request.right - request.left, scan.rxDpi, scan.pixelMode,
+                                            scan.pixelFormat, ta || strip == "dark", window.TaTypeCode(), 8);
             if (strip == "dark" && opt.count("--lamp") == 0) lamps = 0;
         } else {
             throw std::runtime_error("unknown strip " + strip);
@@ -264,14 +274,16 @@ int Run(int argc, char** argv) {
     }
 
     const WindowReading reading = ReadWindow(window);
-    std::printf("window: start pixel %d line %d, %ux%u hardware, %u dpi, %u bytes x %u lines, format 0x%02X, mode "
-                "0x%02X, %u bits; AFE %d,%d,%d,%d,%d,%d; lamps %d\n",
-                static_cast<int16_t>(window.startPixel), static_cast<int16_t>(window.startLine), window.hwWidth,
-                window.hwHeight, window.xDpi, window.lineBytes, window.linesToDeliver, window.formatByte,
-                window.modeByte, window.dataWidth, afe.offset[0], afe.gain[0], afe.offset[1], afe.gain[1],
-                afe.offset[2], afe.gain[2], lamps);
-    std::printf("device: first pixel %d, %u pixels, %u lines, %s, lag %d, %s motor, %llu bytes\n", reading.firstPixel,
-                reading.samples, reading.lines, reading.colour ? (reading.pixelMode ? "pixel mode" : "line mode") : "one plane",
+    std::printf(
+        "window: start pixel %d line %d, %ux%u hardware, %u dpi, %u bytes x %u lines, format 0x%02X, mode "
+        "0x%02X, %u bits; AFE %d,%d,%d,%d,%d,%d; lamps %d\n",
+        static_cast<int16_t>(window.startPixel), static_cast<int16_t>(window.startLine), window.hwWidth,
+        window.hwHeight, window.xDpi, window.lineBytes, window.linesToDeliver, window.formatByte,
+        window.modeByte, window.dataWidth, afe.offset[0], afe.gain[0], afe.offset[1], afe.gain[1],
+        afe.offset[2], afe.gain[2], lamps);
+    std::printf("device: first pixel %d, %u pixels, %u lines, %s, lag %d, %s motor, %llu bytes\n",
+                reading.firstPixel, reading.samples, reading.lines,
+                reading.colour ? (reading.pixelMode ? "pixel mode" : "line mode") : "one plane",
                 reading.colourLag, reading.motor600 ? "600-step" : "300-step",
                 static_cast<unsigned long long>(reading.totalBytes));
     if (isRequest) {

@@ -21,9 +21,9 @@
 namespace b58::sim::bed {
 
 // Home area.
-constexpr int kDarkBlockRight = 64;      // first pixel right of the dark reference block
-constexpr int kDarkBlockBottom = 86;     // first line below it
-constexpr int kWhiteStripBottom = 110;   // first line below the white calibration strip
+constexpr int kDarkBlockRight = 64;     // first pixel right of the dark reference block
+constexpr int kDarkBlockBottom = 86;    // first line below it
+constexpr int kWhiteStripBottom = 110;  // first line below the white calibration strip
 
 // Glass.
 constexpr int kGlassLeft = 72;
@@ -38,7 +38,7 @@ constexpr float kBezelReflectance = 0.30f;
 constexpr float kLidReflectance = 0.90f;
 
 // Transparency adapter (lines in its own frame).
-constexpr int kTaOriginLine = 152;       // bed line of the adapter's line 0
+constexpr int kTaOriginLine = 152;  // bed line of the adapter's line 0
 constexpr int kTaWindowLeft = 354;
 constexpr int kTaWindowWidth = 1500;
 constexpr int kTaWindowHeight = 2400;

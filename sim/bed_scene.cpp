@@ -9,7 +9,9 @@ namespace b58::sim {
 
 namespace {
 
-int64_t FloorHalf(int64_t v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
+int64_t FloorHalf(int64_t v) {
+    return v >= 0 ? v / 2 : -((-v + 1) / 2);
+}
 
 }  // namespace
 
@@ -20,8 +22,9 @@ DocumentSampler::DocumentSampler(const PlacedDocument& placed, double originX, d
     const Document& d = *document_;
     const double pitch = 300.0 / d.DpiX();  // 300-dpi units per document column
     const double right = left_ + d.Width() * pitch;
-    first_ = static_cast<size_t>(std::lower_bound(pixels.begin(), pixels.end(), static_cast<int64_t>(std::floor(left_))) -
-                                 pixels.begin());
+    first_ = static_cast<size_t>(
+        std::lower_bound(pixels.begin(), pixels.end(), static_cast<int64_t>(std::floor(left_))) -
+        pixels.begin());
     last_ = first_;
     for (size_t i = first_; i < pixels.size() && static_cast<double>(pixels[i]) < right; ++i) {
         const double x0 = static_cast<double>(pixels[i]);
@@ -114,11 +117,12 @@ void DocumentSampler::Paint(int64_t top600, int height600, float* const out[3]) 
 
 BedScene::BedScene(const BedContents& contents, std::vector<int64_t> pixels) : pixels_(std::move(pixels)) {
     if (contents.document.document) {
-        document_ = std::make_unique<DocumentSampler>(contents.document, bed::kGlassLeft, bed::kGlassTop, pixels_);
+        document_ =
+            std::make_unique<DocumentSampler>(contents.document, bed::kGlassLeft, bed::kGlassTop, pixels_);
     }
     if (contents.film.document) {
-        film_ = std::make_unique<DocumentSampler>(contents.film, bed::kFilmLeft, bed::kTaOriginLine + bed::kFilmTop,
-                                                  pixels_);
+        film_ = std::make_unique<DocumentSampler>(contents.film, bed::kFilmLeft,
+                                                  bed::kTaOriginLine + bed::kFilmTop, pixels_);
     }
 }
 

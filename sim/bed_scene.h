@@ -23,7 +23,7 @@ struct BedContents {
 // Samples a placed document at a fixed set of sensor pixels, averaging the document over
 // each pixel's aperture; keeps the last rows it read.
 class DocumentSampler {
-public:
+  public:
     // originX, originY: bed position (300-dpi pixels and lines) of the area holding the
     // document; pixels: the sensor pixels sampled, ascending.
     DocumentSampler(const PlacedDocument& placed, double originX, double originY,
@@ -33,7 +33,7 @@ public:
     // covered pixels are blended with what out holds). topLine600 is in 600ths of an inch.
     void Paint(int64_t top600, int height600, float* const out[3]);
 
-private:
+  private:
     const float* CachedRow(int y);
 
     std::shared_ptr<const Document> document_;
@@ -54,7 +54,7 @@ private:
 };
 
 class BedScene {
-public:
+  public:
     BedScene(const BedContents& contents, std::vector<int64_t> pixels);
 
     size_t Size() const { return pixels_.size(); }
@@ -65,7 +65,7 @@ public:
     // Transmittance of the transparency adapter at the delivered pixels, per colour.
     void Transmittance(const LineAperture& aperture, float* const out[3]);
 
-private:
+  private:
     void Fill(float* const out[3], int64_t fromPixel, int64_t toPixel, float value) const;
 
     std::vector<int64_t> pixels_;

@@ -19,13 +19,20 @@ constexpr int kGainInit = 2;
 constexpr int kStripLines = 2;
 constexpr int kStripWidth = 3700;
 
-int TaTypeCode(int taType) { return taType == 1 ? 1 : taType == 2 ? 2 : taType == 4 ? 3 : 0; }
+int TaTypeCode(int taType) {
+    return taType == 1 ? 1 : taType == 2 ? 2 : taType == 4 ? 3 : 0;
+}
 
 class Searcher {
-public:
-    Searcher(const std::shared_ptr<const ScannerModel>& model, int startLine, int dpi, bool pixelMode, int pixelFormat,
-             bool ta, int taType)
-        : model_(model), startLine_(startLine), dpi_(dpi), pixelMode_(pixelMode), pixelFormat_(pixelFormat), ta_(ta),
+  public:
+    Searcher(const std::shared_ptr<const ScannerModel>& model, int startLine, int dpi, bool pixelMode,
+             int pixelFormat, bool ta, int taType)
+        : model_(model),
+          startLine_(startLine),
+          dpi_(dpi),
+          pixelMode_(pixelMode),
+          pixelFormat_(pixelFormat),
+          ta_(ta),
           taType_(taType) {}
 
     std::array<StripLevels, 3> Measure(const std::array<int, 3>& offset, const std::array<int, 3>& gain) {
@@ -34,8 +41,9 @@ public:
             afe.offset[c] = static_cast<uint8_t>(offset[c]);
             afe.gain[c] = WireGain(gain[c]);
         }
-        const ScanWindow window = CalibrationStripWindow(startLine_, kStripLines, 0, kStripWidth, dpi_, pixelMode_,
-                                                         pixelFormat_, ta_, TaTypeCode(taType_), 8);
+        const ScanWindow window =
+            CalibrationStripWindow(startLine_, kStripLines, 0, kStripWidth, dpi_, pixelMode_, pixelFormat_,
+                                   ta_, TaTypeCode(taType_), 8);
         const Strip strip = ScanStrip(model_, window, afe, ta_ ? kLampTa : kLampFlatbed);
         std::array<StripLevels, 3> levels;
         for (size_t c = 0; c < 3; ++c) {
@@ -49,7 +57,7 @@ public:
         return levels;
     }
 
-private:
+  private:
     std::shared_ptr<const ScannerModel> model_;
     int startLine_;
     int dpi_;
@@ -108,7 +116,8 @@ StripLevels MeasureStripLevels(const uint8_t* plane, int stripWidth, int stripLi
     for (int b = start / size; b < end / size; ++b) {
         uint32_t sum = 0;
         for (int r = 0; r < stripLines; ++r) {
-            for (int x = b * size; x < b * size + size; ++x) sum += plane[static_cast<size_t>(r) * stripWidth + x];
+            for (int x = b * size; x < b * size + size; ++x)
+                sum += plane[static_cast<size_t>(r) * stripWidth + x];
         }
         minBlack = std::min(minBlack, static_cast<int>(sum / static_cast<uint32_t>(size * stripLines)));
     }
@@ -118,8 +127,8 @@ StripLevels MeasureStripLevels(const uint8_t* plane, int stripWidth, int stripLi
     return out;
 }
 
-Strip ScanStrip(const std::shared_ptr<const ScannerModel>& model, const ScanWindow& window, const AfeSettings& afe,
-                uint8_t lamps) {
+Strip ScanStrip(const std::shared_ptr<const ScannerModel>& model, const ScanWindow& window,
+                const AfeSettings& afe, uint8_t lamps) {
     Strip strip;
     const bool colour = window.Colour();
     strip.width = window.lineBytes;
@@ -139,7 +148,8 @@ Strip ScanStrip(const std::shared_ptr<const ScannerModel>& model, const ScanWind
                 for (size_t c = 0; c < 3; ++c) strip.planes[c][r * w + x] = bytes[(r * w + x) * 3 + c];
             }
         } else {
-            for (size_t c = 0; c < 3; ++c) std::copy_n(bytes.data() + (3 * r + c) * w, w, strip.planes[c].data() + r * w);
+            for (size_t c = 0; c < 3; ++c)
+                std::copy_n(bytes.data() + (3 * r + c) * w, w, strip.planes[c].data() + r * w);
         }
     }
     return strip;

@@ -35,19 +35,19 @@ struct Strip {
     int lines = 0;
     std::array<std::vector<uint8_t>, 3> planes;
 };
-Strip ScanStrip(const std::shared_ptr<const ScannerModel>& model, const ScanWindow& window, const AfeSettings& afe,
-                uint8_t lamps);
+Strip ScanStrip(const std::shared_ptr<const ScannerModel>& model, const ScanWindow& window,
+                const AfeSettings& afe, uint8_t lamps);
 
 struct AfeSearchResult {
-    std::array<int, 3> offset{};          // search values, clamped to 0..63 at the finish
+    std::array<int, 3> offset{};  // search values, clamped to 0..63 at the finish
     std::array<int, 3> gain{};
-    AfeSettings wire;                     // as sent for the scan (gains mapped)
-    std::array<int, 3> phasePasses{};     // flatbed: passes of phases 1 to 3
-    std::array<bool, 3> phaseSettled{};   // flatbed: whether each phase ended with all colours in band
+    AfeSettings wire;                    // as sent for the scan (gains mapped)
+    std::array<int, 3> phasePasses{};    // flatbed: passes of phases 1 to 3
+    std::array<bool, 3> phaseSettled{};  // flatbed: whether each phase ended with all colours in band
     std::array<StripLevels, 3> offsetPhaseEnd{};  // levels measured in the last offset pass
     std::array<StripLevels, 3> gainPhaseEnd{};    // ... the last gain pass
     std::array<StripLevels, 3> last{};            // ... the last measured pass
-    bool outOfRange = false;              // a value left 0..63 during the search
+    bool outOfRange = false;                      // a value left 0..63 during the search
 };
 
 // Flatbed (`dpi` both ways, pixel or line mode, format code 4 or 2).

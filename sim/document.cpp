@@ -9,7 +9,8 @@ RasterDocument::RasterDocument(int width, int height, double dpiX, double dpiY, 
                                std::vector<uint16_t> samples)
     : Document(width, height, dpiX, dpiY), channels_(channels), samples_(std::move(samples)) {
     if (width <= 0 || height <= 0 || !(dpiX > 0.0) || !(dpiY > 0.0) || (channels != 1 && channels != 3) ||
-        samples_.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels)) {
+        samples_.size() !=
+            static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels)) {
         throw std::invalid_argument("document size, resolution or channel count out of range");
     }
 }

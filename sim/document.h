@@ -11,7 +11,7 @@
 namespace b58::sim {
 
 class Document {
-public:
+  public:
     virtual ~Document() = default;
 
     int Width() const { return width_; }
@@ -22,11 +22,11 @@ public:
     // Writes row y (0 <= y < Height()) into red, green and blue, Width() values each.
     virtual void Row(int y, float* red, float* green, float* blue) const = 0;
 
-protected:
+  protected:
     Document(int width, int height, double dpiX, double dpiY)
         : width_(width), height_(height), dpiX_(dpiX), dpiY_(dpiY) {}
 
-private:
+  private:
     int width_;
     int height_;
     double dpiX_;
@@ -36,8 +36,9 @@ private:
 // A document held as samples: one (grey) or three (red, green, blue) channels per pixel,
 // each 0..65535 for 0..1.
 class RasterDocument final : public Document {
-public:
-    RasterDocument(int width, int height, double dpiX, double dpiY, int channels, std::vector<uint16_t> samples);
+  public:
+    RasterDocument(int width, int height, double dpiX, double dpiY, int channels,
+                   std::vector<uint16_t> samples);
 
     int Channels() const { return channels_; }
     uint16_t Sample(int x, int y, int channel) const {
@@ -45,7 +46,7 @@ public:
     }
     void Row(int y, float* red, float* green, float* blue) const override;
 
-private:
+  private:
     int channels_;
     std::vector<uint16_t> samples_;
 };

@@ -90,7 +90,8 @@ ScanWindow BuildScanWindow(const WindowParameters& p) {
     w.xDpi = static_cast<uint16_t>(p.rxDpi);
     w.lineBytes = static_cast<uint16_t>(p.swWidth * effectiveBits / 8);
     w.lineBlocks = static_cast<uint16_t>(w.lineBytes * (p.pixelFormat == 4 ? 3 : 1) / 64);
-    w.linesToDeliver = static_cast<uint16_t>(LinesRule(p.swHeight, p.noLampStep, p.ryDpi, p.lampStep, p.yMaxDpi));
+    w.linesToDeliver =
+        static_cast<uint16_t>(LinesRule(p.swHeight, p.noLampStep, p.ryDpi, p.lampStep, p.yMaxDpi));
     w.options20 = static_cast<uint8_t>(p.options20 & 0x0F);
     w.modeByte = static_cast<uint8_t>((p.ta ? 1 : 0) | (p.pixelMode ? 4 : 0) | (p.noLampStep ? 8 : 0) |
                                       ((p.taTypeCode & 3) << 4));
@@ -139,7 +140,8 @@ ScanWindow BoundaryStripWindow(bool transparencyAdapter, int yMaxDpi, int lampSt
     return BuildScanWindow(p);
 }
 
-DriverScan PlanDriverScan(const HostRequest& request, const DriverSettings& settings, const BoundaryValues& bounds) {
+DriverScan PlanDriverScan(const HostRequest& request, const DriverSettings& settings,
+                          const BoundaryValues& bounds) {
     DriverScan d;
     const bool ta = request.source == 1 || request.source == 2 || request.source == 4;
     d.dataWidth = request.mode == 10 ? 16 : 8;
@@ -267,7 +269,8 @@ ScanOffsets OffsetsOf(const HostRequest& request, const DriverScan& scan) {
     const LineAperture first = ApertureOf(reading, kPreRollLines);
     ScanOffsets o;
     o.pixels = static_cast<double>(reading.firstPixel - (areaLeft + request.left)) * scan.rxDpi / 300.0;
-    o.lines = static_cast<double>(first.top600 - 2 * static_cast<int64_t>(areaTop + request.top)) * scan.ryDpi / 600.0;
+    o.lines = static_cast<double>(first.top600 - 2 * static_cast<int64_t>(areaTop + request.top)) *
+              scan.ryDpi / 600.0;
     return o;
 }
 

@@ -59,7 +59,8 @@ struct DriverScan {
     ScanWindow window;
 };
 
-DriverScan PlanDriverScan(const HostRequest& request, const DriverSettings& settings, const BoundaryValues& bounds);
+DriverScan PlanDriverScan(const HostRequest& request, const DriverSettings& settings,
+                          const BoundaryValues& bounds);
 // With default settings and the device's boundary values.
 DriverScan PlanDriverScan(const HostRequest& request);
 
@@ -68,7 +69,7 @@ DriverScan PlanDriverScan(const HostRequest& request);
 struct SpreadSizes {
     int hwWidth = 0;
     int hwHeight = 0;
-    int swWidth = 0;   // even
+    int swWidth = 0;  // even
     int swHeight = 0;
 };
 SpreadSizes DriverSpreadSizes(int baseX, int baseY, int targetX, int targetY, int xCount, int yCount);

@@ -35,14 +35,16 @@ const std::array<float, 4096>& NormalTable() {
     return table;
 }
 
-uint64_t Rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+uint64_t Rotl(uint64_t x, int k) {
+    return (x << k) | (x >> (64 - k));
+}
 
 uint64_t StreamSeed(uint64_t deviceSeed, const ScanWindow& w, const AfeSettings& afe, uint8_t lamps) {
     uint64_t s = MixSeed(deviceSeed, 0x53545245414Dull);
-    for (uint64_t v : {uint64_t{w.startLine}, uint64_t{w.hwHeight}, uint64_t{w.startPixel}, uint64_t{w.hwWidth},
-                       uint64_t{w.formatByte}, uint64_t{w.optionByte}, uint64_t{w.xDpi}, uint64_t{w.lineBytes},
-                       uint64_t{w.linesToDeliver}, uint64_t{w.options20}, uint64_t{w.modeByte},
-                       uint64_t{w.dataWidth}, uint64_t{lamps}}) {
+    for (uint64_t v : {uint64_t{w.startLine}, uint64_t{w.hwHeight}, uint64_t{w.startPixel},
+                       uint64_t{w.hwWidth}, uint64_t{w.formatByte}, uint64_t{w.optionByte}, uint64_t{w.xDpi},
+                       uint64_t{w.lineBytes}, uint64_t{w.linesToDeliver}, uint64_t{w.options20},
+                       uint64_t{w.modeByte}, uint64_t{w.dataWidth}, uint64_t{lamps}}) {
         s = MixSeed(s, v);
     }
     for (size_t c = 0; c < 3; ++c) s = MixSeed(s, (uint64_t{afe.offset[c]} << 8) | afe.gain[c]);
@@ -51,15 +53,16 @@ uint64_t StreamSeed(uint64_t deviceSeed, const ScanWindow& w, const AfeSettings&
 
 }  // namespace
 
-ImageStream::ImageStream(std::shared_ptr<const ScannerModel> model, const ScanWindow& window, const AfeSettings& afe,
-                         uint8_t lamps)
+ImageStream::ImageStream(std::shared_ptr<const ScannerModel> model, const ScanWindow& window,
+                         const AfeSettings& afe, uint8_t lamps)
     : model_(std::move(model)),
       reading_(ReadWindow(window)),
       flatbedLamp_((lamps & kLampFlatbed) != 0),
       taLamp_((lamps & kLampTa) != 0),
       scene_(model_->Contents(), [this] {
           std::vector<int64_t> pixels(reading_.samples);
-          for (size_t k = 0; k < pixels.size(); ++k) pixels[k] = SensorPixelOf(reading_, static_cast<int64_t>(k));
+          for (size_t k = 0; k < pixels.size(); ++k)
+              pixels[k] = SensorPixelOf(reading_, static_cast<int64_t>(k));
           return pixels;
       }()) {
     const SensorModel& sensor = model_->Sensor();
@@ -79,10 +82,13 @@ ImageStream::ImageStream(std::shared_ptr<const ScannerModel> model, const ScanWi
         noiseFloor_[c].assign(n, static_cast<float>(gain * sensor::kReadNoise));
         for (size_t i = 0; i < n; ++i) {
             if (flatbedLamp_) {
-                flatbedGain_[c][i] = static_cast<float>(share * gain * sensor.FlatbedResponse(colour, pixels[i]));
+                flatbedGain_[c][i] =
+                    static_cast<float>(share * gain * sensor.FlatbedResponse(colour, pixels[i]));
             }
-            if (taLamp_) taGain_[c][i] = static_cast<float>(share * gain * sensor.TaResponse(colour, pixels[i]));
-            base_[c][i] = static_cast<float>(gain * (sensor.Dark(colour, pixels[i]) - afe::kReferenceLevel) + offset);
+            if (taLamp_)
+                taGain_[c][i] = static_cast<float>(share * gain * sensor.TaResponse(colour, pixels[i]));
+            base_[c][i] =
+                static_cast<float>(gain * (sensor.Dark(colour, pixels[i]) - afe::kReferenceLevel) + offset);
         }
         scratch_[c].resize(n);
     }

@@ -18,7 +18,7 @@
 namespace b58::sim {
 
 class ImageStream final : public StreamSource {
-public:
+  public:
     ImageStream(std::shared_ptr<const ScannerModel> model, const ScanWindow& window, const AfeSettings& afe,
                 uint8_t lamps);
 
@@ -27,7 +27,7 @@ public:
 
     const WindowReading& Reading() const { return reading_; }
 
-private:
+  private:
     struct SceneRow {
         int64_t top600 = INT64_MIN;
         std::array<std::vector<float>, 3> signal;  // output units above the base level

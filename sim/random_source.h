@@ -8,7 +8,7 @@ namespace b58::sim {
 
 // splitmix64: a full-period 64-bit generator, also used to spread a seed.
 class RandomSource {
-public:
+  public:
     explicit RandomSource(uint64_t seed) : state_(seed) {}
 
     uint64_t Next() {
@@ -22,7 +22,7 @@ public:
     // Standard normal (Box-Muller).
     double Normal();
 
-private:
+  private:
     uint64_t state_;
 };
 

@@ -18,8 +18,9 @@ std::shared_ptr<const ScannerModel> ScannerModel::WithTestCharts(uint64_t seed) 
     return std::make_shared<const ScannerModel>(seed, std::move(contents));
 }
 
-std::unique_ptr<StreamSource> MakeImageStream(std::shared_ptr<const ScannerModel> model, const ScanWindow& window,
-                                              const AfeSettings& afe, uint8_t lamps) {
+std::unique_ptr<StreamSource> MakeImageStream(std::shared_ptr<const ScannerModel> model,
+                                              const ScanWindow& window, const AfeSettings& afe,
+                                              uint8_t lamps) {
     return std::make_unique<ImageStream>(std::move(model), window, afe, lamps);
 }
 

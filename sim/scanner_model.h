@@ -13,7 +13,7 @@
 namespace b58::sim {
 
 class ScannerModel {
-public:
+  public:
     ScannerModel(uint64_t seed, BedContents contents);
 
     // The built-in test chart on the glass and a smaller chart as film in the adapter.
@@ -23,15 +23,16 @@ public:
     const SensorModel& Sensor() const { return sensor_; }
     const BedContents& Contents() const { return contents_; }
 
-private:
+  private:
     uint64_t seed_;
     SensorModel sensor_;
     BedContents contents_;
 };
 
 // The stream the device sends for a programmed window, its AFE values and lamps (LampBits).
-std::unique_ptr<StreamSource> MakeImageStream(std::shared_ptr<const ScannerModel> model, const ScanWindow& window,
-                                              const AfeSettings& afe, uint8_t lamps);
+std::unique_ptr<StreamSource> MakeImageStream(std::shared_ptr<const ScannerModel> model,
+                                              const ScanWindow& window, const AfeSettings& afe,
+                                              uint8_t lamps);
 
 // A stream factory for the virtual scanner's controller.
 StreamFactory MakeImageStreamFactory(std::shared_ptr<const ScannerModel> model);

@@ -16,7 +16,8 @@ bool IsJoinPixel(int64_t pixel) {
 
 double FlatbedIllumination(int colour, double x) {
     constexpr double kTwoPi = 6.283185307179586;
-    return 0.84 + 0.16 * std::exp(-(kLastPixel - x) / 40.0) + 0.012 * std::sin(kTwoPi * x / 700.0 + 2.0 * colour);
+    return 0.84 + 0.16 * std::exp(-(kLastPixel - x) / 40.0) +
+           0.012 * std::sin(kTwoPi * x / 700.0 + 2.0 * colour);
 }
 
 double TaIllumination(double x) {
@@ -43,7 +44,8 @@ SensorModel::SensorModel(uint64_t seed) {
         for (double& g : chip) g = 1.0 + Spread(r, sensor::kChipSpread);
         for (int i = 0; i < sensor::kPixelCount; ++i) {
             const int64_t pixel = sensor::kFirstPixel + i;
-            double g = chip[static_cast<size_t>(i / sensor::kChipPixels)] * (1.0 + Spread(r, sensor::kPixelSpread));
+            double g =
+                chip[static_cast<size_t>(i / sensor::kChipPixels)] * (1.0 + Spread(r, sensor::kPixelSpread));
             double d = sensor::kDark[c] + r.Normal() * sensor::kDarkSpread;
             if (sensor::IsJoinPixel(pixel)) {
                 g *= sensor::kJoinResponse;

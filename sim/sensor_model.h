@@ -55,7 +55,7 @@ double TaIllumination(double x);
 }  // namespace sensor
 
 class SensorModel {
-public:
+  public:
     explicit SensorModel(uint64_t seed);
 
     // Output above dark of pixel p in colour c for a white of reflectance 1 under the
@@ -64,8 +64,10 @@ public:
     double TaResponse(int colour, int64_t pixel) const;
     double Dark(int colour, int64_t pixel) const;
 
-private:
-    static bool OnSensor(int64_t pixel) { return pixel >= sensor::kFirstPixel && pixel <= sensor::kLastPixel; }
+  private:
+    static bool OnSensor(int64_t pixel) {
+        return pixel >= sensor::kFirstPixel && pixel <= sensor::kLastPixel;
+    }
 
     std::array<std::vector<float>, 3> response_;  // non-uniformity and joins
     std::array<std::vector<float>, 3> dark_;

@@ -11,7 +11,9 @@ constexpr float kInk = 0.03f;
 constexpr float kEdgeDark = 0.05f;
 constexpr double kEdgeSlope = 0.087488663525924;  // tan(5 degrees)
 
-bool InRows(const ChartPatch& p, int y) { return p.width > 0 && y >= p.top && y < p.top + p.height; }
+bool InRows(const ChartPatch& p, int y) {
+    return p.width > 0 && y >= p.top && y < p.top + p.height;
+}
 
 void FillSpan(float* rgb[3], int width, int x0, int x1, const std::array<float, 3>& v) {
     x0 = std::max(x0, 0);
@@ -43,7 +45,8 @@ ChartLayout MakeChartLayout(int width, int height) {
     const int margin = std::max(4, std::min(24, std::min(width, height) / 10));
     const int m = l.markSize;
     auto mark = [&](int x, int y) {
-        if (x >= 0 && y >= 0 && x + m <= width && y + m <= height) l.marks.push_back({x, y, m, m, {0.0f, 0.0f, 0.0f}});
+        if (x >= 0 && y >= 0 && x + m <= width && y + m <= height)
+            l.marks.push_back({x, y, m, m, {0.0f, 0.0f, 0.0f}});
     };
     mark(margin, margin);
     mark(width - margin - m, margin);
@@ -82,17 +85,19 @@ ChartLayout MakeChartLayout(int width, int height) {
     auto fits = [&](ChartPatch& p) {
         if (p.left + p.width > width - left || p.top + p.height > height - left) p.width = 0;
     };
-    for (ChartPatch* p : {&l.verticalLines2, &l.verticalLines4, &l.horizontalLines2, &l.horizontalLines4,
-                          &l.slantedEdge}) {
+    for (ChartPatch* p :
+         {&l.verticalLines2, &l.verticalLines4, &l.horizontalLines2, &l.horizontalLines4, &l.slantedEdge}) {
         fits(*p);
     }
     std::erase_if(l.wedge, [&](const ChartPatch& p) { return p.top + p.height > height - left; });
-    std::erase_if(l.colours,
-                  [&](const ChartPatch& p) { return p.left + p.width > width - left || p.top + p.height > height - left; });
+    std::erase_if(l.colours, [&](const ChartPatch& p) {
+        return p.left + p.width > width - left || p.top + p.height > height - left;
+    });
     return l;
 }
 
-TestChart::TestChart(ChartLayout layout) : Document(layout.width, layout.height, 300.0, 300.0), layout_(std::move(layout)) {}
+TestChart::TestChart(ChartLayout layout)
+    : Document(layout.width, layout.height, 300.0, 300.0), layout_(std::move(layout)) {}
 
 void TestChart::Row(int y, float* red, float* green, float* blue) const {
     float* rgb[3] = {red, green, blue};
@@ -121,7 +126,8 @@ void TestChart::Row(int y, float* red, float* green, float* blue) const {
         const ChartPatch& p = layout_.slantedEdge;
         for (int x = std::max(0, p.left); x < std::min(w, p.left + p.width); ++x) {
             const float share = DarkShare(p, x, y);
-            for (int c = 0; c < 3; ++c) rgb[c][x] = share * p.value[static_cast<size_t>(c)] + (1.0f - share) * layout_.paper;
+            for (int c = 0; c < 3; ++c)
+                rgb[c][x] = share * p.value[static_cast<size_t>(c)] + (1.0f - share) * layout_.paper;
         }
     }
     for (const ChartPatch& p : layout_.marks) {

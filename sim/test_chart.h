@@ -25,26 +25,26 @@ struct ChartLayout {
     int height = 0;
     float paper = 0.92f;
     int markSize = 16;
-    std::vector<ChartPatch> marks;        // solid black squares; left, top is the mark's position
-    std::vector<ChartPatch> wedge;        // 16 greys from 0 to 1
-    std::vector<ChartPatch> colours;      // red, green, blue, cyan, magenta, yellow, orange, skin
-    ChartPatch verticalLines2{};          // one-pixel black lines every 2 pixels, running down
-    ChartPatch verticalLines4{};          // two-pixel lines every 4 pixels
-    ChartPatch horizontalLines2{};        // one-pixel lines every 2 pixels, running across
+    std::vector<ChartPatch> marks;    // solid black squares; left, top is the mark's position
+    std::vector<ChartPatch> wedge;    // 16 greys from 0 to 1
+    std::vector<ChartPatch> colours;  // red, green, blue, cyan, magenta, yellow, orange, skin
+    ChartPatch verticalLines2{};      // one-pixel black lines every 2 pixels, running down
+    ChartPatch verticalLines4{};      // two-pixel lines every 4 pixels
+    ChartPatch horizontalLines2{};    // one-pixel lines every 2 pixels, running across
     ChartPatch horizontalLines4{};
-    ChartPatch slantedEdge{};             // dark left of a line 5 degrees off vertical through its centre
+    ChartPatch slantedEdge{};  // dark left of a line 5 degrees off vertical through its centre
 };
 
 ChartLayout MakeChartLayout(int width, int height);
 
 class TestChart final : public Document {
-public:
+  public:
     explicit TestChart(ChartLayout layout);
 
     const ChartLayout& Layout() const { return layout_; }
     void Row(int y, float* red, float* green, float* blue) const override;
 
-private:
+  private:
     ChartLayout layout_;
 };
 

@@ -62,7 +62,8 @@ int64_t SensorPixelOf(const WindowReading& reading, int64_t k) {
 LineAperture ApertureOf(const WindowReading& reading, int64_t line) {
     const int64_t step = EvenSpreadPosition(line, reading.yBase, reading.yTarget);
     // The carriage cannot go behind its home: a start before it starts at home.
-    const int64_t first = std::max<int64_t>(0, int64_t{reading.startLine} + (reading.taFrame ? bed::kTaOriginLine : 0));
+    const int64_t first =
+        std::max<int64_t>(0, int64_t{reading.startLine} + (reading.taFrame ? bed::kTaOriginLine : 0));
     LineAperture a;
     a.height600 = reading.motor600 ? 1 : 2;
     a.top600 = 2 * first + step * a.height600;

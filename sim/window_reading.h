@@ -31,14 +31,14 @@ namespace b58::sim {
 constexpr int kLineModeLeadPixels = 5;
 
 struct WindowReading {
-    bool colour = false;       // three samples per pixel (format code 4)
-    bool pixelMode = false;    // colour interleaved in one line; else one line per colour
-    bool taFrame = false;      // lines counted from the transparency adapter's reference line
-    int bytesPerSample = 1;    // 1, or 2 (least significant byte first) for data widths above 8
-    uint32_t lineBytes = 0;    // bytes of one delivered line (of one colour line in line mode)
-    uint32_t samples = 0;      // pixels per delivered line
+    bool colour = false;     // three samples per pixel (format code 4)
+    bool pixelMode = false;  // colour interleaved in one line; else one line per colour
+    bool taFrame = false;    // lines counted from the transparency adapter's reference line
+    int bytesPerSample = 1;  // 1, or 2 (least significant byte first) for data widths above 8
+    uint32_t lineBytes = 0;  // bytes of one delivered line (of one colour line in line mode)
+    uint32_t samples = 0;    // pixels per delivered line
     uint32_t bytesPerScanLine = 0;
-    uint32_t lines = 0;        // scan lines delivered
+    uint32_t lines = 0;  // scan lines delivered
     uint64_t totalBytes = 0;
     int firstPixel = 0;        // sensor pixel of the first delivered pixel
     int xDpi = 300;            // resolution across, 1..300

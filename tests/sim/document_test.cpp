@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <unistd.h>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 #include "image_test_support.h"
 #include "sim/bed_layout.h"
@@ -17,7 +17,8 @@ namespace b58::sim {
 namespace {
 
 std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() / ("b58sim_" + std::to_string(::getpid()) + "_" + name)).string();
+    return (std::filesystem::temp_directory_path() / ("b58sim_" + std::to_string(::getpid()) + "_" + name))
+        .string();
 }
 
 TEST(PngIo, ImagesRoundTripInEveryLayoutWithTheirResolution) {
@@ -45,7 +46,8 @@ TEST(PngIo, ImagesRoundTripInEveryLayoutWithTheirResolution) {
             const int scale = depth == 8 ? 257 : 1;
             for (int y = 0; y < 3; ++y) {
                 for (int x = 0; x < 5; ++x) {
-                    for (int c = 0; c < channels; ++c) ASSERT_EQ(doc->Sample(x, y, c), image.At(x, y, c) * scale);
+                    for (int c = 0; c < channels; ++c)
+                        ASSERT_EQ(doc->Sample(x, y, c), image.At(x, y, c) * scale);
                 }
             }
         }
@@ -60,8 +62,8 @@ TEST(PngIo, AlphaIsDroppedAndBadFilesAreReported) {
         png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
         png_infop info = png_create_info_struct(png);
         png_init_io(png, f);
-        png_set_IHDR(png, info, 2, 1, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, 2, 1, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
         png_byte row[8] = {10, 20, 30, 0, 40, 50, 60, 255};
         png_write_row(png, row);
@@ -88,7 +90,8 @@ TEST(Documents, AnyResolutionIsAveragedOverEachSensorPixel) {
     // spreads each of its pixels over two sensor pixels and two lines.
     std::vector<uint16_t> checker(64 * 64);
     for (int y = 0; y < 64; ++y) {
-        for (int x = 0; x < 64; ++x) checker[static_cast<size_t>(y) * 64 + x] = ((x + y) % 2) != 0 ? 65535 : 0;
+        for (int x = 0; x < 64; ++x)
+            checker[static_cast<size_t>(y) * 64 + x] = ((x + y) % 2) != 0 ? 65535 : 0;
     }
     auto fine = std::make_shared<const RasterDocument>(64, 64, 600.0, 600.0, 1, checker);
     HostRequest r;

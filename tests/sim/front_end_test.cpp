@@ -28,7 +28,8 @@ TEST(AfeModel, TransferRisesWithSignalOffsetAndMappedGainAndClips) {
     EXPECT_DOUBLE_EQ(afe::Gain(63), 1.0 + 0.04 * 51);
     EXPECT_EQ(afe::GainIndex(32), afe::GainIndex(20)) << "codes 32..43 repeat 20..31";
     for (int o = 1; o < 64; ++o) {
-        EXPECT_GT(afe::Transfer(100.0, static_cast<uint8_t>(o), 10), afe::Transfer(100.0, static_cast<uint8_t>(o - 1), 10));
+        EXPECT_GT(afe::Transfer(100.0, static_cast<uint8_t>(o), 10),
+                  afe::Transfer(100.0, static_cast<uint8_t>(o - 1), 10));
     }
     EXPECT_EQ(afe::OffsetOutput(64 + 5), afe::OffsetOutput(5)) << "six-bit registers";
     EXPECT_GT(afe::Transfer(101.0, 32, 10), afe::Transfer(100.0, 32, 10));
@@ -47,7 +48,8 @@ TEST(AfeSearch, FlatbedPhasesSettleWellBeforeTheirLimits) {
         int dpi;
         bool pixelMode;
     };
-    for (const Case k : {Case{300, true}, Case{150, true}, Case{100, true}, Case{50, true}, Case{300, false}}) {
+    for (const Case k :
+         {Case{300, true}, Case{150, true}, Case{100, true}, Case{50, true}, Case{300, false}}) {
         SCOPED_TRACE(::testing::Message() << k.dpi << (k.pixelMode ? " pixel" : " line") << " mode");
         const AfeSearchResult r = RunFlatbedAfeSearch(model, k.dpi, k.pixelMode, 4);
         EXPECT_TRUE(r.phaseSettled[0] && r.phaseSettled[1] && r.phaseSettled[2]);
@@ -91,10 +93,11 @@ TEST(AfeSearch, AdapterHalvingSearchEndsInItsBands) {
                 EXPECT_LT(range, 235);
             }
             // The values the search leaves put the white in its band.
-            const Strip strip = ScanStrip(model, CalibrationStripWindow(450, 2, 0, 3700, dpi, true, 4, true, 1, 8),
-                                          r.wire, kLampTa);
+            const Strip strip = ScanStrip(
+                model, CalibrationStripWindow(450, 2, 0, 3700, dpi, true, 4, true, 1, 8), r.wire, kLampTa);
             for (size_t c = 0; c < 3; ++c) {
-                const StripLevels l = MeasureStripLevels(strip.planes[c].data(), strip.width, strip.lines, dpi, true);
+                const StripLevels l =
+                    MeasureStripLevels(strip.planes[c].data(), strip.width, strip.lines, dpi, true);
                 EXPECT_GE(l.maxWhite, 224);
                 EXPECT_LT(l.maxWhite, 236);
             }
@@ -107,7 +110,8 @@ TEST(AfeSearch, CalibratedWhiteIsHighWithoutClippingMostPixels) {
     const AfeSearchResult r = RunFlatbedAfeSearch(model, 300, true, 4);
     const int shadingLine = DeviceBoundaryValues(false).topLine - 73;
     const Strip strip = ScanStrip(
-        model, CalibrationStripWindow(shadingLine, 40, bed::kGlassLeft, bed::kGlassWidth, 300, true, 4, false, 0, 8),
+        model,
+        CalibrationStripWindow(shadingLine, 40, bed::kGlassLeft, bed::kGlassWidth, 300, true, 4, false, 0, 8),
         r.wire, kLampFlatbed);
     for (size_t c = 0; c < 3; ++c) {
         std::vector<uint8_t> v = strip.planes[c];
@@ -133,7 +137,8 @@ TEST(SensorModel, DefectsAreFixedPerSeedAndAFewPercent) {
         EXPECT_EQ(a.Dark(2, p), b.Dark(2, p));
         if (a.FlatbedResponse(0, p) != c.FlatbedResponse(0, p)) ++differ;
         if (sensor::IsJoinPixel(p)) continue;
-        const double rel = a.FlatbedResponse(1, p) / (sensor::kWhiteResponse[1] * sensor::FlatbedIllumination(1, p));
+        const double rel =
+            a.FlatbedResponse(1, p) / (sensor::kWhiteResponse[1] * sensor::FlatbedIllumination(1, p));
         sum += rel;
         sumSq += rel * rel;
         ++n;

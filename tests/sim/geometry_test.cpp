@@ -63,7 +63,8 @@ TEST(WindowReading, DeviceReadsWhatTheDriverMeantFromThePacketAlone) {
     for (int source : {0, 1, 2, 4}) {
         for (int mode : {0, 1, 2, 10}) {
             for (int dpi : {1200, 600, 300, 200, 150, 100, 75, 50, 20}) {
-                SCOPED_TRACE(::testing::Message() << "source " << source << " mode " << mode << " dpi " << dpi);
+                SCOPED_TRACE(::testing::Message()
+                             << "source " << source << " mode " << mode << " dpi " << dpi);
                 const DriverScan scan = PlanDriverScan(Request(source, mode, dpi, 13, 7));
                 const WindowReading r = ReadWindow(scan.window);
                 EXPECT_EQ(r.colour, scan.pixelFormat == 4);
@@ -93,7 +94,8 @@ TEST(WindowReading, CalibrationStripsHaveNoLagAndKeepTheirResolution) {
                 ReadWindow(CalibrationStripWindow(0, 40, 72, 2550, dpi, pixelMode, 4, false, 0, 8));
             EXPECT_EQ(r.colourLag, 0);
             EXPECT_EQ(r.yTarget, dpi);
-            EXPECT_EQ(r.lines, static_cast<uint32_t>(DriverSpreadSizes(300, 300, dpi, dpi, 2550, 40).swHeight));
+            EXPECT_EQ(r.lines,
+                      static_cast<uint32_t>(DriverSpreadSizes(300, 300, dpi, dpi, 2550, 40).swHeight));
             EXPECT_EQ(r.firstPixel, pixelMode ? 72 : 72 - kLineModeLeadPixels);
         }
     }
@@ -185,9 +187,11 @@ TEST(BedLayout, CalibrationStripsLieOnWhatTheDriverMeasures) {
     for (bool pixelMode : {true, false}) {
         const int start = pixelMode ? bed::kGlassLeft : bed::kGlassLeft - 1;
         const SampleImage white = ScannedTruth(
-            *model, CalibrationStripWindow(shadingLine, 40, start, bed::kGlassWidth, 300, pixelMode, 4, false, 0, 8),
+            *model,
+            CalibrationStripWindow(shadingLine, 40, start, bed::kGlassWidth, 300, pixelMode, 4, false, 0, 8),
             kLampFlatbed);
-        EXPECT_TRUE(std::all_of(white.samples.begin(), white.samples.end(), [](uint16_t v) { return v == 255; }));
+        EXPECT_TRUE(
+            std::all_of(white.samples.begin(), white.samples.end(), [](uint16_t v) { return v == 255; }));
     }
     // The AFE strip at its start line: black over its black window, white beside it.
     const SampleImage afe =
@@ -201,8 +205,10 @@ TEST(BedLayout, CalibrationStripsLieOnWhatTheDriverMeasures) {
     EXPECT_EQ(ta.At(bed::kTaSlotLeft + 10, 0, 1), 255);
     // The adapter's 8-bit shading strip (line 0 of its frame) is clear over the film's width.
     const SampleImage taShade = ScannedTruth(
-        *model, CalibrationStripWindow(0, 40, bed::kFilmLeft, bed::kFilmWidth, 300, true, 4, true, 1, 8), kLampTa);
-    EXPECT_TRUE(std::all_of(taShade.samples.begin(), taShade.samples.end(), [](uint16_t v) { return v == 255; }));
+        *model, CalibrationStripWindow(0, 40, bed::kFilmLeft, bed::kFilmWidth, 300, true, 4, true, 1, 8),
+        kLampTa);
+    EXPECT_TRUE(
+        std::all_of(taShade.samples.begin(), taShade.samples.end(), [](uint16_t v) { return v == 255; }));
 }
 
 TEST(Geometry, ReferenceScanStartsOnTheGlassCorner) {
@@ -220,7 +226,9 @@ TEST(Geometry, ReferenceScanStartsOnTheGlassCorner) {
     ScanWindow w = scan.window;
     w.linesToDeliver = 20;
     const auto bytes = ReadAll(*MakeImageStream(model, w, CalibratedAfe(), kLampFlatbed));
-    auto green = [&](int line, int pixel) { return bytes[static_cast<size_t>(line) * w.lineBytes * 3 + 3 * pixel + 1]; };
+    auto green = [&](int line, int pixel) {
+        return bytes[static_cast<size_t>(line) * w.lineBytes * 3 + 3 * pixel + 1];
+    };
     for (int line = 5; line < 9; ++line) {
         for (int pixel = 0; pixel < 4; ++pixel) EXPECT_LT(green(line, pixel), 55) << line << "," << pixel;
         EXPECT_GT(green(line, 4), 200);
@@ -247,19 +255,22 @@ TEST(Geometry, LineModeStartsFivePixelsBeforeTheWindowAndJoinsFallWhereTheDriver
     for (bool pixelMode : {true, false}) {
         const DriverScan scan = PlanDriverScan(Request(0, pixelMode ? 2 : 1, 300, 37));
         const int s = scan.windowStartX;
-        const ScanWindow strip = CalibrationStripWindow(11, 40, static_cast<int16_t>(scan.window.startPixel), 2000,
-                                                        300, pixelMode, scan.pixelFormat, false, 0, 8);
+        const ScanWindow strip = CalibrationStripWindow(11, 40, static_cast<int16_t>(scan.window.startPixel),
+                                                        2000, 300, pixelMode, scan.pixelFormat, false, 0, 8);
         const auto white = ReadAll(*MakeImageStream(model, strip, CalibratedAfe(), kLampFlatbed));
         const WindowReading sr = ReadWindow(strip);
         std::vector<double> mean(sr.samples, 0.0);
         for (uint32_t y = 0; y < sr.lines; ++y) {
             for (uint32_t x = 0; x < sr.samples; ++x) {
-                mean[x] += (pixelMode ? white[y * sr.bytesPerScanLine + 3 * x + 1] : white[y * sr.bytesPerScanLine + x]);
+                mean[x] += (pixelMode ? white[y * sr.bytesPerScanLine + 3 * x + 1]
+                                      : white[y * sr.bytesPerScanLine + x]);
             }
         }
         // Each pixel against the pixels three to either side; at the driver's join pixels q
         // and q + 1 the response drops, beside them (q - 1, q + 2) it does not.
-        auto ratio = [&](int x) { return mean[static_cast<size_t>(x)] / ((mean[x - 3] + mean[x + 3]) / 2.0); };
+        auto ratio = [&](int x) {
+            return mean[static_cast<size_t>(x)] / ((mean[x - 3] + mean[x + 3]) / 2.0);
+        };
         const int x0 = ((s - 1) / 96 + 1) * 96 + 1 - s;
         double atJoins = 0.0;
         double beside = 0.0;
@@ -288,7 +299,8 @@ std::pair<int, int> FindMark(const std::vector<uint8_t>& bytes, const WindowRead
         } else {
             // The green line of the line the others align to: look where green sees the bed
             // line of delivered line `line`.
-            at = static_cast<size_t>(line + static_cast<uint32_t>(r.lag[1])) * r.bytesPerScanLine + r.lineBytes + x * bps;
+            at = static_cast<size_t>(line + static_cast<uint32_t>(r.lag[1])) * r.bytesPerScanLine +
+                 r.lineBytes + x * bps;
         }
         return bps == 2 ? bytes[at + 1] : bytes[at];
     };
@@ -318,7 +330,7 @@ TEST(Geometry, DocumentMarkLandsWhereTheOffsetsTableSays) {
     struct Case {
         int source, mode, dpi;
     };
-    const Case cases[] = {{0, 2, 300}, {0, 2, 150}, {0, 2, 100}, {0, 2, 50}, {0, 1, 300}, {0, 10, 300},
+    const Case cases[] = {{0, 2, 300}, {0, 2, 150}, {0, 2, 100}, {0, 2, 50},  {0, 1, 300}, {0, 10, 300},
                           {0, 2, 600}, {0, 1, 150}, {1, 2, 300}, {1, 1, 300}, {2, 2, 150}, {4, 10, 300}};
     AfeSettings taAfe;
     for (size_t c = 0; c < 3; ++c) {
@@ -332,8 +344,9 @@ TEST(Geometry, DocumentMarkLandsWhereTheOffsetsTableSays) {
         request.bottom = 300;
         const DriverScan scan = PlanDriverScan(request);
         const ScanOffsets o = OffsetsOf(request, scan);
-        const auto bytes = ReadAll(*MakeImageStream(model, scan.window, k.source == 0 ? CalibratedAfe() : taAfe,
-                                                    k.source == 0 ? kLampFlatbed : kLampTa));
+        const auto bytes =
+            ReadAll(*MakeImageStream(model, scan.window, k.source == 0 ? CalibratedAfe() : taAfe,
+                                     k.source == 0 ? kLampFlatbed : kLampTa));
         const auto [x, y] = FindMark(bytes, ReadWindow(scan.window));
         const double expectedX = kMarkX * scan.rxDpi / 300.0 - o.pixels;
         const double expectedY = kMarkY * scan.ryDpi / 300.0 - o.lines;

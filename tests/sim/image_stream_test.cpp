@@ -87,7 +87,8 @@ struct Layout {
     }
 };
 
-Layout Scan(const std::shared_ptr<const ScannerModel>& model, const ScanWindow& w, uint8_t lamps = kLampFlatbed) {
+Layout Scan(const std::shared_ptr<const ScannerModel>& model, const ScanWindow& w,
+            uint8_t lamps = kLampFlatbed) {
     auto stream = MakeImageStream(model, w, CalibratedAfe(), lamps);
     return {ReadAll(*stream), ReadWindow(w)};
 }
@@ -129,7 +130,8 @@ TEST(ImageStream, SixteenBitSamplesCarryTheEightBitValueInTheirHighByte) {
     // The low bytes carry the fraction: they spread over the whole byte range.
     uint32_t lowSum = 0;
     size_t count = 0;
-    for (size_t i = 10 * s16.reading.bytesPerScanLine; i < 30 * s16.reading.bytesPerScanLine; i += 2, ++count) {
+    for (size_t i = 10 * s16.reading.bytesPerScanLine; i < 30 * s16.reading.bytesPerScanLine;
+         i += 2, ++count) {
         lowSum += s16.bytes[i];
     }
     EXPECT_NEAR(static_cast<double>(lowSum) / count, 127.5, 10.0);

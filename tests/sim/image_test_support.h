@@ -21,7 +21,8 @@ inline std::vector<uint8_t> ReadAll(StreamSource& stream) {
 // A document of one colour, `width` x `height` at 300 dpi.
 inline std::shared_ptr<const RasterDocument> SolidDocument(int width, int height, std::array<double, 3> rgb) {
     std::vector<uint16_t> samples(static_cast<size_t>(width) * height * 3);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>(rgb[i % 3] * 65535.0 + 0.5);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<uint16_t>(rgb[i % 3] * 65535.0 + 0.5);
     return std::make_shared<const RasterDocument>(width, height, 300.0, 300.0, 3, std::move(samples));
 }
 

@@ -17,7 +17,8 @@ namespace b58::sim {
 namespace {
 
 std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() / ("b58sim_" + std::to_string(::getpid()) + "_" + name)).string();
+    return (std::filesystem::temp_directory_path() / ("b58sim_" + std::to_string(::getpid()) + "_" + name))
+        .string();
 }
 
 TEST(PublishedScanner, StreamsTheImageModelOfTheDocumentItWasGiven) {
@@ -26,7 +27,8 @@ TEST(PublishedScanner, StreamsTheImageModelOfTheDocumentItWasGiven) {
     page.height = 90;
     page.channels = 3;
     page.bitDepth = 8;
-    for (int i = 0; i < page.width * page.height * 3; ++i) page.samples.push_back(static_cast<uint16_t>(i * 7 % 256));
+    for (int i = 0; i < page.width * page.height * 3; ++i)
+        page.samples.push_back(static_cast<uint16_t>(i * 7 % 256));
     const std::string path = TempPath("page.png");
     SavePng(path, page);
 
@@ -64,8 +66,8 @@ TEST(PublishedScanner, StreamsTheImageModelOfTheDocumentItWasGiven) {
 TEST(PublishedScanner, ImageOptionsParseAndBadDocumentsAreReported) {
     ScannerConfig config;
     std::string error;
-    ASSERT_TRUE(ParseScannerOptions("document=/a b.png,document_dpi=600,document_at=10:20,film=f.png,film_dpi=1200",
-                                    &config, &error))
+    ASSERT_TRUE(ParseScannerOptions(
+        "document=/a b.png,document_dpi=600,document_at=10:20,film=f.png,film_dpi=1200", &config, &error))
         << error;
     EXPECT_EQ(config.image.document, "/a b.png");
     EXPECT_EQ(config.image.documentDpi, 600.0);

@@ -170,9 +170,7 @@ int Run(int argc, char** argv) {
     }
 
     const uint64_t seed = opt.count("--seed") != 0 ? std::stoull(opt["--seed"], nullptr, 0) : 1;
-    BedContents contents;
-    contents.document.document = MakeTestChart(bed::kGlassWidth, 3300);
-    contents.film.document = MakeTestChart(bed::kFilmWidth, 1200);
+    BedContents contents = TestChartContents();
     if (opt.count("--document") != 0) {
         const double dpi = opt.count("--document-dpi") != 0 ? std::stod(opt["--document-dpi"]) : 0.0;
         contents.document.document = LoadPngDocument(opt["--document"], dpi);

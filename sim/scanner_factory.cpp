@@ -1,10 +1,8 @@
 #include <exception>
 
-#include "sim/bed_layout.h"
 #include "sim/png_io.h"
 #include "sim/scanner_model.h"
 #include "sim/scanner_options.h"
-#include "sim/test_chart.h"
 #include "sim/virtual_scanner.h"
 
 namespace b58::sim {
@@ -13,15 +11,14 @@ namespace {
 
 // The image model for the options: the documents they name, else the built-in charts.
 std::shared_ptr<const ScannerModel> ImageModel(const ScannerConfig& config) {
-    BedContents contents;
-    contents.document.document = config.image.document.empty()
-                                     ? std::shared_ptr<const Document>(MakeTestChart(bed::kGlassWidth, 3300))
-                                     : LoadPngDocument(config.image.document, config.image.documentDpi);
+    BedContents contents = TestChartContents();
+    if (!config.image.document.empty()) {
+        contents.document.document = LoadPngDocument(config.image.document, config.image.documentDpi);
+    }
     contents.document.left = config.image.documentX;
     contents.document.top = config.image.documentY;
-    contents.film.document = config.image.film.empty()
-                                 ? std::shared_ptr<const Document>(MakeTestChart(bed::kFilmWidth, 1200))
-                                 : LoadPngDocument(config.image.film, config.image.filmDpi);
+    if (!config.image.film.empty())
+        contents.film.document = LoadPngDocument(config.image.film, config.image.filmDpi);
     return std::make_shared<const ScannerModel>(config.seed, std::move(contents));
 }
 

@@ -11,11 +11,15 @@ namespace b58::sim {
 ScannerModel::ScannerModel(uint64_t seed, BedContents contents)
     : seed_(seed), sensor_(seed), contents_(std::move(contents)) {}
 
-std::shared_ptr<const ScannerModel> ScannerModel::WithTestCharts(uint64_t seed) {
+BedContents TestChartContents() {
     BedContents contents;
-    contents.document.document = MakeTestChart(bed::kGlassWidth, 3300);  // 8.5 x 11 in
-    contents.film.document = MakeTestChart(bed::kFilmWidth, 1200);       // 1.5 x 4 in
-    return std::make_shared<const ScannerModel>(seed, std::move(contents));
+    contents.document.document = MakeTestChart(bed::kGlassWidth, 3300);
+    contents.film.document = MakeTestChart(bed::kFilmWidth, 1200);
+    return contents;
+}
+
+std::shared_ptr<const ScannerModel> ScannerModel::WithTestCharts(uint64_t seed) {
+    return std::make_shared<const ScannerModel>(seed, TestChartContents());
 }
 
 std::unique_ptr<StreamSource> MakeImageStream(std::shared_ptr<const ScannerModel> model,

@@ -12,11 +12,15 @@
 
 namespace b58::sim {
 
+// The built-in test chart on the glass (8.5 x 11 in) and a smaller one (1.5 x 4 in) as film
+// in the adapter, both at their area's corner.
+BedContents TestChartContents();
+
 class ScannerModel {
   public:
     ScannerModel(uint64_t seed, BedContents contents);
 
-    // The built-in test chart on the glass and a smaller chart as film in the adapter.
+    // The built-in test charts (TestChartContents) on the bed.
     static std::shared_ptr<const ScannerModel> WithTestCharts(uint64_t seed);
 
     uint64_t Seed() const { return seed_; }

@@ -16,6 +16,10 @@ void SetDebugSink(DebugSink) {}
 void SetOsVersion(uint32_t, uint32_t, uint32_t, bool) {}
 void ResetOsVersion() {}
 
+bool FailSecurityCall(const char*, int) { return false; }
+void ResetSecurityCallFailures() {}
+size_t LiveLocalBlocks() { return 0; }
+
 void SetModuleFileNameOverride(const std::string&) {}
 
 void SetWindowsDirectory(const std::string&) {}

@@ -132,7 +132,9 @@ B58_EXPORT int32_t B58_CALL PowerControl(ControlRecord* record) {
     using namespace b58;
     if (record == nullptr) return 0;
     g_state.LastStatus = SendMiscControl(kCmdLampPowerQuery);
-    if (g_state.MiscControlBuffer[0] != kLampPowerAllowed) {
+    // A query that failed leaves the buffer as the previous command left it: no answer is
+    // no permission.
+    if (g_state.LastStatus == 0 || g_state.MiscControlBuffer[0] != kLampPowerAllowed) {
         record->Status = kStatusLightControlFailed;
         return 0;
     }

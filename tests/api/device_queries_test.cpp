@@ -109,6 +109,13 @@ TEST_F(DeviceQueriesTest, PowerControlRefusedByTheController) {
     EXPECT_EQ(PowerControl(&record), 0);  // the query answers 0 in byte 2
     EXPECT_EQ(+record.Status, kStatusLightControlFailed);
     EXPECT_TRUE(LampMasks().empty());
+
+    // A failed query is no permission, whatever the buffer held before.
+    g_state.MiscControlBuffer[0] = 1;
+    SetReply(0x3F, {{0, 2}, {2, 1}});
+    EXPECT_EQ(PowerControl(&record), 0);
+    EXPECT_EQ(+record.Status, kStatusLightControlFailed);
+    EXPECT_TRUE(LampMasks().empty());
 }
 
 TEST_F(DeviceQueriesTest, KeyStatusClosesTheDevice) {

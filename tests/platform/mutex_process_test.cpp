@@ -1,7 +1,9 @@
 // Named mutexes between processes: the second process is this test program run again.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -62,9 +64,37 @@ int CreateMutexAndDie(const std::vector<std::string>& arguments) {
     return GetLastError() == ERROR_ALREADY_EXISTS ? kOpenedExisting : kCreatedNew;
 }
 
+// Adds one to the number in the file at `path`, `times` times, each under the mutex.
+bool CountUnderMutex(HANDLE mutex, const std::string& path, int times) {
+    for (int i = 0; i < times; ++i) {
+        if (WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) return false;
+        long value = 0;
+        if (FILE* file = std::fopen(path.c_str(), "rb")) {
+            if (std::fscanf(file, "%ld", &value) != 1) value = -1000000;
+            std::fclose(file);
+        }
+        if (FILE* file = std::fopen(path.c_str(), "wb")) {
+            std::fprintf(file, "%ld", value + 1);
+            std::fclose(file);
+        }
+        if (!ReleaseMutex(mutex)) return false;
+    }
+    return true;
+}
+
+// Arguments: name, file, times.
+int CountWithMutex(const std::vector<std::string>& arguments) {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, arguments.at(0).c_str());
+    if (mutex == nullptr) return kOpenFailed;
+    bool counted = CountUnderMutex(mutex, arguments.at(1), std::stoi(arguments.at(2)));
+    CloseHandle(mutex);
+    return counted ? kGotIt : kWaitFailed;
+}
+
 const bool kRolesRegistered = RegisterChildRole("wait-mutex", WaitForMutex) &&
                               RegisterChildRole("take-mutex-and-die", TakeMutexAndDie) &&
-                              RegisterChildRole("create-mutex-and-die", CreateMutexAndDie);
+                              RegisterChildRole("create-mutex-and-die", CreateMutexAndDie) &&
+                              RegisterChildRole("count-with-mutex", CountWithMutex);
 
 int RunChild(const std::string& role, const std::vector<std::string>& arguments) {
     auto child = ChildProcess::Start(role, arguments);
@@ -86,6 +116,28 @@ TEST(MutexAcrossProcessesTest, SecondProcessTimesOutWhileTheFirstHoldsIt) {
     CloseHandle(mutex);
 }
 
+TEST(MutexAcrossProcessesTest, TwoProcessesNeverHoldItAtOnce) {
+    const std::string name = UniqueName("counter");
+    const std::string path = (std::filesystem::temp_directory_path() / (name + ".txt")).string();
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    ASSERT_NE(mutex, nullptr);
+    constexpr int kTimes = 100;
+
+    auto child = ChildProcess::Start("count-with-mutex", {name, path, std::to_string(kTimes)});
+    ASSERT_TRUE(child);
+    EXPECT_TRUE(CountUnderMutex(mutex, path, kTimes));
+    EXPECT_EQ(child->Wait(), kGotIt);
+
+    long total = 0;
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        EXPECT_EQ(std::fscanf(file, "%ld", &total), 1);
+        std::fclose(file);
+    }
+    EXPECT_EQ(total, 2 * kTimes) << "an update was lost: both processes held the mutex at once";
+    std::remove(path.c_str());
+    CloseHandle(mutex);
+}
+
 TEST(MutexAcrossProcessesTest, ProcessDyingWhileOwningLeavesItAbandonedToTheNextWaiter) {
     const std::string name = "Global\\" + UniqueName("abandoned");
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
@@ -93,7 +145,7 @@ TEST(MutexAcrossProcessesTest, ProcessDyingWhileOwningLeavesItAbandonedToTheNext
 
     ASSERT_EQ(RunChild("take-mutex-and-die", {name}), kGotIt);
     EXPECT_EQ(WaitForSingleObject(mutex, 5000), WAIT_ABANDONED);
-    EXPECT_EQ(RunChild("wait-mutex", {name, "5000"}), kTimedOut) << "the waiter became the owner";
+    EXPECT_EQ(RunChild("wait-mutex", {name, "500"}), kTimedOut) << "the waiter became the owner";
     EXPECT_TRUE(ReleaseMutex(mutex));
     EXPECT_EQ(RunChild("wait-mutex", {name, "5000"}), kGotIt) << "abandoned once, reported once";
     CloseHandle(mutex);
@@ -106,7 +158,8 @@ TEST(MutexAcrossProcessesTest, NameLastsWhileAnyProcessHoldsIt) {
     EXPECT_EQ(RunChild("create-mutex-and-die", {name, "leave"}), kOpenedExisting);
     CloseHandle(mutex);
     EXPECT_EQ(RunChild("create-mutex-and-die", {name, "leave"}), kCreatedNew) << "gone with the last handle";
-    EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()), nullptr) << "and gone with the process that made it";
+    EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()), nullptr)
+        << "and gone with the process that made it";
 }
 
 TEST(MutexAcrossProcessesTest, MutexOfAProcessThatDiedIsGone) {

@@ -122,6 +122,33 @@ TEST(ThreadTest, ThreadsShareTheProcessId) {
     EXPECT_EQ(RunOnOtherThread([] { return GetCurrentProcessId(); }), processId);
 }
 
+// A thread waiting for its own end: a finite wait runs out (an infinite one would never end).
+DWORD WINAPI WaitForOwnEnd(LPVOID parameter) {
+    return WaitForSingleObject(*static_cast<HANDLE*>(parameter), 20);
+}
+
+TEST(ThreadTest, ThreadWaitingForItsOwnEndTimesOut) {
+    HANDLE self = nullptr;
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    struct Start {
+        HANDLE* self;
+        HANDLE go;
+    } start{&self, go};
+    HANDLE thread = StartThread([&start] {
+        WaitForSingleObject(start.go, INFINITE);
+        return WaitForOwnEnd(start.self);
+    });
+    ASSERT_NE(thread, nullptr);
+    self = thread;
+    SetEvent(go);
+    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    DWORD result = 0;
+    GetExitCodeThread(thread, &result);
+    EXPECT_EQ(result, WAIT_TIMEOUT);
+    CloseHandle(thread);
+    CloseHandle(go);
+}
+
 #ifndef _WIN32
 TEST(ThreadTest, SuspendedStartIsRefusedCleanly) {
     DWORD ran = 0;

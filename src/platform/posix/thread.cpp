@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "platform/posix/kernel_object.h"
 #include "platform/posix/wall_clock.h"
@@ -64,6 +65,15 @@ class ThreadObject final : public KernelObject {
     // the others wait for the outcome.
     DWORD Wait(DWORD timeout) override {
         using namespace std::chrono;
+        if (pthread_equal(thread_, pthread_self())) {
+            // A thread waiting for its own end waits in vain.
+            if (timeout == INFINITE) {
+                SetLastError(ERROR_POSSIBLE_DEADLOCK);
+                return WAIT_FAILED;
+            }
+            std::this_thread::sleep_for(milliseconds(timeout));
+            return WAIT_TIMEOUT;
+        }
         const auto deadline = steady_clock::now() + milliseconds(timeout);
         std::unique_lock<std::mutex> hold(record_->lock);
         while (!joined_) {

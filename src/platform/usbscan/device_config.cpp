@@ -29,7 +29,7 @@ bool IsBackendName(std::string_view name) {
 }
 
 // "<backend>@<index>[:<options>]"; an empty string when it parses, else what is wrong.
-std::string ParseEntry(std::string_view entry, DeviceSpec* spec) {
+std::string ParseEntry(std::string_view entry, DeviceSpec* parsed) {
     size_t at = entry.find('@');
     if (at == std::string_view::npos) return "expected <backend>@<index>";
     std::string_view name = Trim(entry.substr(0, at));
@@ -40,9 +40,9 @@ std::string ParseEntry(std::string_view entry, DeviceSpec* spec) {
     if (indexText.size() != 1 || !std::isdigit(static_cast<unsigned char>(indexText[0]))) {
         return "the index must be one digit, 0 to 9";
     }
-    spec->backend = std::string(name);
-    spec->index = indexText[0] - '0';
-    spec->options =
+    parsed->backend = std::string(name);
+    parsed->index = indexText[0] - '0';
+    parsed->options =
         colon == std::string_view::npos ? std::string() : std::string(Trim(rest.substr(colon + 1)));
     return {};
 }
@@ -86,15 +86,15 @@ DeviceConfiguration ParseDeviceConfiguration(std::string_view text) {
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         if (entry.empty()) continue;
 
-        DeviceSpec spec;
-        std::string problem = ParseEntry(entry, &spec);
-        if (problem.empty() && taken[spec.index]) problem = "index already used by an earlier entry";
+        DeviceSpec parsed;
+        std::string problem = ParseEntry(entry, &parsed);
+        if (problem.empty() && taken[parsed.index]) problem = "index already used by an earlier entry";
         if (!problem.empty()) {
             result.errors.push_back("B58_DEVICES entry \"" + std::string(entry) + "\" left out: " + problem);
             continue;
         }
-        taken[spec.index] = true;
-        result.devices.push_back(std::move(spec));
+        taken[parsed.index] = true;
+        result.devices.push_back(std::move(parsed));
     }
     return result;
 }
@@ -114,21 +114,21 @@ int ApplyDeviceConfiguration(std::string_view text, std::vector<std::string>* me
     for (const std::string& error : configuration.errors) report(error);
 
     int published = 0;
-    for (const DeviceSpec& spec : configuration.devices) {
-        std::string entry = spec.backend + "@" + std::to_string(spec.index);
-        BackendFactory factory = FindFactory(spec.backend);
+    for (const DeviceSpec& parsed : configuration.devices) {
+        std::string entry = parsed.backend + "@" + std::to_string(parsed.index);
+        BackendFactory factory = FindFactory(parsed.backend);
         if (!factory) {
             report("B58_DEVICES entry \"" + entry + "\" left out: unknown backend");
             continue;
         }
         std::string error;
-        std::shared_ptr<UsbBackend> backend = factory(spec.options, &error);
+        std::shared_ptr<UsbBackend> backend = factory(parsed.options, &error);
         if (!backend) {
             report("B58_DEVICES entry \"" + entry + "\" left out: " +
                    (error.empty() ? std::string("the backend could not be created") : error));
             continue;
         }
-        if (PublishDevice(DeviceEntry{spec.index, DefaultInterfacePath(spec.index), std::move(backend)})) {
+        if (PublishDevice(DeviceEntry{parsed.index, DefaultInterfacePath(parsed.index), std::move(backend)})) {
             ++published;
         }
     }

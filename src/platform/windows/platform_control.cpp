@@ -8,25 +8,17 @@
 namespace b58::platform {
 
 void SetTimeScale(double) {}
-double TimeScale() {
-    return 1.0;
-}
-uint32_t ScaledMilliseconds(uint32_t milliseconds) {
-    return milliseconds;
-}
+double TimeScale() { return 1.0; }
+uint32_t ScaledMilliseconds(uint32_t milliseconds) { return milliseconds; }
 
 void SetDebugSink(DebugSink) {}
 
 void SetOsVersion(uint32_t, uint32_t, uint32_t, bool) {}
 void ResetOsVersion() {}
 
-bool FailSecurityCall(const char*, int) {
-    return false;
-}
+bool FailSecurityCall(const char*, int) { return false; }
 void ResetSecurityCallFailures() {}
-size_t LiveLocalBlocks() {
-    return 0;
-}
+size_t LiveLocalBlocks() { return 0; }
 
 void SetModuleFileNameOverride(const std::string&) {}
 

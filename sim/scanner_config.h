@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 
 #include "sim/stream_source.h"
 
@@ -46,6 +47,18 @@ struct FaultConfig {
     std::optional<uint32_t> unplugAfter;       // unplugged after this many more control transfers
 };
 
+// What lies on the bed of the image model (sim/README.md, "Image model"); paths to PNG files,
+// empty for the built-in test charts.
+struct ImageOptions {
+    bool placeholder = false;  // CreateVirtualScanner: stream the placeholder pattern instead
+    std::string document;
+    double documentDpi = 0.0;  // 0: the file's own resolution, else 300
+    double documentX = 0.0;    // the document's corner, 300-dpi units from the glass corner
+    double documentY = 0.0;
+    std::string film;
+    double filmDpi = 0.0;
+};
+
 struct ScannerConfig {
     bool firmwareRunning = false;  // as after power-on: no firmware until it is downloaded
     bool keyPressed = false;       // the front-panel key has been pressed
@@ -55,7 +68,8 @@ struct ScannerConfig {
     uint32_t seed = 0;      // handed to the image stream
     TimeModel time;
     FaultConfig faults;
-    StreamFactory streamFactory;  // empty: the placeholder stream
+    ImageOptions image;
+    StreamFactory streamFactory;  // empty: the placeholder stream (CreateVirtualScanner fills in the image model)
 };
 
 }  // namespace b58::sim

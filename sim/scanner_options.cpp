@@ -76,6 +76,20 @@ bool ParseIdentity(std::string_view text, Identity* id) {
            ParseInto(parts[4], &id->value5);
 }
 
+bool ParsePath(std::string_view text, std::string* out) {
+    text = Trim(text);
+    if (text.empty()) return false;
+    *out = std::string(text);
+    return true;
+}
+
+bool ParseDpi(std::string_view text, double* out) {
+    uint16_t dpi = 0;
+    if (!ParseInto(text, &dpi) || dpi == 0) return false;
+    *out = dpi;
+    return true;
+}
+
 using Setter = std::function<bool(std::string_view, ScannerConfig&)>;
 
 const std::vector<std::pair<std::string_view, Setter>>& Setters() {
@@ -131,6 +145,26 @@ const std::vector<std::pair<std::string_view, Setter>>& Setters() {
          }},
         {"stall_read", [](std::string_view v,
                           ScannerConfig& c) { return ParsePair(v, &c.faults.stallRead, &c.faults.stallMs); }},
+        {"stream",
+         [](std::string_view v, ScannerConfig& c) {
+             bool image = true;
+             if (!ParseFlag(v, "image", "placeholder", &image)) return false;
+             c.image.placeholder = !image;
+             return true;
+         }},
+        {"document", [](std::string_view v, ScannerConfig& c) { return ParsePath(v, &c.image.document); }},
+        {"document_dpi", [](std::string_view v, ScannerConfig& c) { return ParseDpi(v, &c.image.documentDpi); }},
+        {"document_at",
+         [](std::string_view v, ScannerConfig& c) {
+             uint16_t x = 0;
+             uint16_t y = 0;
+             if (!ParsePair(v, &x, &y)) return false;
+             c.image.documentX = x;
+             c.image.documentY = y;
+             return true;
+         }},
+        {"film", [](std::string_view v, ScannerConfig& c) { return ParsePath(v, &c.image.film); }},
+        {"film_dpi", [](std::string_view v, ScannerConfig& c) { return ParseDpi(v, &c.image.filmDpi); }},
         {"unplug_after",
          [](std::string_view v, ScannerConfig& c) {
              uint32_t transfers = 0;

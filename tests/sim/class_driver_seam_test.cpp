@@ -19,7 +19,7 @@ using namespace harness;
 class PublishedScanner : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(usbscan::ApplyDeviceConfiguration("sim@7:firmware=running,rate=0,start_ms=0"), 1);
+        ASSERT_EQ(usbscan::ApplyDeviceConfiguration("sim@7:firmware=running,rate=0,start_ms=0,stream=placeholder"), 1);
         handle_ = CreateFileA("\\\\.\\UsbScan7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
         ASSERT_NE(handle_, INVALID_HANDLE_VALUE);

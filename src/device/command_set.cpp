@@ -1,0 +1,147 @@
+#include "device/command_set.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/command_transport.h"
+#include "device/poll_bound.h"
+#include "state/driver_state.h"
+#include "state/trace.h"
+
+namespace b58 {
+namespace {
+
+constexpr const char kReportCaption[] = "TUVO.LIB";
+
+// Sends the first `size` bytes of CommandBuffer, reply into ReplyBuffer, and judges it.
+bool SendCommandBuffer(HANDLE device, int32_t requestCode, uint16_t size) {
+    uint32_t returned = 0;
+    const uint8_t result = ScannerIoControl(device, static_cast<uint32_t>(requestCode), g_state.CommandBuffer,
+                                            size, g_state.ReplyBuffer, kCommandPacketSize, &returned);
+    return result != 0 && returned != 0 && g_state.ReplyBuffer[0] == 0;
+}
+
+uint8_t Failed(HWND owner, int32_t reportMode, const char* text) {
+    if (reportMode == 1 || reportMode == 2) MessageBoxA(owner, text, kReportCaption, MB_OK);
+    return 0;
+}
+
+}  // namespace
+
+uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+                                 uint8_t redOffset, uint8_t redGain, uint8_t greenOffset, uint8_t greenGain,
+                                 uint8_t blueOffset, uint8_t blueGain) {
+    uint8_t* packet = g_state.CommandBuffer;
+    packet[0] = kCmdSetAfe;
+    packet[2] = redOffset;
+    packet[3] = redGain;
+    packet[4] = greenOffset;
+    packet[5] = greenGain;
+    packet[6] = blueOffset;
+    packet[7] = blueGain;
+    if (SendCommandBuffer(device, requestCode, 8)) return 1;
+    return Failed(owner, reportMode, "ProcessCommandSetAFEGain() Fail!");
+}
+
+uint8_t SetAFEParameters(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+                         uint8_t redOffset, uint8_t redGain, uint8_t greenOffset, uint8_t greenGain,
+                         uint8_t blueOffset, uint8_t blueGain) {
+    return ProcessCommandSetAFEGain(owner, reportMode, device, requestCode, redOffset, MapAfeGain(redGain),
+                                    greenOffset, MapAfeGain(greenGain), blueOffset, MapAfeGain(blueGain));
+}
+
+uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+                                     const ScanWindowParameters& window) {
+    WriteScanWindowPacket(window, g_state.CommandBuffer);
+    if (SendCommandBuffer(device, requestCode, kScanWindowPacketSize)) return 1;
+    return Failed(owner, reportMode, "ProcessCommandSetScanWindowN() Fail!");
+}
+
+uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode) {
+    g_state.CommandBuffer[0] = kCmdStartScan;
+    if (SendCommandBuffer(device, requestCode, 4)) return 1;
+    return Failed(owner, reportMode, "ProcessCommandSetStartScan() Fail!");
+}
+
+uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+                                      uint8_t command, const uint8_t* data, uint16_t dataSize, uint8_t* reply,
+                                      uint16_t replySize) {
+    if (data != nullptr) {
+        const size_t size = std::min<size_t>(dataSize, kCommandPacketSize - 2);
+        std::memcpy(g_state.CommandBuffer + 2, data, size);
+    }
+    g_state.CommandBuffer[0] = command;
+    const bool accepted = SendCommandBuffer(device, requestCode, kCommandPacketSize);
+    Sleep(kUserCommandPauseMs);
+    if (!accepted) return Failed(owner, reportMode, "ProcessCommandSendUserCommand() Fail!");
+    if (reply != nullptr && replySize >= 2) {
+        const size_t size = std::min<size_t>(replySize, kCommandPacketSize);
+        std::memcpy(reply, g_state.ReplyBuffer + 1, size - 1);
+    }
+    return 1;
+}
+
+uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+                               uint16_t* id1, uint16_t* id2, uint16_t* id3, uint16_t* id4, uint32_t* id5) {
+    g_state.CommandBuffer[0] = kCmdIdentityQuery;
+    if (!SendCommandBuffer(device, requestCode, 12))
+        return Failed(owner, reportMode, "ProcessCommandGetAllID() Fail!");
+    const uint8_t* reply = g_state.ReplyBuffer;
+    if (id1 != nullptr) *id1 = GetLe16(reply + 2);
+    if (id2 != nullptr) *id2 = GetLe16(reply + 4);
+    if (id3 != nullptr) *id3 = GetLe16(reply + 6);
+    if (id4 != nullptr) *id4 = GetLe16(reply + 8);
+    if (id5 != nullptr) *id5 = GetLe32(reply + 10);
+    return 1;
+}
+
+uint8_t ProcessCommandMiscControl(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+                                  uint8_t command, const uint8_t* data58, uint8_t* result58) {
+    if (data58 != nullptr) std::memcpy(g_state.CommandBuffer + 2, data58, kMiscControlDataSize);
+    g_state.CommandBuffer[0] = command;
+    if (!SendCommandBuffer(device, requestCode, 2 + kMiscControlDataSize))
+        return Failed(owner, reportMode, "ProcessCommandMiscControl() Fail!");
+    if (result58 != nullptr) std::memcpy(result58, g_state.ReplyBuffer + 2, kMiscControlDataSize);
+    return 1;
+}
+
+uint8_t WaitScannerReady(HANDLE device) {
+    PollBound bound(kReadyWaitPolls, kReadyWaitLimitMs);
+    for (;;) {
+        uint8_t buffer[kCommandPacketSize] = {};
+        buffer[0] = kCmdStatusQuery;
+        buffer[1] = 1;
+        uint32_t returned = 0;
+        const uint8_t result = ScannerIoControl(device, kCommandExchange, buffer, sizeof buffer, buffer,
+                                                sizeof buffer, &returned);
+        if (buffer[3] != 1 && buffer[3] != 3) return result;
+        if (!bound.Another()) {
+            Trace("WaitScannerReady gives up: the scanner stays busy!");
+            return 0;
+        }
+        Sleep(kReadyPollPauseMs);
+    }
+}
+
+uint8_t SendStopCommand(HANDLE device) {
+    uint8_t buffer[kCommandPacketSize];
+    FillShortCommand(kCmdStopScan, buffer);
+    uint32_t returned = 0;
+    return ScannerIoControlShort(device, kCommandExchange, buffer, sizeof buffer, buffer, sizeof buffer,
+                                 &returned);
+}
+
+uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode) {
+    PollBound bound(kScanDataWaitAttempts, kScanDataWaitLimitMs);
+    for (;;) {
+        if (ProcessCommandSendUserCommand(owner, kReportSilent, device, requestCode, kCmdDataHandshake,
+                                          nullptr, kCommandPacketSize, nullptr, 0))
+            return 1;
+        if (!bound.Another()) {
+            Trace("WaitScanData gives up: the scanner sends no data!");
+            return 0;
+        }
+    }
+}
+
+}  // namespace b58

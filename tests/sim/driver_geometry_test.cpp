@@ -1,0 +1,55 @@
+// The device's even spread held against the driver's own geometry routine: over many
+// windows the device keeps exactly as many pixels and lines within the window as the driver
+// counts (the driver rounds an odd pixel count up by one, which the device then takes from
+// just past the counted range).
+#include <gtest/gtest.h>
+
+#include "sim/driver_plan.h"
+#include "sim/even_spread.h"
+
+#if __has_include("device/scan_geometry.h")
+#include "device/scan_geometry.h"
+#define B58_HAVE_DRIVER_GEOMETRY 1
+#endif
+
+namespace b58::sim {
+namespace {
+
+#ifdef B58_HAVE_DRIVER_GEOMETRY
+int DeviceCount(int base, int target, int count) {
+    int kept = 0;
+    while (EvenSpreadPosition(kept, base, target) < count) ++kept;
+    return kept;
+}
+#endif
+
+TEST(DriverGeometry, DeviceKeepsWhatTheDriversRoutineCounts) {
+#ifndef B58_HAVE_DRIVER_GEOMETRY
+    GTEST_SKIP() << "the driver's geometry routine is not in this tree yet";
+#else
+    for (uint16_t baseY : {uint16_t{300}, uint16_t{600}}) {
+        for (uint16_t target = 1; target <= 300; target += (target < 20 ? 1 : 7)) {
+            for (uint16_t count :
+                 {uint16_t{1}, uint16_t{9}, uint16_t{96}, uint16_t{511}, uint16_t{2550}, uint16_t{3700}}) {
+                uint16_t hwWidth = 0, hwHeight = 0, swWidth = 0, swHeight = 0;
+                const uint16_t targetY = static_cast<uint16_t>(baseY == 600 ? 2 * target : target);
+                ASSERT_EQ(ComputeScanGeometry(kGeometrySizesOnly, 0, 2, 300, baseY, target, targetY, count,
+                                              count, &hwWidth, &hwHeight, &swWidth, &swHeight, nullptr),
+                          1);
+                const int across = DeviceCount(300, target, count);
+                EXPECT_EQ(swWidth, across + across % 2) << "target " << target << " count " << count;
+                EXPECT_EQ(swHeight, DeviceCount(baseY, targetY, count))
+                    << "target " << targetY << " count " << count;
+                // The sim's mirror of the routine, used for its offsets table, agrees too.
+                const SpreadSizes mirror = DriverSpreadSizes(300, baseY, target, targetY, count, count);
+                EXPECT_EQ(mirror.swWidth, swWidth);
+                EXPECT_EQ(mirror.hwWidth, hwWidth);
+                EXPECT_EQ(mirror.swHeight, swHeight);
+            }
+        }
+    }
+#endif
+}
+
+}  // namespace
+}  // namespace b58::sim

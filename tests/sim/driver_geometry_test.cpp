@@ -7,26 +7,18 @@
 #include "sim/driver_plan.h"
 #include "sim/even_spread.h"
 
-#if __has_include("device/scan_geometry.h")
 #include "device/scan_geometry.h"
-#define B58_HAVE_DRIVER_GEOMETRY 1
-#endif
 
 namespace b58::sim {
 namespace {
 
-#ifdef B58_HAVE_DRIVER_GEOMETRY
 int DeviceCount(int base, int target, int count) {
     int kept = 0;
     while (EvenSpreadPosition(kept, base, target) < count) ++kept;
     return kept;
 }
-#endif
 
 TEST(DriverGeometry, DeviceKeepsWhatTheDriversRoutineCounts) {
-#ifndef B58_HAVE_DRIVER_GEOMETRY
-    GTEST_SKIP() << "the driver's geometry routine is not in this tree yet";
-#else
     for (uint16_t baseY : {uint16_t{300}, uint16_t{600}}) {
         for (uint16_t target = 1; target <= 300; target += (target < 20 ? 1 : 7)) {
             for (uint16_t count :
@@ -48,7 +40,6 @@ TEST(DriverGeometry, DeviceKeepsWhatTheDriversRoutineCounts) {
             }
         }
     }
-#endif
 }
 
 }  // namespace

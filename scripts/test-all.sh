@@ -24,6 +24,7 @@ print_summary() {
 trap print_summary EXIT
 
 for preset in "${presets[@]}"; do
+    started=$SECONDS
     echo "== $preset: configure and build"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
@@ -41,6 +42,7 @@ for preset in "${presets[@]}"; do
     while IFS= read -r line; do
         summary+=("$preset: $line")
     done < <(grep -E "tests passed|Total Test time|\(Failed\)|\(Timeout\)|\(SEGFAULT\)|Exception" "$log" | sed 's/^[[:space:]]*//')
+    summary+=("$preset: built and tested in $((SECONDS - started)) s")
     if [[ $status -ne 0 ]]; then
         echo "== $preset: tests failed" >&2
         exit "$status"

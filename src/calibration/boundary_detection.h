@@ -1,0 +1,21 @@
+// Finding the origin of the scan area (leftbound, TopLine) from a strip at the scanner's
+// origin, on the flatbed and on the transparency adapter.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+namespace b58 {
+
+// 1 when it ran to the end, 0 when the window, AFE or start command failed. lineTable is the
+// buffer ComputeScanGeometry fills (room for 3 x 200 entries at least).
+int FindFlatbedBounds(HANDLE device, int32_t deviceKind, const uint8_t* rOffset, const uint8_t* rGain,
+                      const uint8_t* gOffset, const uint8_t* gGain, const uint8_t* bOffset,
+                      const uint8_t* bGain, uint16_t* leftbound, int32_t* topLine, uint16_t* lineTable);
+
+// 1 when it ran to the end, 0 when a strip line came back short. Takes the device, the AFE
+// values, TaMode, YMAXDPI and LAMPSTEP from the driver state.
+int FindTaBounds(uint16_t* leftbound, int32_t* topLine);
+
+}  // namespace b58

@@ -1,0 +1,47 @@
+// A scanned image as the driver delivers it: rows of the host's pixel format one after the
+// other, and the files b58scan writes it to.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace b58::tools {
+
+enum class PixelKind {
+    Bilevel,  // 1 bit per pixel, most significant bit first, 1 = white
+    Gray8,
+    Rgb24,  // red, green, blue
+    Rgb48,  // red, green, blue; each sample 16 bits, low byte first
+};
+
+struct ScannedImage {
+    PixelKind kind = PixelKind::Gray8;
+    uint32_t width = 0;   // pixels
+    uint32_t height = 0;  // rows held in `pixels`
+    uint32_t xDpi = 0;    // resolution across and down, recorded where the format has room
+    uint32_t yDpi = 0;
+    std::vector<uint8_t> pixels;
+
+    size_t RowBytes() const;
+    const uint8_t* Row(uint32_t y) const { return pixels.data() + y * RowBytes(); }
+};
+
+// Bytes per row of `width` pixels of `kind`.
+size_t RowBytesFor(PixelKind kind, uint32_t width);
+
+// Each writes the whole image; false with a message in `error` when the file cannot be
+// written (or, for PNG, when the program was built without PNG support).
+bool WritePng(const ScannedImage& image, const std::string& path, std::string& error);
+bool WriteTiff(const ScannedImage& image, const std::string& path, std::string& error);
+// PBM for bilevel, PGM for grey, PPM for colour (maxval 65535, big-endian, for 48-bit).
+bool WritePnm(const ScannedImage& image, const std::string& path, std::string& error);
+
+// The format the file name's extension names: .png, .tif/.tiff, .pnm/.pbm/.pgm/.ppm; empty
+// when none.
+std::string ImageFormatForPath(const std::string& path);
+// Writes by the extension.
+bool WriteImageFile(const ScannedImage& image, const std::string& path, std::string& error);
+
+}  // namespace b58::tools

@@ -2,7 +2,11 @@
 // drives it through its exported entry points only, as an imaging application would.
 //
 //   b58scan [--driver PATH] info [--resolution DPI] [--mode MODE] [--area L,T,R,B] [--source SRC]
+//   b58scan [--driver PATH] scan [--resolution DPI] [--mode MODE] [--area L,T,R,B | --size PAPER]
+//           [--source SRC] [--threshold N] --output FILE
 //   b58scan [--driver PATH] key | lamp on|off | home | status
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -13,6 +17,7 @@
 #include "driver_entry_points.h"
 #include "driver_library.h"
 #include "info_command.h"
+#include "scan_command.h"
 
 namespace {
 
@@ -26,6 +31,12 @@ void PrintUsage(std::ostream& out) {
            "                 the driver, its entry points and version; the scanner's identity,\n"
            "                 its gamma table formats, and what the driver makes of a scan request\n"
            "                 (area in 300-dpi units; default colour, 300 dpi, US letter, flatbed)\n"
+           "  scan [--resolution DPI] [--mode lineart|gray|color|color48]\n"
+           "       [--area LEFT,TOP,RIGHT,BOTTOM | --size a4|a5|a6|b5|letter|legal|photo]\n"
+           "       [--source flatbed|ta1|ta2|ta4] [--threshold 0-255] --output FILE\n"
+           "                 scan into FILE (.png, .tif or .pnm/.pbm/.pgm/.ppm) with a progress\n"
+           "                 bar; Ctrl-C cancels and keeps the lines scanned so far\n"
+           "                 (default colour, 300 dpi, US letter, flatbed, threshold 128)\n"
            "  key            whether the scanner's key has been pressed\n"
            "  lamp on|off    switch the light of the current source\n"
            "  home           move the carriage home\n"
@@ -33,7 +44,7 @@ void PrintUsage(std::ostream& out) {
            "options:\n"
            "  --driver PATH  load the driver from PATH instead of the one beside this program\n"
            "exit status: 0 done, 1 driver unusable, 2 usage, 3 no scanner, 4 scanner in use,\n"
-           "             5 the scanner refused or failed the command\n"
+           "             5 the scanner refused or failed the command, 6 scan cancelled\n"
 #if !defined(_WIN32)
            "environment: B58_DEVICES chooses the scanners the driver sees (default \"sim@0\",\n"
            "             the virtual scanner; set it empty for none)\n"
@@ -49,6 +60,12 @@ std::string AsFilePath(const std::string& path) {
 #else
     return path.find('/') == std::string::npos ? "./" + path : path;
 #endif
+}
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = true;
 }
 
 int Usage(const std::string& problem) {
@@ -79,8 +96,16 @@ int main(int argc, char** argv) {
     }
 
     ScanRequestOptions request;
+    ScanCommandOptions scan;
     bool lampOn = false;
-    if (command == "info") {
+    if (command == "scan") {
+        if (arguments.size() % 2 != 0) return Usage("option '" + arguments.back() + "' needs a value");
+        for (size_t i = 0; i < arguments.size(); i += 2) {
+            std::string error;
+            if (!ApplyScanOption(arguments[i], arguments[i + 1], scan, error)) return Usage(error);
+        }
+        if (scan.output.empty()) return Usage("scan needs --output FILE");
+    } else if (command == "info") {
         if (arguments.size() % 2 != 0) return Usage("option '" + arguments.back() + "' needs a value");
         for (size_t i = 0; i < arguments.size(); i += 2) {
             std::string error;
@@ -118,6 +143,10 @@ int main(int argc, char** argv) {
 
     const DriverEntryPoints driver = ResolveEntryPoints(*library);
     if (command == "info") return RunScannerInfo(driver, request, std::cout, std::cerr);
+    if (command == "scan") {
+        std::signal(SIGINT, OnInterrupt);
+        return RunScan(driver, scan, g_interrupted, std::cout, std::cerr);
+    }
     if (command == "key") return RunKey(driver, std::cout, std::cerr);
     if (command == "lamp") return RunLamp(driver, lampOn, std::cout, std::cerr);
     if (command == "home") return RunHome(driver, std::cout, std::cerr);

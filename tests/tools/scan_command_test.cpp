@@ -1,0 +1,180 @@
+#include "scan_command.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+#include "support/scratch_directory.h"
+
+namespace b58::tools {
+namespace {
+
+// A stand-in driver: a grey image of kLines lines of kLineBytes bytes, line n filled with n,
+// with the progress routine called as the driver does (first line, then every 100th of a
+// call).
+constexpr uint16_t kLineBytes = 40;
+struct FakeDriver {
+    uint32_t imageLines = 250;
+    uint32_t failAfter = 100000;  // the reader fails after this many lines
+    bool startFails = false;
+    uint32_t delivered = 0;
+    int stops = 0;
+    int closes = 0;
+    std::vector<int32_t> progressCalls;
+    ProgressRoutine progress = nullptr;
+    uint16_t threshold = 0;
+} fake;
+
+int32_t B58_CALL FakeOpen() {
+    return 1;
+}
+int32_t B58_CALL FakeClose() {
+    ++fake.closes;
+    return 1;
+}
+int32_t B58_CALL FakeSetParameters(ScanParameters* p) {
+    fake.threshold = p->Threshold;
+    p->Status = 0;
+    return 1;
+}
+int32_t B58_CALL FakeGetParameters(ScanParametersInfo* info) {
+    info->RXDPI = 150;
+    info->RYDPI = 150;
+    info->LineBytes = kLineBytes;
+    info->ImageLines = fake.imageLines;
+    return 1;
+}
+int32_t B58_CALL FakeStartScan(ScanStartRecord* record) {
+    fake.progress = record->ProgressCallback;
+    return fake.startFails ? 0 : 1;
+}
+int32_t B58_CALL FakeRead(ReadRequest* r) {
+    r->Status = 0;
+    r->LinesDone = 0;
+    for (uint32_t i = 0; i < r->LinesWanted; ++i) {
+        if (fake.delivered >= fake.imageLines || fake.delivered >= fake.failAfter) {
+            r->Status = kStatusNoFurtherLine;
+            return 1;
+        }
+        std::fill_n(r->Buffer + i * kLineBytes, kLineBytes, static_cast<uint8_t>(fake.delivered++));
+        ++r->LinesDone;
+        if (i % 100 == 0 && fake.progress != nullptr) {
+            fake.progressCalls.push_back(r->LinesDone);
+            if (fake.progress(r->LinesDone) == 0) {
+                r->Status = kStatusStoppedByHost;
+                return 1;
+            }
+        }
+    }
+    return 1;
+}
+int32_t B58_CALL FakeStop(StopRecord* record) {
+    record->Status = 0;
+    ++fake.stops;
+    return 1;
+}
+
+DriverEntryPoints FakeEntryPoints() {
+    DriverEntryPoints d;
+    d.open = FakeOpen;
+    d.close = FakeClose;
+    d.setParameters = FakeSetParameters;
+    d.getParameters = FakeGetParameters;
+    d.startScan = FakeStartScan;
+    d.readScannedData = FakeRead;
+    d.stopScan = FakeStop;
+    return d;
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class ScanCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake = FakeDriver{};
+        options_.request.mode = ModeGray;
+        options_.output = (dir_.Path() / "scan.pgm").string();
+    }
+    int Run() { return RunScan(FakeEntryPoints(), options_, cancel_, out_, bar_); }
+    // The pixel rows of the written PGM.
+    std::vector<uint8_t> Rows() {
+        std::vector<uint8_t> file = ReadFile(options_.output);
+        const std::string header = "P5\n" + std::to_string(kLineBytes) + " ";
+        EXPECT_EQ(std::string(file.begin(), file.begin() + header.size()), header);
+        size_t newlines = 0, at = 0;
+        while (at < file.size() && newlines < 3) newlines += file[at++] == '\n';
+        return {file.begin() + at, file.end()};
+    }
+
+    testing::ScratchDirectory dir_;
+    ScanCommandOptions options_;
+    std::atomic<bool> cancel_{false};
+    std::ostringstream out_, bar_;
+};
+
+TEST_F(ScanCommandTest, WholeScanIsWrittenWithProgressToTheEnd) {
+    options_.threshold = 77;
+    EXPECT_EQ(Run(), kExitOk);
+    const std::vector<uint8_t> rows = Rows();
+    ASSERT_EQ(rows.size(), 250u * kLineBytes);
+    for (uint32_t line = 0; line < 250; ++line) ASSERT_EQ(rows[line * kLineBytes], line);
+    EXPECT_EQ(fake.stops, 1);
+    EXPECT_EQ(fake.closes, 1);
+    EXPECT_EQ(fake.threshold, 77);
+    EXPECT_NE(bar_.str().find("100% 250/250 lines"), std::string::npos);
+    EXPECT_NE(out_.str().find("40 x 250 pixels"), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, CancelKeepsTheLinesReadAndStopsTheScan) {
+    cancel_ = true;
+    EXPECT_EQ(Run(), kExitCancelled);
+    EXPECT_EQ(fake.stops, 1);
+    EXPECT_EQ(Rows().size(), 1u * kLineBytes);  // the first line of the first read
+    EXPECT_NE(bar_.str().find("cancelled after 1 of 250"), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, ShortImageIsWrittenAndReportedAsAFailure) {
+    fake.failAfter = 130;
+    EXPECT_EQ(Run(), kExitCommandFailed);
+    EXPECT_EQ(Rows().size(), 130u * kLineBytes);
+    EXPECT_EQ(fake.stops, 1);
+}
+
+TEST_F(ScanCommandTest, FailedStartStillStopsAndWritesNothing) {
+    fake.startFails = true;
+    EXPECT_EQ(Run(), kExitCommandFailed);
+    EXPECT_EQ(fake.stops, 1);
+    EXPECT_FALSE(std::filesystem::exists(options_.output));
+}
+
+TEST(ScanOptionsTest, SizesThresholdAndOutput) {
+    ScanCommandOptions options;
+    std::string error;
+    ASSERT_TRUE(ApplyScanOption("--size", "a4", options, error));
+    EXPECT_EQ(options.request.right, 2480);
+    EXPECT_EQ(options.request.bottom, 3508);
+    EXPECT_FALSE(ApplyScanOption("--size", "tabloid", options, error));
+    EXPECT_FALSE(ApplyScanOption("--threshold", "256", options, error));
+    ASSERT_TRUE(ApplyScanOption("--threshold", "200", options, error));
+    EXPECT_EQ(options.threshold, 200);
+    EXPECT_FALSE(ApplyScanOption("--output", "scan.jpg", options, error));
+    ASSERT_TRUE(ApplyScanOption("--mode", "color48", options, error));
+    EXPECT_EQ(options.request.mode, ModeColor48);
+}
+
+TEST(ScanOptionsTest, ImageWidthFollowsTheMode) {
+    EXPECT_EQ(ImageForRequest(ModeLineArt, 100, 300, 300).width, 800u);
+    EXPECT_EQ(ImageForRequest(ModeGray, 100, 300, 300).width, 100u);
+    EXPECT_EQ(ImageForRequest(ModeColor24, 300, 300, 300).width, 100u);
+    EXPECT_EQ(ImageForRequest(ModeColor48, 600, 300, 300).width, 100u);
+}
+
+}  // namespace
+}  // namespace b58::tools

@@ -1,10 +1,301 @@
-// Not built yet: fails cleanly (returns 0, touches nothing) until its subsystem lands.
+// The scan itself: StartScan calibrates, programs the window and starts the reader thread;
+// ReadScannedData hands the host converted lines; StopScan ends the reader and frees the
+// per-scan memory.
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "api/device_requests.h"
 #include "api/exports.h"
+#include "api/scan_memory.h"
+#include "calibration/afe_calibration.h"
+#include "calibration/boundary_detection.h"
+#include "calibration/shading_calibration.h"
+#include "device/command_set.h"
+#include "device/scan_geometry.h"
+#include "scan/reader_wait.h"
+#include "scan/scan_start.h"
+#include "state/driver_state.h"
+#include "state/trace.h"
+
+namespace b58 {
+namespace {
+
+constexpr size_t kShadingReferenceBytes = 29'600;
+constexpr uint16_t kOriginForwardSteps = 83;
+constexpr int kTaBackstepBase = 280;
+constexpr uint16_t kAfeStripLines = 2;
+constexpr uint16_t kShadingStripLines = 40;
+constexpr uint16_t kMaxCalibrationDpi = 1200;
+constexpr uint16_t kProgressInterval = 100;
+
+bool AllocateShadingReferences() {
+    uint16_t** refs[] = {&g_state.WhiteRefR, &g_state.WhiteRefG, &g_state.WhiteRefB,
+                         &g_state.DarkRefR,  &g_state.DarkRefG,  &g_state.DarkRefB};
+    bool complete = true;
+    for (uint16_t** ref : refs) {
+        std::free(*ref);
+        *ref = static_cast<uint16_t*>(std::calloc(1, kShadingReferenceBytes));
+        complete = complete && *ref != nullptr;
+    }
+    return complete;
+}
+
+void MoveCarriageForward(uint16_t steps) {
+    uint8_t data[kPacketSize - 2] = {};
+    data[0] = static_cast<uint8_t>(steps & 0xFF);
+    data[1] = static_cast<uint8_t>(steps >> 8);
+    ProcessCommandSendUserCommand(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
+                                  kCmdMoveForward, data, sizeof data, nullptr, 0);
+    WaitScannerReady(g_state.DeviceHandle);
+}
+
+int CalibrateShadingForScan(uint16_t startLine) {
+    DriverState& s = g_state;
+    if (s.DataWidth == 16) {
+        return CalibrateShading16(s.DeviceHandle, startLine, kShadingStripLines, s.ROffset, s.RGain,
+                                  s.GOffset, s.GGain, s.BOffset, s.BGain, s.WhiteRefR, s.DarkRefR,
+                                  s.WhiteRefG, s.DarkRefG, s.WhiteRefB, s.DarkRefB, s.RXDPI, s.RXDPI,
+                                  s.myStartx, s.ScanPixelModeFlag, s.WidthUnits, s.PixelFormatCode, s.TaMode);
+    }
+    return CalibrateShading(s.DeviceHandle, startLine, kShadingStripLines, s.ROffset, s.RGain, s.GOffset,
+                            s.GGain, s.BOffset, s.BGain, s.PixelMapR, s.PixelMapG, s.PixelMapB, s.RXDPI,
+                            s.RXDPI, s.myStartx, s.ScanPixelModeFlag, s.WidthUnits, s.PixelFormatCode,
+                            s.TaMode, s.DataWidth);
+}
+
+ScanWindowParameters ScanWindowForScan(uint16_t modeField) {
+    const DriverState& s = g_state;
+    ScanWindowParameters w;
+    w.myStartx = static_cast<uint16_t>(s.myStartx);
+    w.myStarty = static_cast<uint16_t>(s.myStarty);
+    w.HWWidth = s.HWWidth;
+    w.HWHeight = s.HWHeight;
+    w.RXDPI = s.RXDPI;
+    w.SWWidth = s.SWWidth;
+    w.SWHeight = s.SWHeight;
+    w.PixelFormatCode = s.PixelFormatCode;
+    w.DataWidth = s.DataWidth;
+    w.WindowByte = s.WindowByte;
+    w.InterfaceType = static_cast<uint16_t>(s.DeviceKind);
+    w.Option20_1 = 1;
+    w.Option20_3 = s.ResolutionValid;
+    w.TaMode = s.TaMode;
+    w.ModeField = modeField;
+    w.RYDPI = s.RYDPI;
+    w.TrailingWord = 60;
+    w.Wide16 = 1;
+    w.Unused = 300;
+    w.YMAXDPI = s.YMAXDPI;
+    w.LAMPSTEP = s.LAMPSTEP;
+    return w;
+}
+
+// The steps of StartScan after the record checks; 0 when a calibration fails or the window
+// cannot be programmed.
+int32_t RunStartScan() {
+    DriverState& s = g_state;
+    if (s.DataWidth == 16 && !AllocateShadingReferences()) {
+        Trace("StartScan: no memory for the shading references");
+        return 0;
+    }
+    s.CalibrationDpi = s.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : s.RXDPI;
+    s.LastStatus = WaitScannerReady(s.DeviceHandle);
+    if (s.TaMode == 0) {
+        s.LastStatus = CalibrateAFE(s.DeviceHandle, s.KSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
+                                    &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
+                                    s.CalibrationDpi, s.PixelFormatCode);
+    }
+    if (s.LastStatus == 0) return 0;
+
+    // Large enough for any window the geometry accepts; also the bound search's table.
+    const size_t tableEntries =
+        3u * (s.SWHeight > kGeometryMaxOutputLines ? s.SWHeight : kGeometryMaxOutputLines);
+    std::vector<uint16_t> lineTable(tableEntries);
+    if (s.TaMode == 0) {
+        s.LastStatus =
+            FindFlatbedBounds(s.DeviceHandle, s.DeviceKind, &s.ROffset, &s.RGain, &s.GOffset, &s.GGain,
+                              &s.BOffset, &s.BGain, &s.leftbound, &s.TopLine, lineTable.data());
+    } else {
+        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, s.TAKSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
+                                         &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
+                                         s.CalibrationDpi, s.PixelFormatCode);
+        FindTaBounds(&s.leftbound, &s.TopLine);
+        s.Backstep = kTaBackstepBase - s.TopLine;
+        MoveCarriageForward(static_cast<uint16_t>(s.Backstep));
+        Trace("leftbound=%d,TopLine=%d,Backstep=%d", s.leftbound, s.TopLine, s.Backstep);
+    }
+
+    HorizontalStartInput across;
+    across.windowLeft = s.WindowLeft;
+    across.leftbound = s.leftbound;
+    across.leftAdd = s.LEFTADD;
+    across.taMode = s.TaMode != 0;
+    across.scanFromOrigin = s.ScanFromOrigin != 0;
+    across.pixelMode = s.ScanPixelModeFlag != 0;
+    across.taType = s.TaType;
+    across.rxdpi = s.RXDPI;
+    across.pixelFormatCode = s.PixelFormatCode;
+    const HorizontalStart start = ComputeHorizontalStart(across);
+    s.myStartx = start.myStartx;
+    s.WindowStartX = start.windowStartX;
+    Trace("myStartx=%d,", s.myStartx);
+
+    if (s.TaMode != 0 && s.ScanFromOrigin == 0) {
+        s.LastStatus = CalibrateShadingForScan(s.TAKSTARTY);
+        if (s.LastStatus == 0) return 0;
+    }
+    if (s.ScanFromOrigin != 0) MoveCarriageForward(kOriginForwardSteps);
+    if (s.TaMode == 0) {
+        s.ShadingStartLine = ComputeShadingStartLine(s.TopLine);
+        if (s.ScanCalibrationArea != 1) {
+            s.LastStatus = CalibrateShadingForScan(static_cast<uint16_t>(s.ShadingStartLine));
+            if (s.LastStatus == 0) return 0;
+        }
+    }
+
+    s.HeightMinus = s.YMAXDPI ? static_cast<uint16_t>(s.LAMPSTEP * s.RXDPI / s.YMAXDPI) : 0;
+    Trace("HeightMinus=%d,LAMPSTEP=%d,RXDPI=%d,YMAXDPI=%d", s.HeightMinus, s.LAMPSTEP, s.RXDPI, s.YMAXDPI);
+    s.PrerollPending = 1;
+    ComputeScanGeometry(0, static_cast<uint8_t>(s.LAMPSTEP), s.PixelFormatCode, 300, s.YMAXDPI, s.RXDPI,
+                        s.RYDPI, s.WidthUnits, static_cast<uint16_t>(s.MotorLines + s.LAMPSTEP), &s.HWWidth,
+                        &s.HWHeight, &s.SWWidth, &s.SWHeight, lineTable.data());
+
+    VerticalStartInput down;
+    down.windowTop = s.WindowTop;
+    down.taTopAdd = s.TATOPADD;
+    down.topAdd = s.TOPADD;
+    down.lampStep = s.LAMPSTEP;
+    down.kStartY = s.KSTARTY;
+    down.taType = s.TaType;
+    down.rxdpi = s.RXDPI;
+    down.rydpi = s.RYDPI;
+    down.topLine = s.TopLine;
+    down.shadingStartLine = s.ShadingStartLine;
+    down.scanCalibrationArea = s.ScanCalibrationArea != 0;
+    down.scanFromOrigin = s.ScanFromOrigin != 0;
+    if (!down.scanCalibrationArea && !down.scanFromOrigin) Trace("RYDPI=%d", s.RYDPI);
+    const int32_t starty = ComputeVerticalStart(down);
+    s.myStarty = static_cast<int16_t>(starty);
+    Trace("myStarty=%d,Top=%d,TATopAdd=%d,LAMPSTEP=%d,TopLine=%d", s.myStarty, s.WindowTop, s.TATOPADD,
+          s.LAMPSTEP, s.TopLine);
+    if (s.myStarty < 0) s.myStarty = 0;
+
+    const uint16_t modeField = ComputeScanModeField(s.ScanPixelModeFlag != 0, s.TaMode != 0, s.TaType);
+    WindowRun run{s.myStarty, s.SWHeight, s.HWHeight};
+    if (!ApplyPreroll(run)) {
+        Trace("StartScan: window of %d lines too tall", s.HWHeight);
+        return 0;
+    }
+    s.myStarty = run.myStarty;
+    s.SWHeight = run.swHeight;
+    s.HWHeight = run.hwHeight;
+    Trace("Trel HWWidth=%d,HWHeight=%d,RXDPI=%d,SWWidth=%d,SWHeight=%d,DataWidth=%d,RYDPI=%d", s.HWWidth,
+          s.HWHeight, s.RXDPI, s.SWWidth, s.SWHeight, s.DataWidth, s.RYDPI);
+
+    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
+                                                ScanWindowForScan(modeField));
+    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, s.ROffset, s.RGain,
+                                    s.GOffset, s.GGain, s.BOffset, s.BGain);
+    s.StopRequested.store(0, std::memory_order_release);
+    s.LastStatus = WaitScannerReady(s.DeviceHandle);
+    s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind);
+    s.NextLineIndex = 0;
+    s.LinesDelivered = 0;
+
+    s.ReaderThread = CreateThread(nullptr, 1, s.ReaderRoutine, nullptr, 0, &s.ReaderThreadId);
+    if (s.ReaderThread == nullptr) {
+        Trace("StartScan: no reader thread");
+        return 0;
+    }
+    Trace("Leave StartScan()");
+    return s.LastStatus;
+}
+
+}  // namespace
+}  // namespace b58
 
 extern "C" {
 
-B58_EXPORT int32_t B58_CALL StartScan(ScanStartRecord*) { return 0; }
-B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest*) { return 0; }
-B58_EXPORT int32_t B58_CALL StopScan(StopRecord*) { return 0; }
-
+B58_EXPORT int32_t B58_CALL StartScan(ScanStartRecord* record) {
+    using namespace b58;
+    if (record == nullptr) return 0;
+    // Only a configured request can be scanned, and only one scan at a time: the reader of a
+    // running scan owns the line ring.
+    if (!g_state.WorkingMemoryAllocated || g_state.LineRoutine == nullptr ||
+        g_state.ReaderRoutine == nullptr || g_state.ReaderThread != nullptr) {
+        return 0;
+    }
+    record->Status = kStatusScanStarting;
+    g_state.ProgressCallback = record->ProgressCallback;
+    g_state.ReaderFailed.store(0, std::memory_order_release);
+    return RunStartScan();
 }
+
+B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
+    using namespace b58;
+    if (request == nullptr) return 0;
+    DriverState& s = g_state;
+    request->Status = kStatusOk;
+    const bool bgr = request->BgrOrder != 0;
+    s.RedOffset = bgr ? 2 : 0;
+    s.GreenOffset = 1;
+    s.BlueOffset = bgr ? 0 : 2;
+    request->LinesDone = 0;
+    // Without a started scan there is no ring to convert from.
+    if (s.ReaderFailed.load(std::memory_order_acquire) || s.ReaderThread == nullptr ||
+        s.LineRoutine == nullptr) {
+        request->Status = kStatusNoFurtherLine;
+        return 0;
+    }
+    if (request->LinesWanted != 0 && request->Buffer == nullptr) return 0;
+
+    for (uint32_t i = 0; i < request->LinesWanted; ++i) {
+        // The image has no further line: a line routine asked for one would wait for raw
+        // lines the scanner never sends.
+        if (s.LinesDelivered >= s.ImageLines) {
+            request->Status = kStatusNoFurtherLine;
+            return 1;
+        }
+        if (s.PrerollPending) {
+            for (uint16_t n = 0; n < kPrerollLines; ++n) s.LineRoutine(request->Buffer);
+            s.PrerollPending = 0;
+        }
+        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * s.LineBytes) == 0) {
+            request->Status = kStatusNoFurtherLine;
+            return 1;
+        }
+        ++request->LinesDone;
+        ++s.LinesDelivered;
+        if (i % kProgressInterval == 0 && s.ProgressCallback != nullptr &&
+            s.ProgressCallback(request->LinesDone) == 0) {
+            request->Status = kStatusStoppedByHost;
+            return 1;
+        }
+    }
+    return 1;
+}
+
+B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
+    using namespace b58;
+    DriverState& s = g_state;
+    if (record != nullptr) record->Status = kStatusOk;
+    s.StopRequested.store(1, std::memory_order_release);
+    if (!WaitForReaderToEnd(s.ReaderThread)) {
+        // The reader still owns the ring and the command buffers: leave both alone. Another
+        // StopScan waits again; SetParameters refuses while the thread is kept.
+        Trace("StopScan: reader thread did not end, scan memory kept");
+        return 0;
+    }
+    if (s.ReaderThread != nullptr) CloseHandle(s.ReaderThread);
+    s.ReaderThread = nullptr;
+    s.ReaderThreadId = 0;
+
+    Sleep(1000);
+    s.LastStatus = SendStopCommand(s.DeviceHandle);
+    s.LastStatus = SendKeyQuery();
+    FreeScanMemory();
+    return s.LastStatus;
+}
+
+}  // extern "C"

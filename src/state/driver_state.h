@@ -133,6 +133,7 @@ struct DriverState {
     std::atomic<int32_t> StopRequested{0};
     std::atomic<int32_t> ReaderFailed{0};
     uint16_t NextLineIndex = 0;
+    uint32_t LinesDelivered = 0;  // host lines handed out since StartScan, at most ImageLines
     int32_t RedOffset = 0;
     int32_t GreenOffset = 1;
     int32_t BlueOffset = 2;

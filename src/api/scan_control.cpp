@@ -122,7 +122,9 @@ int32_t RunStartScan() {
                                          s.CalibrationDpi, s.PixelFormatCode);
         FindTaBounds(&s.leftbound, &s.TopLine);
         s.Backstep = kTaBackstepBase - s.TopLine;
-        MoveCarriageForward(static_cast<uint16_t>(s.Backstep));
+        // A top found below the base needs no move; as a 16-bit step count a negative
+        // backstep would run the carriage tens of thousands of steps.
+        if (s.Backstep > 0) MoveCarriageForward(static_cast<uint16_t>(s.Backstep));
         Trace("leftbound=%d,TopLine=%d,Backstep=%d", s.leftbound, s.TopLine, s.Backstep);
     }
 

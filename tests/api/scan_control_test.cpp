@@ -185,6 +185,14 @@ TEST_F(ScanControlTest, AdapterStartMovesTheCarriageByTheBackstep) {
     EXPECT_EQ(Commands(kCmdScanWindow).back()[21] >> 4 & 3, 1);  // adapter kind 1 in the mode field
 }
 
+TEST_F(ScanControlTest, AdapterTopBelowTheBaseMovesNothing) {
+    Configure(ModeColor24, 1);
+    testing::Calibration().topLine = 300;
+    ASSERT_NE(Start(), 0);
+    EXPECT_TRUE(Commands(kCmdMoveForward).empty());
+    EXPECT_NE(trace_.find("Backstep=-20"), std::string::npos);
+}
+
 TEST_F(ScanControlTest, FirstReadDiscardsThePrerollAndReportsProgressEveryHundredLines) {
     Configure(ModeGray);
     ASSERT_NE(Start(RecordProgress), 0);

@@ -25,7 +25,7 @@ int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t*
                  uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain, int32_t pixelModeFlag,
                  uint16_t calibrationDpi, uint16_t pixelFormatCode);
 int CalibrateAFEForTa(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t* rOffset, uint8_t* rGain,
-                      uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain, int32_t pixelModeFlag,
-                      uint16_t calibrationDpi, uint16_t pixelFormatCode);
+                      uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain,
+                      int32_t pixelModeFlag, uint16_t calibrationDpi, uint16_t pixelFormatCode);
 
 }  // namespace b58

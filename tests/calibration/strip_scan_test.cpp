@@ -151,6 +151,7 @@ TEST_F(StripScanTest, StreamEndingEarlyFailsTheStripKeepsTheRowsReadAndSendsNoSt
 
 TEST_F(StripScanTest, RefusedHandshakeFailsTheStripWithoutReading) {
     Plug("stream=placeholder,fail_cmd=0x35");
+    platform::SetTimeScale(0.001);  // the handshake is retried until its pauses add up
     const Strip8 s = Scan(150, 600, 0, 4);
     EXPECT_EQ(g_state.StripScanOk, 0);
     EXPECT_EQ(s.planes[0], std::vector<uint8_t>(4 * 3700, kUnwritten));

@@ -7,6 +7,7 @@
 
 #include "calibration/afe_calibration.h"
 #include "recording_scanner.h"
+#include "support/scratch_directory.h"
 
 namespace b58 {
 namespace {
@@ -151,6 +152,27 @@ TEST_F(AfeCalibrationTest, ShortClosingStripStillStoresTheResults) {
     EXPECT_EQ(Flatbed(300), 0);
     EXPECT_EQ(Afe(), (std::array<int, 6>{51, 12, 50, 9, 51, 14}));
     EXPECT_EQ(Blacks(), (std::array<int, 3>{43, 41, 41}));
+}
+
+TEST_F(AfeCalibrationTest, SearchesTakeTheirBandsFromTheSettingsBesideTheModule) {
+    b58::testing::ScratchDirectory folder;
+    folder.Write("ztb58.ini", "[ZTK]\nMIN_DARK=30\nMAX_DARK=35\nLEVEL2DONE=0\nFACTOR=90\n");
+    platform::SetModuleFileNameOverride("C:" + platform::ToWindowsPath(folder.Name("b58spi.dll")));
+    Plug("seed=1");
+    EXPECT_EQ(Flatbed(300), 1);
+    for (int black : Blacks()) {
+        EXPECT_GE(black, 30);
+        EXPECT_LT(black, 35);
+    }
+    EXPECT_EQ(g_state.FACTOR, 90);
+
+    // Without the adapter's fine pass: six offset and seven gain strips.
+    Plug("seed=1");
+    g_state.TaMode = 1;
+    g_state.TaType = 1;
+    EXPECT_EQ(Adapter(300), 1);
+    EXPECT_EQ(scanner_->Sent(0x43).size(), 13u);
+    platform::SetModuleFileNameOverride("");
 }
 
 }  // namespace

@@ -112,6 +112,7 @@ class VirtualScannerTest : public ::testing::Test {
         g_state.DeviceHandle = INVALID_HANDLE_VALUE;
         usbscan::WithdrawAll();
         platform::SetDebugSink({});
+        platform::SetModuleFileNameOverride("");
         platform::SetTimeScale(1.0);
     }
     void Plug(const std::string& options) {

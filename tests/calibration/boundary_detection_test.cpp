@@ -27,7 +27,8 @@ class BoundaryDetectionTest : public ::testing::Test {
     void SetUp() override {
         ResetDriverState();
         ResetTraceIndent();
-        platform::SetTimeScale(0.001);
+        // The strip wait of 150 s becomes 1.5 s: room for a slow (sanitized) image model.
+        platform::SetTimeScale(0.01);
         platform::SetDebugSink([this](const char* text) { trace_ += text; });
     }
     void TearDown() override {

@@ -1,5 +1,7 @@
-// Boundary detection against the virtual scanner: the bed's and the adapter's edges.
+// Boundary detection and shading against the virtual scanner: the bed's and the adapter's
+// edges, and the calibration strip below the bed's origin.
 #include "calibration/boundary_detection.h"
+#include "calibration/shading_calibration.h"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +101,40 @@ TEST_F(BoundaryDetectionTest, FlatbedStopsAtAFailedWindowWithTheOriginCleared) {
     EXPECT_EQ(g_state.leftbound, 0);
     EXPECT_EQ(g_state.TopLine, 0);
     EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 0u);
+}
+
+TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
+    Open();
+    ASSERT_EQ(RunFlatbed(), 1);
+    g_state.GMinBlack = 41;
+    constexpr int kPixels = 600;
+    std::vector<uint8_t> r(kMaxLinePixels * 256), g(kMaxLinePixels * 256), b(kMaxLinePixels * 256);
+    for (size_t i = 0; i < g.size(); ++i) r[i] = g[i] = b[i] = static_cast<uint8_t>(i);
+    const auto shadingLine = static_cast<uint16_t>(g_state.TopLine - 73);
+    ASSERT_EQ(CalibrateShading(g_state.DeviceHandle, shadingLine, 40, 51, 12, 50, 9, 51, 14, r.data(),
+                               g.data(), b.data(), 300, 300, 72, 1, kPixels, 4, 0, 8),
+              1);
+    for (int p = 0; p < kPixels; ++p) {
+        const uint8_t* map = g.data() + p * 256;
+        ASSERT_EQ(map[41], 0) << p;
+        ASSERT_EQ(map[255], 255) << p;
+        ASSERT_GE(map[150], 129) << p;  // (150 - 41) x 255 / (w - 41) for a white w of 200..255
+        ASSERT_LE(map[150], 175) << p;
+    }
+    EXPECT_EQ(g[kPixels * 256 + 150], 150);  // beyond the strip: identity as it was
+
+    // 48 bits with a dark strip: every pixel's white well above its dark.
+    g_state.BLACKSHADING = 1;
+    std::vector<uint16_t> refs[6];
+    for (auto& ref : refs) ref.assign(kMaxLinePixels, 1);
+    ASSERT_EQ(CalibrateShading16(g_state.DeviceHandle, shadingLine, 40, 51, 12, 50, 9, 51, 14, refs[0].data(),
+                                 refs[1].data(), refs[2].data(), refs[3].data(), refs[4].data(),
+                                 refs[5].data(), 300, 300, 72, 0, kPixels, 4, 0),
+              1);
+    for (int c = 0; c < 3; ++c)
+        for (int p = 0; p < kPixels; ++p)
+            ASSERT_GT(refs[2 * c][p], refs[2 * c + 1][p] + 30000) << c << " " << p;
+    EXPECT_EQ(refs[0][kPixels], 1);
 }
 
 class TaBoundaryTest : public BoundaryDetectionTest {

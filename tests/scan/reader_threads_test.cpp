@@ -168,6 +168,20 @@ TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
     EXPECT_TRUE(Ended(10000));
 }
 
+TEST_F(ReaderThreads, LineModeScansOfMoreThan21845LinesKeepCounting) {
+    // 3 x 30000 colour lines: beyond what a 16-bit colour-line counter can number.
+    const uint32_t lines = 30000;
+    Configure(true, 1, static_cast<uint16_t>(lines));
+    Start(PlaneReader);
+    uint8_t out[3];
+    for (uint32_t k = 0; k < lines; ++k) {
+        ASSERT_EQ(Color24LineModeLines(out), 1) << k;
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(out[c], StreamByte(3 * k + c)) << k << " " << c;
+    }
+    EXPECT_TRUE(Ended(10000));
+    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+}
+
 TEST_F(ReaderThreads, StopEndsAReaderWaitingForAFreeSlot) {
     Configure(false, 64, 3000);
     Start(PixelReader);

@@ -14,6 +14,7 @@
 
 #include "api/scan_memory.h"
 #include "device/device_discovery.h"
+#include "device/image_reader.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "scan/line_routines.h"
@@ -187,8 +188,13 @@ TEST_F(ReaderThreads, StopEndsAReaderWaitingForAFreeSlot) {
     Start(PixelReader);
     ASSERT_TRUE(RingFills(0));
     g_state.StopRequested.store(1, std::memory_order_release);
-    EXPECT_TRUE(Ended(5000));
+    ASSERT_TRUE(Ended(5000));
     EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    // The reads it had in flight were ended with it: none can land once the scan's memory goes.
+    for (uint32_t i = 0; i < kImageReaderMaxSlots; ++i) {
+        EXPECT_FALSE(g_state.ImageReader.SlotOutstanding[i]) << i;
+        EXPECT_EQ(g_state.ImageReader.SlotBuffer[i], nullptr) << i;
+    }
 }
 
 TEST_F(ReaderThreads, AReaderThatCannotStartFailsTheFirstLine) {

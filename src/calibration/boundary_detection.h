@@ -14,7 +14,8 @@ int FindFlatbedBounds(HANDLE device, int32_t deviceKind, const uint8_t* rOffset,
                       const uint8_t* gOffset, const uint8_t* gGain, const uint8_t* bOffset,
                       const uint8_t* bGain, uint16_t* leftbound, int32_t* topLine, uint16_t* lineTable);
 
-// 1 when it ran to the end, 0 when a strip line came back short. Takes the device, the AFE
+// 1 when it ran to the end, 0 when a strip line came back short or the scanner never took
+// the data handshake (leftbound is then at least 36, TopLine as it was). Takes the device, the AFE
 // values, TaMode, YMAXDPI and LAMPSTEP from the driver state.
 int FindTaBounds(uint16_t* leftbound, int32_t* topLine);
 

@@ -1,6 +1,7 @@
 // Controls of the stand-in platform that have no Windows counterpart: the time scale, the
 // trace sink, and the answers tests choose for the system queries. On Windows these calls
-// do nothing (the real system answers), so tests can call them on both.
+// do nothing (the real system answers), the trace sink excepted, so tests can call them on
+// both.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,9 @@ uint32_t ScaledMilliseconds(uint32_t milliseconds);
 
 // Where OutputDebugStringA goes. By default it is silent; B58_TRACE=stderr sends it to
 // standard error and B58_TRACE=/path/file appends it to a file. A sink set here (tests)
-// takes precedence; an empty function returns to the environment's choice.
+// takes precedence; an empty function returns to the environment's choice. On Windows the
+// sink takes the texts while it is set (a debugger attached sees them first) and an empty
+// function returns them to the system's debugger channel.
 using DebugSink = std::function<void(const char* text)>;
 void SetDebugSink(DebugSink sink);
 

@@ -12,3 +12,13 @@ DWORD WINAPI PixelReader(LPVOID unused);  // one interleaved line per raw line
 DWORD WINAPI PlaneReader(LPVOID unused);  // one line per colour plane
 
 }  // namespace b58
+
+#include <cstdint>
+
+namespace b58 {
+
+// Whether the diagnostic direct read pauses after raw line `line`: after every line whose
+// number is a multiple of the colour lag when the pace is 0; never without a colour lag.
+bool DirectReadPauseDue(uint32_t line, uint8_t colourLag, uint16_t pacing);
+
+}  // namespace b58

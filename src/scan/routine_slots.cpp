@@ -1,29 +1,34 @@
 #include "scan/routine_slots.h"
 
+#include "scan/line_routines.h"
+#include "scan/reader_threads.h"
+
 namespace b58 {
-namespace {
 
-// The line routines and reader threads (line_routines.h, reader_threads.h) are not part of
-// this build yet. Until they are, every slot holds a routine that fails cleanly: no line is
-// ever delivered and a started reader reports failure at once, so a scan started anyway
-// ends with "no further line" instead of touching memory.
-int B58_CALL NoLineRoutine(uint8_t*) {
-    return 0;
+LineRoutineFn LineRoutineFor(LineRoutineKind kind) {
+    switch (kind) {
+        case LineRoutineKind::LineArt:
+            return LineArtLines;
+        case LineRoutineKind::Gray:
+            return GrayLines;
+        case LineRoutineKind::Color24PixelMode:
+            return Color24PixelModeLines;
+        case LineRoutineKind::Color24LineMode:
+            return Color24LineModeLines;
+        case LineRoutineKind::Color48LineMode:
+            return Color48LineModeLines;
+    }
+    return nullptr;
 }
 
-DWORD WINAPI NoReader(LPVOID) {
-    g_state.ReaderFailed.store(1, std::memory_order_release);
-    return 0;
-}
-
-}  // namespace
-
-LineRoutineFn LineRoutineFor(LineRoutineKind) {
-    return NoLineRoutine;
-}
-
-LPTHREAD_START_ROUTINE ReaderRoutineFor(ReaderRoutineKind) {
-    return NoReader;
+LPTHREAD_START_ROUTINE ReaderRoutineFor(ReaderRoutineKind kind) {
+    switch (kind) {
+        case ReaderRoutineKind::Pixel:
+            return PixelReader;
+        case ReaderRoutineKind::Plane:
+            return PlaneReader;
+    }
+    return nullptr;
 }
 
 }  // namespace b58

@@ -1,20 +1,25 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/platform_control.h"
+#include "platform/win32.h"
 #include "settings/settings.h"
 #include "state/driver_state.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+
+#include <climits>
+
 #include "support/scratch_directory.h"
+#endif
 
 namespace b58 {
 namespace {
-
-using testing::ScratchDirectory;
 
 // Every key with a value of its own; the decoy section before it holds other values.
 constexpr const char kFullFile[] =
@@ -26,23 +31,49 @@ constexpr const char kFullFile[] =
     "L2_R_W_MAX=41\nL2_G_W_MAX=42\nL2_B_W_MAX=43\nL2_R_W_MIN=44\nL2_G_W_MIN=45\nL2_B_W_MIN=46\n"
     "RGAIN_INIT=51\nGGAIN_INIT=52\nBGAIN_INIT=53\n";
 
+// The settings file lies beside the driver module. On Windows the system names the module:
+// the driver is linked into this program, so that is the program's own folder. On the
+// stand-in the test names the module, in a scratch folder of its own.
 class SettingsFile : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetDriverState();
-        // The driver module lies in the scratch folder, named in Windows form.
+#if defined(_WIN32)
+        char program[MAX_PATH] = {};
+        const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+        ASSERT_GT(length, 0u);
+        ASSERT_LT(length, DWORD{MAX_PATH});
+        settingsFile_ = std::filesystem::path(program).parent_path() / "ztb58.ini";
+        expectedPath_ = settingsFile_.string();
+        if (length >= kModuleNameChars || expectedPath_.size() >= kCalibrationPathSize) {
+            GTEST_SKIP() << "the test program's name is too long for the module-name buffer: " << program;
+        }
+        RemoveSettings();  // left behind by an interrupted run
+#else
         ModuleAt(WindowsForm(folder_.Name("b58spi.dll")));
+        settingsFile_ = folder_.Path() / "ztb58.ini";
+        expectedPath_ = WindowsForm(folder_.Name("ztb58.ini"));
+#endif
     }
     void TearDown() override {
+        RemoveSettings();
         platform::SetModuleFileNameOverride("");
         ResetDriverState();
     }
 
+    void WriteSettings(const std::string& content) const {
+        std::ofstream(settingsFile_, std::ios::binary | std::ios::trunc) << content;
+    }
+    void RemoveSettings() const {
+        std::error_code ignored;
+        std::filesystem::remove(settingsFile_, ignored);
+    }
+#if !defined(_WIN32)
     static std::string WindowsForm(const std::string& posixPath) {
         return "C:" + platform::ToWindowsPath(posixPath);
     }
     static void ModuleAt(const std::string& windowsName) { platform::SetModuleFileNameOverride(windowsName); }
-    void WriteSettings(const std::string& content) { folder_.Write("ztb58.ini", content); }
+#endif
 
     static void ExpectOpenTime(uint16_t left, uint16_t top, uint16_t kstarty, uint16_t tatop,
                                uint16_t takstarty) {
@@ -68,7 +99,11 @@ class SettingsFile : public ::testing::Test {
         }
     }
 
-    ScratchDirectory folder_;
+    std::filesystem::path settingsFile_;  // where this test puts the file
+    std::string expectedPath_;            // the name the driver should build for it
+#if !defined(_WIN32)
+    testing::ScratchDirectory folder_;
+#endif
 };
 
 TEST_F(SettingsFile, NoFileGivesEveryDefault) {
@@ -83,7 +118,7 @@ TEST_F(SettingsFile, NoFileGivesEveryDefault) {
     EXPECT_EQ(g_state.RAWDATA, 0);
     EXPECT_EQ(g_state.FACTOR, 100);
     // The file was looked for beside the module.
-    EXPECT_EQ(std::string(CalibrationSettingsPath()), WindowsForm(folder_.Name("ztb58.ini")));
+    EXPECT_EQ(std::string(CalibrationSettingsPath()), expectedPath_);
 }
 
 TEST_F(SettingsFile, EachKeyIsReadFromSectionZtkByItsName) {
@@ -138,6 +173,21 @@ TEST_F(SettingsFile, ValuesKeepTheirLow16Bits) {
     EXPECT_EQ(s.GAIN_INIT[0], 258);  // kept at 16 bits; the calibration uses the low 8
 }
 
+TEST_F(SettingsFile, PathThatDoesNotFitTheBufferIsRefused) {
+    const size_t length = expectedPath_.size();
+    char buffer[kOpenTimePathSize + 8];
+    ASSERT_LT(length + 1, sizeof buffer);
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_FALSE(BuildSettingsPath(buffer, length));
+    EXPECT_EQ(buffer[0], '\0');
+    for (size_t i = 1; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '#') << "byte " << i;
+    EXPECT_TRUE(BuildSettingsPath(buffer, length + 1));
+    EXPECT_EQ(std::string(buffer), expectedPath_);
+}
+
+// Module names only the stand-in can give.
+#if !defined(_WIN32)
+
 TEST_F(SettingsFile, ModuleNameWithoutADirectoryIsUsedWhole) {
     char path[kOpenTimePathSize];
     ModuleAt("b58spi.dll");
@@ -190,16 +240,7 @@ TEST_F(SettingsFile, TooLongModuleNameGivesDefaultsAndNeverOverflows) {
     }
 }
 
-TEST_F(SettingsFile, PathThatDoesNotFitTheBufferIsRefused) {
-    ModuleAt("C:\\drivers\\b58spi.dll");  // "C:\drivers\ztb58.ini" is 20 characters
-    char buffer[32];
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_FALSE(BuildSettingsPath(buffer, 20));
-    EXPECT_EQ(buffer[0], '\0');
-    for (size_t i = 1; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '#') << "byte " << i;
-    EXPECT_TRUE(BuildSettingsPath(buffer, 21));
-    EXPECT_STREQ(buffer, "C:\\drivers\\ztb58.ini");
-}
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace b58

@@ -1,6 +1,6 @@
 // The stand-in's controls on Windows: the real system answers every query and the real
 // Sleep and waits run at full length, so the controls change nothing. They exist so that
-// tests which call them build and run on both.
+// tests which call them build and run on both. The debug sink is real (debug_sink.cpp).
 #include "platform/platform_control.h"
 
 #include <algorithm>
@@ -10,8 +10,6 @@ namespace b58::platform {
 void SetTimeScale(double) {}
 double TimeScale() { return 1.0; }
 uint32_t ScaledMilliseconds(uint32_t milliseconds) { return milliseconds; }
-
-void SetDebugSink(DebugSink) {}
 
 void SetOsVersion(uint32_t, uint32_t, uint32_t, bool) {}
 void ResetOsVersion() {}

@@ -1,0 +1,83 @@
+#include "calibration/afe_calibration.h"
+
+#include "calibration/afe_pass.h"
+#include "settings/settings.h"
+#include "state/driver_state.h"
+#include "state/trace.h"
+
+namespace b58 {
+
+namespace {
+
+constexpr int kInitialOffset = 32;
+constexpr int kCoarsePassLimit = 15;
+constexpr int kGainStart = 12;
+constexpr int kGainPassCounterLimit = 50;  // the counter reaching it ends the phase: 49 passes
+constexpr int kFinePassLimit = 60;
+constexpr uint16_t kClosingDpi = 300;
+
+void TraceValues(const ChannelSet& c) {
+    Trace("ROffset=%d,RGain,=%d,GOffset=%d,GGain,=%d,BOffset=%d,BGain,=%d", c[0].offset, c[0].gain,
+          c[1].offset, c[1].gain, c[2].offset, c[2].gain);
+}
+
+void TraceLevels(const char* phase, const LevelSet& l) {
+    Trace("%s RMinBlack=%d,RMaxWhite=%d,GMinBlack=%d,GMaxWhite=%d,BMinBlack=%d,BMaxWhite=%d", phase,
+          l[0].MinBlack, l[0].MaxWhite, l[1].MinBlack, l[1].MaxWhite, l[2].MinBlack, l[2].MaxWhite);
+}
+
+}  // namespace
+
+int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t* rOffset, uint8_t* rGain,
+                 uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain, int32_t pixelModeFlag,
+                 uint16_t calibrationDpi, uint16_t pixelFormatCode) {
+    const CalibrationSettings settings = ReadCalibrationSettings(true);
+    AfeSearchPasses passes(device, startLine, lineCount, pixelModeFlag, pixelFormatCode, 0);
+    ChannelSet c;
+    for (size_t i = 0; i < 3; ++i) {
+        c[i].offset = kInitialOffset;
+        c[i].gain = settings.GAIN_INIT[i] & 0xFF;
+    }
+
+    // Coarse offset: the middle of black and white into 100..109.
+    for (int pass = 0; pass < kCoarsePassLimit; ++pass) {
+        if (!passes.Run(c, calibrationDpi)) return 0;
+        TraceValues(c);
+        TraceLevels("first==offset", passes.Levels());
+        for (size_t i = 0; i < 3; ++i) CoarseOffsetRule(passes.Levels()[i], c[i]);
+        if (AllSettled(c)) break;
+    }
+
+    // Gain: the span from black to white into the L1 band.
+    for (auto& channel : c) channel.gain = kGainStart;
+    ClearSettled(c);
+    for (int counter = 0;;) {
+        if (AllSettled(c)) break;
+        if (++counter == kGainPassCounterLimit) break;
+        if (!passes.Run(c, calibrationDpi)) return 0;
+        TraceValues(c);
+        TraceLevels("####GAIN", passes.Levels());
+        for (size_t i = 0; i < 3; ++i)
+            GainRule(passes.Levels()[i], settings.L1_W_MIN[i], settings.L1_W_MAX[i], settings.L2_W_MAX[i],
+                     c[i]);
+    }
+
+    // Fine offset: the black into MIN_DARK..MAX_DARK-1.
+    ClearSettled(c);
+    for (int pass = 0; pass < kFinePassLimit; ++pass) {
+        if (!passes.Run(c, calibrationDpi)) return 0;
+        TraceValues(c);
+        TraceLevels("second===offset", passes.Levels());
+        for (size_t i = 0; i < 3; ++i)
+            FineOffsetRule(passes.Levels()[i], settings.MIN_DARK, settings.MAX_DARK, c[i]);
+        if (AllSettled(c)) break;
+    }
+
+    // A closing strip with the final values; a short one still keeps the results found.
+    const LevelSet last = passes.Levels();
+    const bool closed = passes.Run(c, kClosingDpi, false);
+    FinishAfeSearch(c, last, rOffset, rGain, gOffset, gGain, bOffset, bGain);
+    return closed ? g_state.StripScanOk : 0;
+}
+
+}  // namespace b58

@@ -1,0 +1,49 @@
+// One AFE search pass (a strip scan with the current values, then its measurement) and the
+// finish that stores a search's results. Shared by the flatbed and the adapter searches.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "calibration/afe_calibration.h"
+#include "calibration/afe_search_rules.h"
+#include "platform/win32.h"
+
+namespace b58 {
+
+using ChannelSet = std::array<ChannelSearch, 3>;  // red, green, blue
+using LevelSet = std::array<StripLevels, 3>;
+
+class AfeSearchPasses {
+  public:
+    AfeSearchPasses(HANDLE device, uint16_t startLine, uint16_t lineCount, int32_t pixelModeFlag,
+                    uint16_t pixelFormatCode, uint8_t taSelector);
+
+    // Scans a strip at `dpi` both ways with the channels' values (their low 8 bits) and, unless
+    // `measure` is false, measures it. The first strip of a search is sent options 1, 0, 0,
+    // every later one 1, 1, 1. False when the strip came back short.
+    bool Run(const ChannelSet& channels, uint16_t dpi, bool measure = true);
+    const LevelSet& Levels() const { return levels_; }
+
+  private:
+    HANDLE device_;
+    uint16_t startLine_;
+    uint16_t lineCount_;
+    int32_t pixelModeFlag_;
+    uint16_t pixelFormatCode_;
+    uint8_t taSelector_;
+    bool first_ = true;
+    std::array<std::vector<uint8_t>, 3> planes_;
+    LevelSet levels_{};
+};
+
+// Stores the black levels of the last measurement and the six values, clamped to 0..63, in
+// the outputs and the driver-wide AFE values.
+void FinishAfeSearch(const ChannelSet& channels, const LevelSet& lastLevels, uint8_t* rOffset, uint8_t* rGain,
+                     uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain);
+
+bool AllSettled(const ChannelSet& channels);
+void ClearSettled(ChannelSet& channels);
+
+}  // namespace b58

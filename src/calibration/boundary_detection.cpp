@@ -1,0 +1,167 @@
+#include "calibration/boundary_detection.h"
+
+#include <cstring>
+#include <vector>
+
+#include "calibration/edge_search.h"
+#include "device/command_packets.h"
+#include "device/command_set.h"
+#include "device/image_reader.h"
+#include "device/scan_geometry.h"
+#include "state/driver_state.h"
+#include "state/trace.h"
+
+namespace b58 {
+namespace {
+
+constexpr uint16_t kStripDpi = 300;
+constexpr uint16_t kStripLines = 200;
+constexpr uint16_t kFlatbedStripPixels = 512;
+constexpr uint16_t kTaStripPixels = 700;
+constexpr uint16_t kGreyPixelFormat = 2;
+constexpr DWORD kFlatbedStripWaitMs = 150000;
+constexpr DWORD kAfterHomeMs = 500;
+constexpr uint32_t kTaReadBlock = 5120;
+constexpr uint8_t kLampFlatbed = 1;
+
+// The window both origin strips are taken with; the adapter's differs in its last fields.
+ScanWindowParameters OriginStripWindow(uint16_t hwWidth, uint16_t hwHeight, uint16_t width, uint16_t height,
+                                       int32_t deviceKind) {
+    ScanWindowParameters w;
+    w.myStartx = 0;
+    w.myStarty = 0;
+    w.HWWidth = hwWidth;
+    w.HWHeight = hwHeight;
+    w.RXDPI = kStripDpi;
+    w.SWWidth = width;
+    w.SWHeight = height;
+    w.PixelFormatCode = kGreyPixelFormat;
+    w.DataWidth = 8;
+    w.InterfaceType = static_cast<uint16_t>(deviceKind);
+    w.Option20_0 = 1;
+    w.Option20_1 = 1;
+    w.RYDPI = kStripDpi;
+    w.Wide16 = 0;
+    w.Unused = 300;
+    w.YMAXDPI = kStripDpi;
+    w.LAMPSTEP = 0;
+    return w;
+}
+
+// Reads the whole strip in one overlapped read. True when it arrived complete within the
+// wait; a read still running then is cancelled and collected before its buffer goes away.
+bool ReadWholeStrip(HANDLE device, uint8_t* strip, DWORD size) {
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) return false;
+    if (!ReadFile(device, strip, size, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+        CloseHandle(overlapped.hEvent);
+        return false;
+    }
+    const bool inTime = WaitForSingleObject(overlapped.hEvent, kFlatbedStripWaitMs) == WAIT_OBJECT_0;
+    if (!inTime) CancelIo(device);
+    DWORD transferred = 0;
+    GetOverlappedResult(device, &overlapped, &transferred, TRUE);
+    CloseHandle(overlapped.hEvent);
+    return inTime && transferred == size;
+}
+
+}  // namespace
+
+int FindFlatbedBounds(HANDLE device, int32_t deviceKind, const uint8_t* rOffset, const uint8_t* rGain,
+                      const uint8_t* gOffset, const uint8_t* gGain, const uint8_t* bOffset,
+                      const uint8_t* bGain, uint16_t* leftbound, int32_t* topLine, uint16_t* lineTable) {
+    *leftbound = 0;
+    *topLine = 0;
+    uint16_t hwWidth = 0, hwHeight = 0, width = 0, height = 0;
+    ComputeScanGeometry(0, 0, kGreyPixelFormat, kStripDpi, kStripDpi, kStripDpi, kStripDpi,
+                        kFlatbedStripPixels, kStripLines, &hwWidth, &hwHeight, &width, &height, lineTable);
+    std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
+
+    const ScanWindowParameters window = OriginStripWindow(hwWidth, hwHeight, width, height, deviceKind);
+    if (!ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, deviceKind, window)) return 0;
+    // The lamp command's block goes out again with the carriage-home command at the end.
+    uint8_t block[kPacketSize] = {};
+    block[0] = kLampFlatbed;
+    ProcessCommandMiscControl(nullptr, kReportSilent, device, deviceKind, kCmdLampControl, block, block);
+    if (!SetAFEParameters(nullptr, kReportSilent, device, deviceKind, *rOffset, *rGain, *gOffset, *gGain,
+                          *bOffset, *bGain))
+        return 0;
+    WaitScannerReady(device);
+    if (!ProcessCommandSetStartScan(nullptr, kReportSilent, device, deviceKind)) return 0;
+    // A scanner that never takes the handshake sends nothing: the strip is not read and the
+    // fixed origin is used.
+    const bool arrived = WaitScanData(nullptr, device, deviceKind) != 0 &&
+                         ReadWholeStrip(device, strip.data(), static_cast<DWORD>(strip.size()));
+
+    SendStopCommand(device);
+    uint16_t left = 0;
+    int32_t top = 0;
+    FlatbedOriginFromStrip(arrived ? strip.data() : nullptr, width, height, &left, &top);
+
+    ProcessCommandSendUserCommand(nullptr, kReportSilent, device, deviceKind, kCmdCarriageHome, block,
+                                  sizeof block, block, sizeof block);
+    WaitScannerReady(device);
+    Sleep(kAfterHomeMs);
+
+    *leftbound = left;
+    *topLine = top;
+    Trace("LeftBound = %d, TopBound = %d", left, top);
+    return 1;
+}
+
+int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
+    DriverState& s = g_state;
+    const HANDLE device = s.DeviceHandle;
+    const int32_t kind = s.DeviceKind;
+    uint16_t width = 0, height = 0;
+    ComputeScanGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.LAMPSTEP), kGreyPixelFormat, kStripDpi,
+                        kStripDpi, kStripDpi, kStripDpi, kTaStripPixels, kStripLines, &s.HWWidth, &s.HWHeight,
+                        &width, &height, nullptr);
+    std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
+    if (*leftbound < kTaMinimumLeftbound) *leftbound = kTaMinimumLeftbound;
+
+    ScanWindowParameters window = OriginStripWindow(s.HWWidth, s.HWHeight, width, height, kind);
+    window.TaMode = 1;
+    window.YMAXDPI = s.YMAXDPI;
+    window.LAMPSTEP = s.LAMPSTEP;
+    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window);
+    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, device, kind, s.ROffset, s.RGain, s.GOffset,
+                                    s.GGain, s.BOffset, s.BGain);
+    s.LastStatus = WaitScannerReady(device);
+    s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind);
+    s.LastStatus = WaitScanData(nullptr, device, kind);
+    if (s.LastStatus == 0) {
+        // The scanner sends nothing: no strip to read.
+        SendStopCommand(device);
+        return 0;
+    }
+
+    OpenImageReader(static_cast<uint32_t>(strip.size()), kTaReadBlock, 1);
+    for (int row = 0; row < height; ++row) {
+        uint32_t delivered = 0;
+        const uint8_t read =
+            ReadImageBytes(device, strip.data() + static_cast<size_t>(row) * width, width, &delivered);
+        if (!read || delivered != width) {
+            // The reader's block reads belong to it alone; closing it ends them now rather
+            // than at the next scan's first read.
+            CloseImageReader();
+            return 0;
+        }
+    }
+    Trace("SWWidth=%d,SWHeight=%d", width, height);
+    Trace("ScanPixelModeFlag=%d", 0);
+
+    const int left = FindTaLeftEdge(strip.data(), width, height);
+    const int top = FindTaTopEdge(strip.data(), width, height, left);
+    *leftbound = static_cast<uint16_t>(left);
+    *topLine = top;
+    Trace("LeftSide=%d,TopSide=%d", left, top);
+
+    SendStopCommand(device);
+    CloseImageReader();
+    return 1;
+}
+
+}  // namespace b58

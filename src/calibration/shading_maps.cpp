@@ -1,0 +1,151 @@
+#include "calibration/shading_maps.h"
+
+#include <utility>
+#include <vector>
+
+namespace b58 {
+namespace {
+
+constexpr int kWhiteLow = 35;
+constexpr int kWhiteHigh = 65;
+constexpr int kDarkLow16 = 25;
+constexpr int kDarkHigh16 = 50;
+
+template <typename Sample>
+TrimmedSum TrimmedMeanOf(const Sample* plane, int rowStride, int rows, int pixel, int lowPercent,
+                         int highPercent, uint16_t* scratch) {
+    TrimmedSum result;
+    if (rows <= 0) return result;
+    for (int r = 0; r < rows; ++r) scratch[r] = plane[static_cast<long>(r) * rowStride + pixel];
+    SortSamples(scratch, rows);
+    const int lo = rows * lowPercent / 100;
+    int hi = rows * highPercent / 100;
+    if (hi > rows - 1) hi = rows - 1;
+    for (int i = lo; i <= hi; ++i) result.sum += scratch[i];
+    result.count = hi >= lo ? static_cast<uint32_t>(hi - lo + 1) : 0;
+    return result;
+}
+
+// Clamped to 0..255 and truncated toward zero.
+uint8_t MapEntry(float value) {
+    if (!(value > 0.0f)) return 0;
+    if (value > 255.0f) return 255;
+    return static_cast<uint8_t>(value);
+}
+
+void IdentityMap(uint8_t* map) {
+    for (int v = 0; v < kMapEntries; ++v) map[v] = static_cast<uint8_t>(v);
+}
+
+// One map per pixel: (v - b) x 255 / span + bias, with identity where the span is not positive.
+template <typename Pixel>
+void FillMaps(uint16_t stripWidth, uint8_t* maps, Pixel pixel) {
+    for (int p = 0; p < stripWidth; ++p) {
+        uint8_t* map = maps + static_cast<long>(p) * kMapEntries;
+        float black = 0.0f, span = 0.0f, bias = 0.0f;
+        if (!pixel(p, &black, &span, &bias)) {
+            IdentityMap(map);
+            continue;
+        }
+        for (int v = 0; v < kMapEntries; ++v)
+            map[v] = MapEntry((static_cast<float>(v) - black) * 255.0f / span + bias);
+    }
+}
+
+}  // namespace
+
+void SortSamples(uint16_t* samples, int count) {
+    for (int i = 0; i < count; ++i)
+        for (int j = 1; j < count - i; ++j)
+            if (samples[j] < samples[j - 1]) std::swap(samples[j - 1], samples[j]);
+}
+
+TrimmedSum TrimmedMean(const uint8_t* plane, int rowStride, int rows, int pixel, int lowPercent,
+                       int highPercent, uint16_t* scratch) {
+    return TrimmedMeanOf(plane, rowStride, rows, pixel, lowPercent, highPercent, scratch);
+}
+
+TrimmedSum TrimmedMean(const uint16_t* plane, int rowStride, int rows, int pixel, int lowPercent,
+                       int highPercent, uint16_t* scratch) {
+    return TrimmedMeanOf(plane, rowStride, rows, pixel, lowPercent, highPercent, scratch);
+}
+
+// A white level at or below the black one (a dead pixel) gets the identity map rather than
+// an inverted one.
+void BuildMapsFromBlackLevel(const uint8_t* white, uint16_t stripWidth, uint16_t stripLines,
+                             uint8_t blackLevel, uint16_t factor, uint8_t* maps) {
+    std::vector<uint16_t> scratch(stripLines);
+    const float scale = static_cast<float>(factor) / 100.0f;
+    FillMaps(stripWidth, maps, [&](int p, float* black, float* span, float* bias) {
+        const int w = static_cast<int>(
+            TrimmedMean(white, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer());
+        const int range = w - blackLevel;
+        if (range <= 0) return false;
+        *black = blackLevel;
+        *span = static_cast<float>(range) * scale;
+        *bias = 0.0f;
+        return *span > 0.0f;
+    });
+}
+
+void BuildMapsFromDarkStrip(const uint8_t* white, const uint8_t* dark, uint16_t stripWidth,
+                            uint16_t stripLines, uint8_t* maps) {
+    std::vector<uint16_t> scratch(stripLines);
+    FillMaps(stripWidth, maps, [&](int p, float* black, float* span, float* bias) {
+        const float w =
+            TrimmedMean(white, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Exact();
+        const float b =
+            TrimmedMean(dark, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Exact();
+        if (w - b <= 0.0f) return false;
+        *black = b;
+        *span = w - b;
+        *bias = 0.5f;
+        return true;
+    });
+}
+
+void BuildTaMapsFromBlackLevel(const uint8_t* white, uint16_t stripWidth, uint16_t stripLines,
+                               uint8_t blackLevel, uint8_t* maps) {
+    std::vector<uint16_t> scratch(stripLines);
+    FillMaps(stripWidth, maps, [&](int p, float* black, float* span, float* bias) {
+        const int w = static_cast<int>(
+            TrimmedMean(white, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer());
+        if (w - blackLevel <= 0) return false;
+        *black = blackLevel;
+        *span = static_cast<float>(w - blackLevel);
+        *bias = 0.5f;
+        return true;
+    });
+}
+
+void BuildReferences16(const uint16_t* white, const uint16_t* dark, uint16_t stripWidth, uint16_t stripLines,
+                       uint16_t* whiteRef, uint16_t* darkRef) {
+    std::vector<uint16_t> scratch(stripLines);
+    const int stride = 2 * stripWidth;
+    for (int p = 0; p < stripWidth; ++p) {
+        whiteRef[p] = static_cast<uint16_t>(
+            TrimmedMean(white, stride, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer());
+        darkRef[p] = static_cast<uint16_t>(
+            TrimmedMean(dark, stride, stripLines, p, kDarkLow16, kDarkHigh16, scratch.data()).Integer());
+    }
+}
+
+void BuildReferences16FromBlackLevel(const uint16_t* white, uint16_t stripWidth, uint16_t stripLines,
+                                     uint8_t blackLevel, uint16_t* whiteRef, uint16_t* darkRef) {
+    std::vector<uint16_t> scratch(stripLines);
+    const int stride = 2 * stripWidth;
+    const uint32_t dark = blackLevel * 257u;  // the byte's full 16-bit equivalent
+    for (int p = 0; p < stripWidth; ++p) {
+        const uint32_t w =
+            TrimmedMean(white, stride, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer();
+        if (w <= dark) {
+            whiteRef[p] = 65535;
+            darkRef[p] = 0;
+        } else {
+            whiteRef[p] = static_cast<uint16_t>(w);
+            darkRef[p] = static_cast<uint16_t>(dark);
+        }
+    }
+}
+
+}  // namespace b58

@@ -1,0 +1,135 @@
+#include "calibration/strip_scan.h"
+
+#include <cstring>
+#include <vector>
+
+#include "calibration/strip_scan_sequence.h"
+#include "calibration/strip_window.h"
+#include "device/image_reader.h"
+#include "device/scan_geometry.h"
+#include "state/driver_state.h"
+
+namespace b58 {
+
+namespace {
+
+constexpr size_t kLineTableBytes = 262144;
+constexpr size_t kLineModeBufferBytes = kMaxLinePixels;
+constexpr size_t kPixelModeBufferBytes = 3 * kMaxLinePixels;
+constexpr uint32_t kLineBlockBytes = 5120;
+constexpr uint8_t kColourRed = 3;
+constexpr uint8_t kColourGreen = 2;
+constexpr uint8_t kColourBlue = 1;
+
+// One read of the strip's stream; false when fewer bytes than asked came.
+bool ReadStripLine(HANDLE device, uint8_t* line, uint32_t bytes) {
+    uint32_t delivered = 0;
+    return ReadImageBytes(device, line, bytes, &delivered) != 0 && delivered == bytes;
+}
+
+}  // namespace
+
+void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t* planeR,
+                          uint8_t* planeG, uint8_t* planeB, uint8_t rOffset, uint8_t rGain, uint8_t gOffset,
+                          uint8_t gGain, uint8_t bOffset, uint8_t bGain, uint16_t xDpi, uint16_t yDpi,
+                          uint16_t* stripWidth, uint16_t* stripLines, uint16_t leftEdge, uint8_t darkFlag,
+                          int32_t pixelModeFlag, uint16_t widthUnits, uint8_t option20_0, uint8_t option20_1,
+                          uint8_t option20_2, uint16_t pixelFormatCode, uint8_t taSelector) {
+    g_state.StripScanOk = 1;
+    std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
+    std::vector<uint8_t> lineBuffer(kLineModeBufferBytes);
+    std::vector<uint8_t> pixelBuffer(kPixelModeBufferBytes);
+    const bool dark = darkFlag != 0;
+    const bool ta = taSelector != 0;
+    const bool pixelMode = pixelModeFlag != 0;
+
+    SendStripLamps(device, StripLampMask(dark, ta));
+
+    uint16_t hwWidth = 0, hwHeight = 0, width = 0, lines = 0;
+    const uint8_t fits =
+        ComputeScanGeometry(0, 0, pixelFormatCode, 300, 300, xDpi, yDpi, widthUnits, lineCount, &hwWidth,
+                            &hwHeight, &width, &lines, lineTable.data());
+    *stripWidth = width;
+    *stripLines = lines;
+    // The planes and line buffers hold lines of at most kMaxLinePixels: a strip the geometry
+    // refuses or one wider than that is failed rather than scanned past its buffers.
+    if (!fits || width == 0 || lines == 0 || width > kMaxLinePixels) {
+        g_state.StripScanOk = 0;
+        SendStripLamps(device, StripClosingLampMask(ta));
+        return;
+    }
+
+    StripWindowShape shape;
+    shape.leftEdge = leftEdge;
+    shape.startLine = startLine;
+    shape.hwWidth = hwWidth;
+    shape.hwHeight = hwHeight;
+    shape.swWidth = width;
+    shape.swHeight = lines;
+    shape.xDpi = xDpi;
+    shape.yDpi = yDpi;
+    shape.pixelFormatCode = pixelFormatCode;
+    shape.dataWidth = 8;
+    shape.options20[0] = option20_0;
+    shape.options20[1] = option20_1;
+    shape.options20[2] = option20_2;
+    shape.taModeBit = StripTaModeBit(dark, ta, g_state.TaMode != 0);
+    shape.modeField = StripModeField(pixelMode, g_state.TaMode != 0, g_state.TaType);
+    const StripAfeValues afe{rOffset, rGain, gOffset, gGain, bOffset, bGain};
+
+    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), afe)) {
+        g_state.StripScanOk = 0;
+        return;
+    }
+
+    const bool colour = pixelFormatCode == kColourPixelFormat;
+    const uint32_t planes = colour ? 3 : 1;
+    OpenImageReader(static_cast<uint32_t>(width) * lines * planes, planes * kLineBlockBytes, 1);
+
+    if (pixelMode) {
+        const uint32_t lineBytes = 3u * width;
+        for (uint32_t row = 0; row < lines; ++row) {
+            if (!ReadStripLine(device, pixelBuffer.data(), lineBytes)) {
+                g_state.StripScanOk = 0;
+                break;
+            }
+            const uint8_t* triple = pixelBuffer.data();
+            const size_t at = static_cast<size_t>(row) * width;
+            for (uint32_t x = 0; x < width; ++x, triple += 3) {
+                planeR[at + x] = triple[0];
+                planeG[at + x] = triple[1];
+                planeB[at + x] = triple[2];
+            }
+        }
+    } else if (!colour) {
+        for (uint32_t row = 0; row < lines; ++row) {
+            if (!ReadStripLine(device, lineBuffer.data(), width)) {
+                g_state.StripScanOk = 0;
+                break;
+            }
+            std::memcpy(planeG + static_cast<size_t>(row) * width, lineBuffer.data(), width);
+        }
+    } else {
+        const uint32_t rawLines = 3u * lines;
+        for (uint32_t k = 0; k < rawLines; ++k) {
+            if (!ReadStripLine(device, lineBuffer.data(), width)) {
+                g_state.StripScanOk = 0;
+                break;
+            }
+            uint16_t row = 0;
+            uint8_t colourCode = 0;
+            GetLineTableEntry(k, lineTable.data(), &row, &colourCode);
+            uint8_t* plane = colourCode == kColourRed     ? planeR
+                             : colourCode == kColourGreen ? planeG
+                             : colourCode == kColourBlue  ? planeB
+                                                          : nullptr;
+            if (plane == nullptr || row >= lines) continue;
+            std::memcpy(plane + static_cast<size_t>(row) * width, lineBuffer.data(), width);
+        }
+    }
+
+    if (g_state.StripScanOk) EndStripScan(device, StripClosingLampMask(ta));
+    CloseImageReader();
+}
+
+}  // namespace b58

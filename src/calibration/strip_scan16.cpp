@@ -1,0 +1,102 @@
+#include <vector>
+
+#include "calibration/strip_scan.h"
+#include "calibration/strip_scan_sequence.h"
+#include "calibration/strip_window.h"
+#include "device/image_reader.h"
+#include "device/scan_geometry.h"
+#include "state/driver_state.h"
+
+namespace b58 {
+
+namespace {
+
+constexpr size_t kLineTableBytes = 3276800;
+constexpr size_t kLineBufferBytes = 2 * kMaxLinePixels;
+constexpr uint32_t kBlockBytes = 30720;
+constexpr uint8_t kColourRed = 3;
+constexpr uint8_t kColourGreen = 2;
+constexpr uint8_t kColourBlue = 1;
+
+}  // namespace
+
+void ScanCalibrationStrip16(HANDLE device, uint16_t startLine, uint16_t lineCount, uint16_t* planeR,
+                            uint16_t* planeG, uint16_t* planeB, uint8_t rOffset, uint8_t rGain,
+                            uint8_t gOffset, uint8_t gGain, uint8_t bOffset, uint8_t bGain, uint16_t xDpi,
+                            uint16_t yDpi, uint16_t* stripWidth, uint16_t* stripLines, uint16_t leftEdge,
+                            uint8_t darkFlag,
+                            int32_t /*pixelModeFlag: 16-bit samples always come in line mode*/,
+                            uint16_t widthUnits, uint8_t option20_0, uint8_t option20_1, uint8_t option20_2,
+                            uint16_t /*pixelFormatCode: always three planes*/, uint8_t taSelector) {
+    g_state.StripScanOk = 1;
+    std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
+    std::vector<uint8_t> lineBuffer(kLineBufferBytes);
+    const bool dark = darkFlag != 0;
+    const bool ta = taSelector != 0;
+
+    SendStripLamps(device, StripLampMask(dark, ta));
+
+    uint16_t hwWidth = 0, hwHeight = 0, width = 0, lines = 0;
+    const uint8_t fits =
+        ComputeScanGeometry(0, 0, kColourPixelFormat, 300, 300, xDpi, yDpi, widthUnits, lineCount, &hwWidth,
+                            &hwHeight, &width, &lines, lineTable.data());
+    *stripWidth = width;
+    *stripLines = lines;
+    if (!fits || width == 0 || lines == 0 || width > kMaxLinePixels) {
+        g_state.StripScanOk = 0;
+        SendStripLamps(device, StripClosingLampMask(ta));
+        return;
+    }
+
+    StripWindowShape shape;
+    shape.leftEdge = leftEdge;
+    shape.startLine = startLine;
+    shape.hwWidth = hwWidth;
+    shape.hwHeight = hwHeight;
+    shape.swWidth = width;
+    shape.swHeight = lines;
+    shape.xDpi = xDpi;
+    shape.yDpi = yDpi;
+    shape.pixelFormatCode = kColourPixelFormat;
+    shape.dataWidth = 16;
+    shape.options20[0] = option20_0;
+    shape.options20[1] = option20_1;
+    shape.options20[2] = option20_2;
+    shape.taModeBit = dark || ta;
+    shape.modeField = ScanWindowModeField(false, true, 0);
+    const StripAfeValues afe{rOffset, rGain, gOffset, gGain, bOffset, bGain};
+
+    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), afe)) {
+        g_state.StripScanOk = 0;
+        return;
+    }
+
+    OpenImageReader(static_cast<uint32_t>(width) * lines * 6, kBlockBytes, 1);
+    const uint32_t lineBytes = 2u * width;
+    const uint32_t rawLines = 3u * lines;
+    for (uint32_t k = 0; k < rawLines; ++k) {
+        uint32_t delivered = 0;
+        if (!ReadImageBytes(device, lineBuffer.data(), lineBytes, &delivered) || delivered != lineBytes) {
+            g_state.StripScanOk = 0;
+            break;
+        }
+        uint16_t row = 0;
+        uint8_t colourCode = 0;
+        GetLineTableEntry(k, lineTable.data(), &row, &colourCode);
+        uint16_t* plane = colourCode == kColourRed     ? planeR
+                          : colourCode == kColourGreen ? planeG
+                          : colourCode == kColourBlue  ? planeB
+                                                       : nullptr;
+        if (plane == nullptr || row >= lines) continue;
+        // Each row fills the first half of a slot of two rows' samples; the stream's samples
+        // are least significant byte first.
+        uint16_t* out = plane + 2 * static_cast<size_t>(row) * width;
+        for (uint32_t x = 0; x < width; ++x)
+            out[x] = static_cast<uint16_t>(lineBuffer[2 * x] | (lineBuffer[2 * x + 1] << 8));
+    }
+
+    if (g_state.StripScanOk) EndStripScan(device, StripClosingLampMask(ta));
+    CloseImageReader();
+}
+
+}  // namespace b58

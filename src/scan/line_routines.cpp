@@ -1,0 +1,208 @@
+#include "scan/line_routines.h"
+
+#include <algorithm>
+
+#include "scan/join_repair.h"
+#include "scan/line_conversion.h"
+#include "scan/ring_layout.h"
+#include "state/driver_state.h"
+
+namespace b58 {
+namespace {
+
+constexpr DWORD kLinePollMs = 100;
+
+// The repair's noise: drawn on the host's thread only.
+JoinRandom g_joinRandom;
+
+// A raw line of zeros, converted in place of a colour line the reader never filed when a
+// stopped scan converts its last line.
+const uint8_t kBlankRawLine[kMaxLinePixels * 2] = {};
+
+struct SlotNeed {
+    int plane;
+    uint32_t line;
+    bool filled;
+};
+
+enum class PollStyle {
+    SleepThenCheck,  // line art and grey: a stop ends the call without writing the line
+    CheckThenSleep,  // pixel-mode colour: likewise, checked before each pause
+    ConvertOnStop,   // line-mode colour: a stop converts what the slots hold
+};
+
+enum class WaitOutcome { Ready, Stopped, Failed };
+
+bool SlotFilled(int plane, uint32_t line) {
+    return g_state.LineFree[plane][RingSlot(line)].load(std::memory_order_acquire) == 0;
+}
+
+bool AllFilled(SlotNeed* needs, int count) {
+    bool all = true;
+    for (int i = 0; i < count; ++i) {
+        needs[i].filled = SlotFilled(needs[i].plane, needs[i].line);
+        all = all && needs[i].filled;
+    }
+    return all;
+}
+
+bool Stopping() {
+    return g_state.StopRequested.load(std::memory_order_acquire) != 0;
+}
+
+bool ReaderHasFailed() {
+    return g_state.ReaderFailed.load(std::memory_order_acquire) != 0;
+}
+
+WaitOutcome WaitForSlots(SlotNeed* needs, int count, PollStyle style) {
+    while (!AllFilled(needs, count)) {
+        if (style == PollStyle::CheckThenSleep) {
+            if (Stopping()) return WaitOutcome::Stopped;
+            if (ReaderHasFailed()) return WaitOutcome::Failed;
+            Sleep(kLinePollMs);
+        } else {
+            Sleep(kLinePollMs);
+            if (Stopping()) return WaitOutcome::Stopped;
+            if (ReaderHasFailed()) return WaitOutcome::Failed;
+        }
+    }
+    return WaitOutcome::Ready;
+}
+
+void ReleaseSlot(int plane, uint32_t line) {
+    g_state.LineFree[plane][RingSlot(line)].store(1, std::memory_order_release);
+}
+
+bool ScanMemoryPresent() {
+    return g_state.GammaTable != nullptr && g_state.PixelMapG != nullptr && g_state.LineRing != nullptr;
+}
+
+int OutputPixels() {
+    return std::min<int>(g_state.LinePixels, kMaxLinePixels);
+}
+
+JoinGeometry CurrentJoinGeometry() {
+    return {g_state.WindowStartX, g_state.RXDPI,       g_state.LinePixels, g_state.LineBytes,
+            g_state.RedOffset,    g_state.GreenOffset, g_state.BlueOffset};
+}
+
+ColourOffsets CurrentOffsets() {
+    return {g_state.RedOffset, g_state.GreenOffset, g_state.BlueOffset};
+}
+
+// Sample `colour` (0, 1, 2) of pixel-interleaved raw line `line`.
+RawSamples InterleavedSamples(uint32_t line, int colour) {
+    const uint32_t bytes = PixelRingLineBytes(g_state);
+    return {PixelRingLine(g_state, line, bytes) + colour, 3, g_state.SWWidth};
+}
+
+// A plane line, or a blank line when its slot was never filed (a stopped scan).
+RawSamples PlaneSamples(const SlotNeed& need, int stride) {
+    const uint8_t* bytes = need.filled ? PlaneLine(g_state, need.plane, need.line) : kBlankRawLine;
+    const int samples = need.filled ? g_state.SWWidth : std::min<int>(g_state.SWWidth, kMaxLinePixels);
+    return {bytes, stride, samples};
+}
+
+RawSamples SinglePlaneSamples(uint32_t line) {
+    const uint32_t bytes = PixelRingLineBytes(g_state);
+    return {PixelRingLine(g_state, line, bytes), 1, g_state.SWWidth};
+}
+
+int FinishSingleSlotLine(uint32_t n) {
+    ReleaseSlot(0, n);
+    ++g_state.NextLineIndex;
+    return 1;
+}
+
+int FinishPlaneLine(uint32_t n) {
+    for (int plane = 0; plane < kPlanes; ++plane) ReleaseSlot(plane, n);
+    ++g_state.NextLineIndex;
+    return 1;
+}
+
+// Waits for the single-plane slot of line n; the outcome as the routine's result, or -1 to
+// go on and convert.
+int WaitSinglePlane(uint32_t n) {
+    SlotNeed need{0, n, false};
+    switch (WaitForSlots(&need, 1, PollStyle::SleepThenCheck)) {
+        case WaitOutcome::Stopped:
+            return 1;
+        case WaitOutcome::Failed:
+            return 0;
+        case WaitOutcome::Ready:
+            break;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int B58_CALL LineArtLines(uint8_t* hostLine) {
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    const uint32_t n = g_state.NextLineIndex;
+    if (const int early = WaitSinglePlane(n); early >= 0) return early;
+    ConvertLineArt(SinglePlaneSamples(n), OutputPixels(), g_state.PixelMapG, g_state.GammaTable,
+                   g_state.Threshold, hostLine, g_state.LineBytes);
+    return FinishSingleSlotLine(n);
+}
+
+int B58_CALL GrayLines(uint8_t* hostLine) {
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    const uint32_t n = g_state.NextLineIndex;
+    if (const int early = WaitSinglePlane(n); early >= 0) return early;
+    const int pixels = std::min<int>(g_state.LineBytes, kMaxLinePixels);
+    ConvertGray(SinglePlaneSamples(n), pixels, g_state.PixelMapG, g_state.GammaTable, hostLine);
+    RepairLineJoins(hostLine, CurrentJoinGeometry(), JoinLayout::Gray, g_joinRandom);
+    return FinishSingleSlotLine(n);
+}
+
+int B58_CALL Color24PixelModeLines(uint8_t* hostLine) {
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    const uint32_t n = g_state.NextLineIndex;
+    const uint32_t lag = g_state.ColourLag;
+    SlotNeed needs[3] = {{0, n + 2 * lag, false}, {0, n + lag, false}, {0, n, false}};
+    switch (WaitForSlots(needs, 3, PollStyle::CheckThenSleep)) {
+        case WaitOutcome::Stopped:
+            return 1;
+        case WaitOutcome::Failed:
+            return 0;
+        case WaitOutcome::Ready:
+            break;
+    }
+    ConvertColor24(InterleavedSamples(n + 2 * lag, 0), InterleavedSamples(n, 1),
+                   InterleavedSamples(n + lag, 2), OutputPixels(),
+                   {g_state.PixelMapR, g_state.PixelMapG, g_state.PixelMapB}, g_state.GammaTable,
+                   CurrentOffsets(), hostLine);
+    RepairLineJoins(hostLine, CurrentJoinGeometry(), JoinLayout::Color24, g_joinRandom);
+    return FinishSingleSlotLine(n);
+}
+
+int B58_CALL Color24LineModeLines(uint8_t* hostLine) {
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    const uint32_t n = g_state.NextLineIndex;
+    const uint32_t lag = g_state.ColourLag;
+    SlotNeed sources[3] = {{0, n + 2 * lag, false}, {1, n + lag, false}, {2, n, false}};
+    if (WaitForSlots(sources, 3, PollStyle::ConvertOnStop) == WaitOutcome::Failed) return 0;
+    ConvertColor24(PlaneSamples(sources[0], 1), PlaneSamples(sources[1], 1), PlaneSamples(sources[2], 1),
+                   OutputPixels(), {g_state.PixelMapR, g_state.PixelMapG, g_state.PixelMapB},
+                   g_state.GammaTable, CurrentOffsets(), hostLine);
+    RepairLineJoins(hostLine, CurrentJoinGeometry(), JoinLayout::Color24, g_joinRandom);
+    return FinishPlaneLine(n);
+}
+
+int B58_CALL Color48LineModeLines(uint8_t* hostLine) {
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    const uint32_t n = g_state.NextLineIndex;
+    const uint32_t lag = g_state.ColourLag;
+    SlotNeed sources[3] = {{0, n + 2 * lag, false}, {1, n, false}, {2, n + lag, false}};
+    if (WaitForSlots(sources, 3, PollStyle::ConvertOnStop) == WaitOutcome::Failed) return 0;
+    const ShadingReferences refs[3] = {{g_state.WhiteRefR, g_state.DarkRefR},
+                                       {g_state.WhiteRefG, g_state.DarkRefG},
+                                       {g_state.WhiteRefB, g_state.DarkRefB}};
+    ConvertColor48(PlaneSamples(sources[0], 2), PlaneSamples(sources[1], 2), PlaneSamples(sources[2], 2),
+                   OutputPixels(), refs, g_state.GammaTable, CurrentOffsets(), hostLine);
+    RepairLineJoins(hostLine, CurrentJoinGeometry(), JoinLayout::Color48, g_joinRandom);
+    return FinishPlaneLine(n);
+}
+
+}  // namespace b58

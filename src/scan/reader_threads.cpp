@@ -1,0 +1,114 @@
+#include "scan/reader_threads.h"
+
+#include <cstdint>
+
+#include "device/command_set.h"
+#include "device/image_reader.h"
+#include "scan/ring_layout.h"
+#include "state/driver_state.h"
+
+namespace b58 {
+namespace {
+
+constexpr uint32_t kReaderBlockSize = 30720;
+constexpr uint32_t kReaderSlots = 5;
+constexpr DWORD kRingFullPollMs = 100;
+constexpr DWORD kDirectReadPauseMs = 100;
+constexpr DWORD kThreadExitCode = 1;
+
+bool Stopping() {
+    return g_state.StopRequested.load(std::memory_order_acquire) != 0;
+}
+
+DWORD Fail() {
+    g_state.ReaderFailed.store(1, std::memory_order_release);
+    return kThreadExitCode;
+}
+
+// Cancels and collects every read still in flight, so that none lands in the ring once the
+// scan's memory is freed.
+DWORD EndReading() {
+    CloseImageReader();
+    return kThreadExitCode;
+}
+
+DWORD FailReading() {
+    CloseImageReader();
+    return Fail();
+}
+
+// Handshake and reader start; false (ReaderFailed set) when reading cannot begin.
+bool BeginReading(uint64_t totalBytes, bool lineFits) {
+    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind)) return false;
+    if (!lineFits || totalBytes == 0 || totalBytes > UINT32_MAX) return false;
+    return OpenImageReader(static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots) == 1;
+}
+
+// One whole raw line into `destination`; a failed or short read is a failed scan, since the
+// line routines would otherwise convert whatever the slot held before.
+bool ReadLine(uint8_t* destination, uint32_t bytes, bool direct) {
+    uint32_t delivered = 0;
+    const uint8_t ok = direct ? ReadImageBlockOnce(g_state.DeviceHandle, destination, bytes, &delivered)
+                              : ReadImageBytes(g_state.DeviceHandle, destination, bytes, &delivered);
+    return ok == 1 && delivered == bytes;
+}
+
+bool SlotFree(int plane, uint32_t line) {
+    return g_state.LineFree[plane][RingSlot(line)].load(std::memory_order_acquire) != 0;
+}
+
+void FileSlot(int plane, uint32_t line) {
+    g_state.LineFree[plane][RingSlot(line)].store(0, std::memory_order_release);
+}
+
+}  // namespace
+
+bool DirectReadPauseDue(uint32_t line, uint8_t colourLag, uint16_t pacing) {
+    // Without a colour lag (150 dpi and below) there is no line rhythm to pace by.
+    if (colourLag == 0) return false;
+    return line % colourLag == 0 && pacing == 0;
+}
+
+DWORD WINAPI PixelReader(LPVOID) {
+    const uint32_t lineBytes = PixelRingLineBytes(g_state);
+    const uint32_t lines = g_state.SWHeight;
+    const bool direct = g_state.DirectReadMode != 0;
+    const uint8_t lag = g_state.ColourLag;
+    const uint16_t pacing = g_state.DirectReadPacing;
+    if (!BeginReading(static_cast<uint64_t>(lineBytes) * lines, PixelRingLineFits(lineBytes))) return Fail();
+    for (uint32_t k = 0; k < lines; ++k) {
+        if (Stopping()) return EndReading();
+        while (!SlotFree(0, k)) {
+            Sleep(kRingFullPollMs);
+            if (Stopping()) return EndReading();
+        }
+        if (!ReadLine(PixelRingLine(g_state, k, lineBytes), lineBytes, direct)) return FailReading();
+        if (direct && DirectReadPauseDue(k, lag, pacing)) Sleep(kDirectReadPauseMs);
+        FileSlot(0, k);
+    }
+    return EndReading();
+}
+
+DWORD WINAPI PlaneReader(LPVOID) {
+    const uint32_t lineBytes = PlaneLineBytes(g_state);
+    const uint32_t colourLines = 3u * g_state.SWHeight;
+    if (!BeginReading(static_cast<uint64_t>(lineBytes) * colourLines,
+                      PlaneLineFits(lineBytes, g_state.DataWidth)))
+        return Fail();
+    for (uint32_t i = 0; i < colourLines; ++i) {
+        const uint32_t k = i / 3;
+        const int plane = static_cast<int>(i % 3);
+        if (Stopping()) return EndReading();
+        // The host converts three colour lines per line it delivers: re-check at once, only
+        // giving up the time slice.
+        while (!SlotFree(plane, k)) {
+            Sleep(0);
+            if (Stopping()) return EndReading();
+        }
+        if (!ReadLine(PlaneLine(g_state, plane, k), lineBytes, false)) return FailReading();
+        FileSlot(plane, k);
+    }
+    return EndReading();
+}
+
+}  // namespace b58

@@ -1,0 +1,179 @@
+// The AFE searches end to end against the virtual scanner's image model: where they settle,
+// what they trace, and what a strip that comes back short leaves behind.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "calibration/afe_calibration.h"
+#include "recording_scanner.h"
+#include "support/scratch_directory.h"
+
+namespace b58 {
+namespace {
+
+using testing::VirtualScannerTest;
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+class AfeCalibrationTest : public VirtualScannerTest {
+  protected:
+    int Flatbed(uint16_t dpi, int32_t pixelMode = 1, uint16_t format = 4) {
+        return CalibrateAFE(device_, g_state.KSTARTY, 2, &g_state.ROffset, &g_state.RGain, &g_state.GOffset,
+                            &g_state.GGain, &g_state.BOffset, &g_state.BGain, pixelMode, dpi, format);
+    }
+    int Adapter(uint16_t dpi) {
+        return CalibrateAFEForTa(device_, 450, 2, &g_state.ROffset, &g_state.RGain, &g_state.GOffset,
+                                 &g_state.GGain, &g_state.BOffset, &g_state.BGain, 1, dpi, 4);
+    }
+    static std::array<int, 6> Afe() {
+        return {g_state.ROffset, g_state.RGain,   g_state.GOffset,
+                g_state.GGain,   g_state.BOffset, g_state.BGain};
+    }
+    static std::array<int, 3> Blacks() { return {g_state.RMinBlack, g_state.GMinBlack, g_state.BMinBlack}; }
+    static void SetPrevious() {
+        g_state.ROffset = 5;
+        g_state.RGain = 6;
+        g_state.GOffset = 7;
+        g_state.GGain = 8;
+        g_state.BOffset = 9;
+        g_state.BGain = 10;
+        g_state.RMinBlack = 1;
+        g_state.GMinBlack = 2;
+        g_state.BMinBlack = 3;
+    }
+    void EndStreamsFromStart(uint32_t start) {
+        auto* inner = &scanner_->Inner();
+        scanner_->OnCommand(0x43, start, [inner] {
+            inner->ChangeFaults([](sim::FaultConfig& f) { f.streamEndAfter = 100; });
+        });
+    }
+};
+
+TEST_F(AfeCalibrationTest, FlatbedSearchSettlesInItsBandsWithItsTrace) {
+    Plug("seed=1");
+    EXPECT_EQ(Flatbed(300), 1);
+    EXPECT_EQ(Afe(), (std::array<int, 6>{51, 12, 50, 9, 51, 14}));
+    EXPECT_EQ(Blacks(), (std::array<int, 3>{43, 41, 41}));
+    for (int black : Blacks()) {
+        EXPECT_GE(black, 40);
+        EXPECT_LT(black, 50);
+    }
+
+    // Passes per phase, each with the values it scanned with and its levels.
+    EXPECT_EQ(Count(trace_, "first==offset RMinBlack="), 7u);
+    EXPECT_EQ(Count(trace_, "####GAIN RMinBlack="), 4u);
+    EXPECT_EQ(Count(trace_, "second===offset RMinBlack="), 9u);
+    EXPECT_EQ(
+        trace_.rfind("\nC4:ROffset=32,RGain,=2,GOffset=32,GGain,=2,BOffset=32,BGain,=2\nC4:first==offset "
+                     "RMinBlack=",
+                     0),
+        0u);
+    EXPECT_NE(
+        trace_.find("\nC4:ROffset=51,RGain,=12,GOffset=50,GGain,=9,BOffset=51,BGain,=14\nC4:second===offset"),
+        std::string::npos);
+    EXPECT_EQ(Count(trace_, "\nC4:ROffset="), 20u);
+
+    // Twenty search strips and the closing one; only the first has options 1, 0, 0.
+    const auto windows = scanner_->Sent(0x20);
+    ASSERT_EQ(windows.size(), 21u);
+    EXPECT_EQ(windows.front()[20], 0x01);
+    for (size_t i = 1; i < windows.size(); ++i) EXPECT_EQ(windows[i][20], 0x07) << i;
+    EXPECT_EQ(scanner_->Inner().State().lamps, 1);
+}
+
+TEST_F(AfeCalibrationTest, FlatbedAtLowResolutionClosesWithA300DpiStrip) {
+    Plug("seed=1");
+    EXPECT_EQ(Flatbed(150), 1);
+    EXPECT_EQ(Afe(), (std::array<int, 6>{51, 13, 50, 10, 51, 15}));
+    const auto windows = scanner_->Sent(0x20);
+    ASSERT_GE(windows.size(), 2u);
+    for (size_t i = 0; i + 1 < windows.size(); ++i) EXPECT_EQ(windows[i][12] | (windows[i][13] << 8), 150);
+    EXPECT_EQ(windows.back()[12] | (windows.back()[13] << 8), 300);
+}
+
+TEST_F(AfeCalibrationTest, OnePlaneSearchMovesRedAndBlueWithGreen) {
+    Plug("seed=1");
+    EXPECT_EQ(Flatbed(300, 0, 2), 1);
+    EXPECT_EQ(g_state.ROffset, g_state.GOffset);
+    EXPECT_EQ(g_state.BOffset, g_state.GOffset);
+    EXPECT_EQ(g_state.RGain, g_state.GGain);
+    EXPECT_EQ(g_state.BGain, g_state.GGain);
+    EXPECT_GE(g_state.GMinBlack, 40);
+    EXPECT_LT(g_state.GMinBlack, 50);
+    // Green settles well inside the pass limits, and the others with it.
+    EXPECT_LT(Count(trace_, "first==offset"), 15u);
+    EXPECT_LT(Count(trace_, "####GAIN"), 49u);
+    EXPECT_LT(Count(trace_, "second===offset"), 60u);
+}
+
+TEST_F(AfeCalibrationTest, AdapterSearchSettlesWithoutTrace) {
+    Plug("seed=1");
+    g_state.TaMode = 1;
+    g_state.TaType = 1;
+    EXPECT_EQ(Adapter(300), 1);
+    EXPECT_EQ(Afe(), (std::array<int, 6>{48, 18, 47, 13, 49, 22}));
+    EXPECT_EQ(trace_, "");
+    // Six offset passes, seven gain passes, six fine passes; all under the adapter lamp.
+    EXPECT_EQ(scanner_->Sent(0x43).size(), 19u);
+    for (const auto& lamp : scanner_->Sent(0x25)) EXPECT_EQ(lamp[2], 2);
+    const auto windows = scanner_->Sent(0x20);
+    EXPECT_EQ(windows.front()[20], 0x01);
+    EXPECT_EQ(windows.back()[20], 0x07);
+}
+
+TEST_F(AfeCalibrationTest, ShortStripMidSearchKeepsThePreviousValues) {
+    Plug("seed=1");
+    SetPrevious();
+    EndStreamsFromStart(9);  // the second strip of the gain phase
+    EXPECT_EQ(Flatbed(300), 0);
+    EXPECT_EQ(Afe(), (std::array<int, 6>{5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(Blacks(), (std::array<int, 3>{1, 2, 3}));
+    EXPECT_EQ(Count(trace_, "####GAIN"), 1u);
+    EXPECT_EQ(scanner_->Sent(0x43).size(), 9u);
+
+    Plug("seed=1");
+    g_state.TaMode = 1;
+    g_state.TaType = 2;
+    EndStreamsFromStart(15);
+    EXPECT_EQ(Adapter(300), 0);
+    EXPECT_EQ(Afe(), (std::array<int, 6>{5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(Blacks(), (std::array<int, 3>{1, 2, 3}));
+}
+
+TEST_F(AfeCalibrationTest, ShortClosingStripStillStoresTheResults) {
+    Plug("seed=1");
+    SetPrevious();
+    EndStreamsFromStart(21);
+    EXPECT_EQ(Flatbed(300), 0);
+    EXPECT_EQ(Afe(), (std::array<int, 6>{51, 12, 50, 9, 51, 14}));
+    EXPECT_EQ(Blacks(), (std::array<int, 3>{43, 41, 41}));
+}
+
+TEST_F(AfeCalibrationTest, SearchesTakeTheirBandsFromTheSettingsBesideTheModule) {
+    b58::testing::ScratchDirectory folder;
+    folder.Write("ztb58.ini", "[ZTK]\nMIN_DARK=30\nMAX_DARK=35\nLEVEL2DONE=0\nFACTOR=90\n");
+    platform::SetModuleFileNameOverride("C:" + platform::ToWindowsPath(folder.Name("b58spi.dll")));
+    Plug("seed=1");
+    EXPECT_EQ(Flatbed(300), 1);
+    for (int black : Blacks()) {
+        EXPECT_GE(black, 30);
+        EXPECT_LT(black, 35);
+    }
+    EXPECT_EQ(g_state.FACTOR, 90);
+
+    // Without the adapter's fine pass: six offset and seven gain strips.
+    Plug("seed=1");
+    g_state.TaMode = 1;
+    g_state.TaType = 1;
+    EXPECT_EQ(Adapter(300), 1);
+    EXPECT_EQ(scanner_->Sent(0x43).size(), 13u);
+    platform::SetModuleFileNameOverride("");
+}
+
+}  // namespace
+}  // namespace b58

@@ -1,0 +1,180 @@
+// Boundary detection and shading against the virtual scanner: the bed's and the adapter's
+// edges, and the calibration strip below the bed's origin.
+#include "calibration/boundary_detection.h"
+#include "calibration/shading_calibration.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/command_packets.h"
+#include "device/command_set.h"
+#include "device/device_discovery.h"
+#include "platform/platform_control.h"
+#include "platform/usbscan/class_driver.h"
+#include "sim/virtual_scanner.h"
+#include "state/driver_state.h"
+#include "state/trace.h"
+
+namespace b58 {
+namespace {
+
+constexpr char kOurPath[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#6&11&0&2#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+constexpr char kFastScanner[] = "firmware=running,rate=0,start_ms=0,step_us=0,seed=1";
+
+class BoundaryDetectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetDriverState();
+        ResetTraceIndent();
+        // The strip wait of 150 s becomes 1.5 s: room for a slow (sanitized) image model.
+        platform::SetTimeScale(0.01);
+        platform::SetDebugSink([this](const char* text) { trace_ += text; });
+    }
+    void TearDown() override {
+        if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(g_state.DeviceHandle);
+        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+        usbscan::WithdrawAll();
+        platform::SetDebugSink({});
+        platform::SetTimeScale(1.0);
+    }
+
+    // Publishes a virtual scanner with extra options and opens it as the driver does.
+    void Open(const std::string& extra = "") {
+        std::string error;
+        auto backend = sim::CreateVirtualScanner(std::string(kFastScanner) + extra, &error);
+        ASSERT_NE(backend, nullptr) << error;
+        scanner_ = std::dynamic_pointer_cast<sim::VirtualScanner>(backend);
+        ASSERT_NE(scanner_, nullptr);
+        usbscan::Publish({0, kOurPath, backend});
+        g_state.DeviceHandle = OpenScannerByName();
+        ASSERT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    }
+
+    int RunFlatbed() {
+        const uint8_t ro = 51, rg = 12, go = 50, gg = 9, bo = 51, bg = 14;
+        std::vector<uint16_t> lineTable(3 * 200);
+        return FindFlatbedBounds(g_state.DeviceHandle, g_state.DeviceKind, &ro, &rg, &go, &gg, &bo, &bg,
+                                 &g_state.leftbound, &g_state.TopLine, lineTable.data());
+    }
+    bool Traced(const char* text) const { return trace_.find(text) != std::string::npos; }
+
+    std::shared_ptr<sim::VirtualScanner> scanner_;
+    std::string trace_;
+};
+
+TEST_F(BoundaryDetectionTest, FlatbedFindsTheBedsEdgesAndSendsTheCarriageHome) {
+    Open();
+    ASSERT_EQ(RunFlatbed(), 1);
+    // The dark reference block's inner corner, as the image model places it.
+    EXPECT_EQ(g_state.leftbound, 70);
+    EXPECT_EQ(g_state.TopLine, 84);
+    EXPECT_TRUE(Traced("LeftBound = 70, TopBound = 84")) << trace_;
+    EXPECT_FALSE(Traced("boundary is over"));
+    EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 1u);
+    EXPECT_EQ(scanner_->ExecutedCount(kCmdStopScan), 1u);
+}
+
+TEST_F(BoundaryDetectionTest, FlatbedWithoutDataFallsBackToTheFixedOrigin) {
+    // A stream that never delivers: the read is given up after its wait and cancelled.
+    Open(",stream_end=0");
+    ASSERT_EQ(RunFlatbed(), 1);
+    EXPECT_EQ(g_state.leftbound, 72);
+    EXPECT_EQ(g_state.TopLine, 86);
+    EXPECT_TRUE(Traced("LeftBound = 72, TopBound = 86"));
+}
+
+TEST_F(BoundaryDetectionTest, FlatbedWhoseScannerRefusesTheHandshakeReadsNothing) {
+    Open(",handshake_refusals=1000000");
+    ASSERT_EQ(RunFlatbed(), 1);
+    EXPECT_EQ(g_state.leftbound, 72);
+    EXPECT_EQ(g_state.TopLine, 86);
+}
+
+TEST_F(BoundaryDetectionTest, FlatbedStopsAtAFailedWindowWithTheOriginCleared) {
+    Open(",fail_cmd=0x20");
+    g_state.leftbound = 5;
+    g_state.TopLine = 5;
+    EXPECT_EQ(RunFlatbed(), 0);
+    EXPECT_EQ(g_state.leftbound, 0);
+    EXPECT_EQ(g_state.TopLine, 0);
+    EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 0u);
+}
+
+TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
+    Open();
+    ASSERT_EQ(RunFlatbed(), 1);
+    g_state.GMinBlack = 41;
+    constexpr int kPixels = 600;
+    std::vector<uint8_t> r(kMaxLinePixels * 256), g(kMaxLinePixels * 256), b(kMaxLinePixels * 256);
+    for (size_t i = 0; i < g.size(); ++i) r[i] = g[i] = b[i] = static_cast<uint8_t>(i);
+    const auto shadingLine = static_cast<uint16_t>(g_state.TopLine - 73);
+    ASSERT_EQ(CalibrateShading(g_state.DeviceHandle, shadingLine, 40, 51, 12, 50, 9, 51, 14, r.data(),
+                               g.data(), b.data(), 300, 300, 72, 1, kPixels, 4, 0, 8),
+              1);
+    for (int p = 0; p < kPixels; ++p) {
+        const uint8_t* map = g.data() + p * 256;
+        ASSERT_EQ(map[41], 0) << p;
+        ASSERT_EQ(map[255], 255) << p;
+        ASSERT_GE(map[150], 129) << p;  // (150 - 41) x 255 / (w - 41) for a white w of 200..255
+        ASSERT_LE(map[150], 175) << p;
+    }
+    EXPECT_EQ(g[kPixels * 256 + 150], 150);  // beyond the strip: identity as it was
+
+    // 48 bits with a dark strip: every pixel's white well above its dark.
+    g_state.BLACKSHADING = 1;
+    std::vector<uint16_t> refs[6];
+    for (auto& ref : refs) ref.assign(kMaxLinePixels, 1);
+    ASSERT_EQ(CalibrateShading16(g_state.DeviceHandle, shadingLine, 40, 51, 12, 50, 9, 51, 14, refs[0].data(),
+                                 refs[1].data(), refs[2].data(), refs[3].data(), refs[4].data(),
+                                 refs[5].data(), 300, 300, 72, 0, kPixels, 4, 0),
+              1);
+    for (int c = 0; c < 3; ++c)
+        for (int p = 0; p < kPixels; ++p)
+            ASSERT_GT(refs[2 * c][p], refs[2 * c + 1][p] + 30000) << c << " " << p;
+    EXPECT_EQ(refs[0][kPixels], 1);
+}
+
+class TaBoundaryTest : public BoundaryDetectionTest {
+  protected:
+    void Prepare() {
+        g_state.TaMode = 1;
+        g_state.TaType = 1;
+        g_state.YMAXDPI = 300;
+        g_state.LAMPSTEP = 0;
+        g_state.ROffset = 48, g_state.RGain = 18;
+        g_state.GOffset = 47, g_state.GGain = 13;
+        g_state.BOffset = 49, g_state.BGain = 22;
+        uint8_t lamp[kPacketSize] = {2};  // the adapter's lamp, as its AFE calibration leaves it
+        ASSERT_EQ(ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
+                                            kCmdLampControl, lamp, lamp),
+                  1);
+    }
+};
+
+TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
+    Open();
+    Prepare();
+    ASSERT_EQ(FindTaBounds(&g_state.leftbound, &g_state.TopLine), 1);
+    EXPECT_EQ(g_state.leftbound, 372);
+    EXPECT_EQ(g_state.TopLine, 63);
+    EXPECT_EQ(g_state.HWWidth, 700);
+    EXPECT_EQ(g_state.HWHeight, 200);
+    EXPECT_TRUE(Traced("SWWidth=700,SWHeight=200"));
+    EXPECT_TRUE(Traced("LeftSide=372,TopSide=63"));
+}
+
+TEST_F(TaBoundaryTest, AShortStripFailsWithTheLeftboundRaisedAndTheTopKept) {
+    Open(",stream_end=7000");
+    Prepare();
+    g_state.leftbound = 10;
+    g_state.TopLine = 77;
+    EXPECT_EQ(FindTaBounds(&g_state.leftbound, &g_state.TopLine), 0);
+    EXPECT_EQ(g_state.leftbound, 36);
+    EXPECT_EQ(g_state.TopLine, 77);
+}
+
+}  // namespace
+}  // namespace b58

@@ -1,0 +1,228 @@
+// Shading calibration's choice of strips and builders, over a recording stand-in for the
+// strip scans that fills its planes with fixed levels.
+#include "calibration/shading_calibration.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "calibration/shading_maps.h"
+#include "calibration/strip_scan.h"
+#include "platform/platform_control.h"
+#include "state/driver_state.h"
+
+namespace b58 {
+namespace {
+
+struct StripCall {
+    uint16_t startLine;
+    uint8_t darkFlag;
+    uint8_t options[3];
+    uint8_t taSelector;
+    bool wide;
+};
+
+// What the stand-in strip scans deliver: a strip of kWidth x kLines at these levels.
+constexpr uint16_t kWidth = 6;
+constexpr uint16_t kLines = 40;
+struct StripScript {
+    std::vector<StripCall> calls;
+    uint8_t white = 200, dark = 30;
+    uint16_t white16 = 50000, dark16 = 4000;
+    int failCall = -1;  // this call (0-based) comes back short
+} g_script;
+
+template <typename Sample>
+void FillStrip(Sample* plane, int stride, Sample level) {
+    for (int r = 0; r < kLines; ++r)
+        for (int p = 0; p < kWidth; ++p) plane[r * stride + p] = level;
+}
+
+void Record(uint16_t startLine, uint8_t darkFlag, uint8_t o0, uint8_t o1, uint8_t o2, uint8_t ta, bool wide,
+            uint16_t* stripWidth, uint16_t* stripLines) {
+    const bool fail = static_cast<int>(g_script.calls.size()) == g_script.failCall;
+    g_script.calls.push_back({startLine, darkFlag, {o0, o1, o2}, ta, wide});
+    g_state.StripScanOk = fail ? 0 : 1;
+    *stripWidth = kWidth;
+    *stripLines = kLines;
+}
+
+}  // namespace
+
+void ScanCalibrationStrip(HANDLE, uint16_t startLine, uint16_t, uint8_t* planeR, uint8_t* planeG,
+                          uint8_t* planeB, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint16_t,
+                          uint16_t, uint16_t* stripWidth, uint16_t* stripLines, uint16_t, uint8_t darkFlag,
+                          int32_t, uint16_t, uint8_t option20_0, uint8_t option20_1, uint8_t option20_2,
+                          uint16_t pixelFormatCode, uint8_t taSelector) {
+    Record(startLine, darkFlag, option20_0, option20_1, option20_2, taSelector, false, stripWidth,
+           stripLines);
+    const uint8_t level = darkFlag ? g_script.dark : g_script.white;
+    FillStrip<uint8_t>(planeG, kWidth, level);
+    if (pixelFormatCode == 2) return;  // one plane: green only
+    FillStrip<uint8_t>(planeR, kWidth, level);
+    FillStrip<uint8_t>(planeB, kWidth, level);
+}
+
+void ScanCalibrationStrip16(HANDLE, uint16_t startLine, uint16_t, uint16_t* planeR, uint16_t* planeG,
+                            uint16_t* planeB, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint16_t,
+                            uint16_t, uint16_t* stripWidth, uint16_t* stripLines, uint16_t, uint8_t darkFlag,
+                            int32_t, uint16_t, uint8_t option20_0, uint8_t option20_1, uint8_t option20_2,
+                            uint16_t, uint8_t taSelector) {
+    Record(startLine, darkFlag, option20_0, option20_1, option20_2, taSelector, true, stripWidth, stripLines);
+    const uint16_t level = darkFlag ? g_script.dark16 : g_script.white16;
+    for (uint16_t* plane : {planeR, planeG, planeB}) FillStrip<uint16_t>(plane, 2 * kWidth, level);
+}
+
+namespace {
+
+constexpr uint8_t kUntouched = 7;
+
+class ShadingCalibrationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetDriverState();
+        platform::SetTimeScale(0.001);
+        g_script = StripScript();
+        g_state.RMinBlack = 20;
+        g_state.GMinBlack = 20;
+        g_state.BMinBlack = 20;
+        for (auto* maps : {&r_, &g_, &b_})
+            maps->assign(static_cast<size_t>(kWidth + 1) * kMapEntries, kUntouched);
+    }
+    void TearDown() override { platform::SetTimeScale(1.0); }
+
+    int Run(uint16_t startLine, uint16_t pixelFormat, uint8_t taMode, uint16_t dataWidth = 8) {
+        return CalibrateShading(INVALID_HANDLE_VALUE, startLine, 40, 1, 2, 3, 4, 5, 6, r_.data(), g_.data(),
+                                b_.data(), 300, 300, 72, 0, kWidth, pixelFormat, taMode, dataWidth);
+    }
+    uint8_t Entry(const std::vector<uint8_t>& maps, int pixel, int v) const {
+        return maps[static_cast<size_t>(pixel) * kMapEntries + v];
+    }
+    static void ExpectCall(const StripCall& call, uint16_t startLine, uint8_t dark, uint8_t o0, uint8_t o1,
+                           uint8_t o2, uint8_t ta, bool wide) {
+        EXPECT_EQ(call.startLine, startLine);
+        EXPECT_EQ(call.darkFlag, dark);
+        EXPECT_EQ(call.options[0], o0);
+        EXPECT_EQ(call.options[1], o1);
+        EXPECT_EQ(call.options[2], o2);
+        EXPECT_EQ(call.taSelector, ta);
+        EXPECT_EQ(call.wide, wide);
+    }
+
+    std::vector<uint8_t> r_, g_, b_;
+};
+
+TEST_F(ShadingCalibrationTest, FlatbedWithoutDarkStripScalesFromTheBlackLevels) {
+    g_state.FACTOR = 110;
+    ASSERT_EQ(Run(13, 4, 0), 1);
+    ASSERT_EQ(g_script.calls.size(), 1u);
+    ExpectCall(g_script.calls[0], 13, 0, 1, 0, 0, 0, false);
+    for (auto* maps : {&r_, &g_, &b_}) {
+        EXPECT_EQ(Entry(*maps, 0, 200), 231);
+        EXPECT_EQ(Entry(*maps, 5, 20), 0);
+        EXPECT_EQ(Entry(*maps, kWidth, 200), kUntouched);  // beyond the strip
+    }
+}
+
+TEST_F(ShadingCalibrationTest, FlatbedDarkStripFollowsTheWhiteOneAndIsRounded) {
+    g_state.BLACKSHADING = 1;
+    ASSERT_EQ(Run(13, 4, 0), 1);
+    ASSERT_EQ(g_script.calls.size(), 2u);
+    ExpectCall(g_script.calls[0], 13, 0, 1, 0, 0, 0, false);
+    ExpectCall(g_script.calls[1], 13, 1, 0, 1, 1, 0, false);
+    EXPECT_EQ(Entry(r_, 0, 30), 0);
+    EXPECT_EQ(Entry(g_, 1, 115), 128);  // 85 x 255 / 170 + 0.5
+    EXPECT_EQ(Entry(b_, 2, 200), 255);
+}
+
+TEST_F(ShadingCalibrationTest, AdapterTakesNoDarkStripAndItsStripStartsAtLineZero) {
+    g_state.BLACKSHADING = 1;
+    ASSERT_EQ(Run(450, 4, 1), 1);
+    ASSERT_EQ(g_script.calls.size(), 1u);
+    ExpectCall(g_script.calls[0], 0, 0, 1, 1, 0, 1, false);
+    EXPECT_EQ(Entry(g_, 0, 110), 128);  // black level 20, rounded: 127.5 + 0.5
+}
+
+TEST_F(ShadingCalibrationTest, RawDataTakesTheStripsAndBuildsNothing) {
+    g_state.BLACKSHADING = 1;
+    g_state.RAWDATA = 1;
+    ASSERT_EQ(Run(13, 4, 0), 1);
+    EXPECT_EQ(g_script.calls.size(), 2u);
+    EXPECT_EQ(Entry(g_, 0, 200), kUntouched);
+}
+
+TEST_F(ShadingCalibrationTest, AShortStripEndsTheCalibrationWithTheMapsAsTheyWere) {
+    g_state.BLACKSHADING = 1;
+    g_script.failCall = 0;
+    EXPECT_EQ(Run(13, 4, 0), 0);
+    EXPECT_EQ(g_script.calls.size(), 1u);  // no dark strip after a failed white one
+    EXPECT_EQ(Entry(g_, 0, 200), kUntouched);
+
+    g_script = StripScript();
+    g_script.failCall = 1;
+    EXPECT_EQ(Run(13, 4, 0), 0);
+    EXPECT_EQ(Entry(r_, 0, 200), kUntouched);
+}
+
+TEST_F(ShadingCalibrationTest, OnePlaneStripsBuildOnlyTheGreenMaps) {
+    ASSERT_EQ(Run(13, 2, 0), 1);
+    EXPECT_EQ(Entry(g_, 0, 200), 255);
+    EXPECT_EQ(Entry(r_, 0, 200), kUntouched);
+    EXPECT_EQ(Entry(b_, 0, 200), kUntouched);
+}
+
+class References16Test : public ShadingCalibrationTest {
+  protected:
+    void SetUp() override {
+        ShadingCalibrationTest::SetUp();
+        for (auto* refs : {&wr_, &dr_, &wg_, &dg_, &wb_, &db_}) refs->assign(kWidth + 1, 9);
+    }
+    int Run16() {
+        return CalibrateShading16(INVALID_HANDLE_VALUE, 11, 40, 1, 2, 3, 4, 5, 6, wr_.data(), dr_.data(),
+                                  wg_.data(), dg_.data(), wb_.data(), db_.data(), 300, 300, 72, 0, kWidth, 4,
+                                  0);
+    }
+    std::vector<uint16_t> wr_, dr_, wg_, dg_, wb_, db_;
+};
+
+TEST_F(References16Test, WithADarkStripBothReferencesComeFromTheStrips) {
+    g_state.BLACKSHADING = 1;
+    ASSERT_EQ(Run16(), 1);
+    ASSERT_EQ(g_script.calls.size(), 2u);
+    ExpectCall(g_script.calls[0], 11, 0, 1, 0, 0, 0, true);
+    ExpectCall(g_script.calls[1], 11, 1, 1, 1, 1, 0, true);
+    EXPECT_EQ(wg_[0], 50000);
+    EXPECT_EQ(dg_[kWidth - 1], 4000);
+    EXPECT_EQ(db_[kWidth], 9);  // beyond the strip
+}
+
+TEST_F(References16Test, WithoutADarkStripTheBlackLevelsAreTheDarkReferences) {
+    ASSERT_EQ(Run16(), 1);
+    ASSERT_EQ(g_script.calls.size(), 1u);
+    EXPECT_EQ(wr_[0], 50000);
+    EXPECT_EQ(dr_[0], 20 * 257);
+    EXPECT_EQ(dr_[kWidth], 9);
+
+    // Raw data leaves them as they were.
+    g_state.RAWDATA = 1;
+    wr_.assign(kWidth + 1, 9);
+    ASSERT_EQ(Run16(), 1);
+    EXPECT_EQ(wr_[0], 9);
+}
+
+TEST_F(References16Test, A48BitAdapterScanGetsReferencesFromItsWhiteStrip) {
+    g_state.WhiteRefR = wr_.data(), g_state.DarkRefR = dr_.data();
+    g_state.WhiteRefG = wg_.data(), g_state.DarkRefG = dg_.data();
+    g_state.WhiteRefB = wb_.data(), g_state.DarkRefB = db_.data();
+    g_state.BLACKSHADING = 1;
+    ASSERT_EQ(Run(450, 4, 1, 16), 1);
+    ASSERT_EQ(g_script.calls.size(), 1u);
+    ExpectCall(g_script.calls[0], 450, 0, 1, 1, 0, 1, true);
+    EXPECT_EQ(wb_[3], 50000);
+    EXPECT_EQ(db_[3], 20 * 257);
+    EXPECT_EQ(Entry(g_, 0, 200), kUntouched);
+    ResetDriverState();
+}
+
+}  // namespace
+}  // namespace b58

@@ -1,0 +1,239 @@
+// The reader threads against a scanner published through the stand-in class driver, with
+// the host side played by the line routines.
+#include "scan/reader_threads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "api/scan_memory.h"
+#include "device/device_discovery.h"
+#include "device/image_reader.h"
+#include "platform/platform_control.h"
+#include "platform/usbscan/class_driver.h"
+#include "scan/line_routines.h"
+#include "state/driver_state.h"
+
+namespace b58 {
+namespace {
+
+constexpr char kInterfacePath[] =
+    "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f0e&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+
+uint8_t StreamByte(uint64_t offset) {
+    return static_cast<uint8_t>(offset * 7 + offset / 251);
+}
+
+// A scanner that takes every command and streams numbered bytes, optionally failing once
+// the stream reaches a given offset.
+class StreamScanner : public usbscan::UsbBackend {
+  public:
+    std::atomic<uint64_t> failAt{UINT64_MAX};
+
+    bool ControlOut(const usbscan::UsbSetup&, const uint8_t*) override { return true; }
+    bool ControlIn(const usbscan::UsbSetup& setup, uint8_t* data, uint32_t* transferred) override {
+        std::memset(data, 0, setup.wLength);
+        *transferred = setup.wLength;
+        return true;
+    }
+    usbscan::BulkStatus BulkRead(uint8_t* data, uint32_t length, uint32_t* transferred) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (offset_ + length > failAt) {
+            *transferred = 0;
+            return usbscan::BulkStatus::Failed;
+        }
+        for (uint32_t i = 0; i < length; ++i) data[i] = StreamByte(offset_ + i);
+        offset_ += length;
+        *transferred = length;
+        return usbscan::BulkStatus::Ok;
+    }
+    void CancelBulk() override {}
+
+  private:
+    std::mutex lock_;
+    uint64_t offset_ = 0;
+};
+
+class ReaderThreads : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetDriverState();
+        platform::SetTimeScale(0.001);
+        usbscan::WithdrawAll();
+        usbscan::Publish({0, kInterfacePath, scanner_});
+        g_state.DeviceHandle = OpenScannerByName();
+        ASSERT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        if (thread_ != nullptr) {
+            g_state.StopRequested.store(1, std::memory_order_release);
+            EXPECT_TRUE(Ended(10000));
+            CloseHandle(thread_);
+        }
+        FreeScanMemory();
+        CloseScanner(g_state.DeviceHandle);
+        usbscan::WithdrawAll();
+        platform::SetTimeScale(1.0);
+    }
+
+    // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join repair.
+    void Configure(bool planes, uint16_t width, uint16_t lines) {
+        ASSERT_TRUE(AllocateScanMemory(8, nullptr));
+        g_state.PixelFormatCode = planes ? 4 : 2;
+        g_state.DataWidth = 8;
+        g_state.SWWidth = width;
+        g_state.SWHeight = lines;
+        g_state.LinePixels = width;
+        g_state.LineBytes = planes ? width * 3 : width;
+        g_state.RXDPI = 0;
+        g_state.ColourLag = 0;
+    }
+
+    void Start(LPTHREAD_START_ROUTINE routine) {
+        thread_ = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+        ASSERT_NE(thread_, nullptr);
+    }
+    // Whether the thread ends within `ms` milliseconds of real time (waits on handles run
+    // under the time scale).
+    bool Ended(int ms) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            if (WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0) return true;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    // Waits until every slot of `plane` is filed (the ring is full).
+    bool RingFills(int plane) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            bool full = true;
+            for (int slot = 0; slot < kRingSlots && full; ++slot)
+                full = g_state.LineFree[plane][slot].load(std::memory_order_acquire) == 0;
+            if (full) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    std::shared_ptr<StreamScanner> scanner_ = std::make_shared<StreamScanner>();
+    HANDLE thread_ = nullptr;
+};
+
+// Converts `lines` grey lines and checks each continues the stream.
+::testing::AssertionResult GreyLinesFollowTheStream(uint32_t lines, uint32_t width) {
+    std::vector<uint8_t> out(width);
+    for (uint32_t k = 0; k < lines; ++k) {
+        if (GrayLines(out.data()) != 1) return ::testing::AssertionFailure() << "line " << k << " failed";
+        for (uint32_t p = 0; p < width; ++p)
+            if (out[p] != StreamByte(uint64_t{k} * width + p))
+                return ::testing::AssertionFailure() << "line " << k << " pixel " << p;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(ReaderThreads, AHostThatPausesLosesAndRepeatsNoLine) {
+    Configure(false, 100, 2000);
+    Start(PixelReader);
+    ASSERT_TRUE(RingFills(0));
+    EXPECT_FALSE(Ended(20));  // waiting for a free slot, not overwriting line 0
+    EXPECT_EQ(g_state.LineRing[0], StreamByte(0));
+    EXPECT_TRUE(GreyLinesFollowTheStream(2000, 100));
+    EXPECT_TRUE(Ended(10000));
+    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+}
+
+TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
+    const uint16_t width = 40;
+    Configure(true, width, 1500);
+    Start(PlaneReader);
+    ASSERT_TRUE(RingFills(2));
+    EXPECT_FALSE(Ended(20));
+    for (uint32_t k = 0; k < 3; ++k)
+        for (int plane = 0; plane < 3; ++plane)
+            EXPECT_EQ(g_state.PlaneLines[plane][k][0], StreamByte((3 * k + plane) * width)) << k << plane;
+    std::vector<uint8_t> out(width * 3);
+    for (uint32_t k = 0; k < 1500; ++k) {
+        ASSERT_EQ(Color24LineModeLines(out.data()), 1) << k;
+        for (uint32_t p = 0; p < width; ++p)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(out[3 * p + c], StreamByte((3 * k + c) * width + p)) << k << " " << p << " " << c;
+    }
+    EXPECT_TRUE(Ended(10000));
+}
+
+TEST_F(ReaderThreads, LineModeScansOfMoreThan21845LinesKeepCounting) {
+    // 3 x 30000 colour lines: beyond what a 16-bit colour-line counter can number.
+    const uint32_t lines = 30000;
+    Configure(true, 1, static_cast<uint16_t>(lines));
+    Start(PlaneReader);
+    uint8_t out[3];
+    for (uint32_t k = 0; k < lines; ++k) {
+        ASSERT_EQ(Color24LineModeLines(out), 1) << k;
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(out[c], StreamByte(3 * k + c)) << k << " " << c;
+    }
+    EXPECT_TRUE(Ended(10000));
+    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+}
+
+TEST_F(ReaderThreads, StopEndsAReaderWaitingForAFreeSlot) {
+    Configure(false, 64, 3000);
+    Start(PixelReader);
+    ASSERT_TRUE(RingFills(0));
+    g_state.StopRequested.store(1, std::memory_order_release);
+    ASSERT_TRUE(Ended(5000));
+    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    // The reads it had in flight were ended with it: none can land once the scan's memory goes.
+    for (uint32_t i = 0; i < kImageReaderMaxSlots; ++i) {
+        EXPECT_FALSE(g_state.ImageReader.SlotOutstanding[i]) << i;
+        EXPECT_EQ(g_state.ImageReader.SlotBuffer[i], nullptr) << i;
+    }
+}
+
+TEST_F(ReaderThreads, AReaderThatCannotStartFailsTheFirstLine) {
+    Configure(false, 64, 0);  // nothing to read: the reader cannot be opened
+    Start(PixelReader);
+    EXPECT_TRUE(Ended(5000));
+    EXPECT_EQ(g_state.ReaderFailed.load(), 1);
+    std::vector<uint8_t> out(64);
+    EXPECT_EQ(GrayLines(out.data()), 0);
+}
+
+TEST_F(ReaderThreads, AFailedReadFailsTheScanInsteadOfFilingGarbage) {
+    Configure(false, 100, 400);
+    scanner_->failAt = 30720;  // the second block fails: line 307 onwards never arrives
+    Start(PixelReader);
+    EXPECT_TRUE(Ended(10000));
+    EXPECT_EQ(g_state.ReaderFailed.load(), 1);
+    EXPECT_EQ(g_state.LineFree[0][399].load(), 1);  // the line past the failure was never filed
+    std::vector<uint8_t> out(100);
+    EXPECT_EQ(GrayLines(out.data()), 0);
+}
+
+TEST_F(ReaderThreads, DirectReadsFileEveryLineInOrder) {
+    Configure(false, 64, 50);
+    g_state.DirectReadMode = 1;
+    Start(PixelReader);
+    EXPECT_TRUE(GreyLinesFollowTheStream(50, 64));
+    EXPECT_TRUE(Ended(10000));
+    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+}
+
+TEST(DirectReadPacing, PausesOnlyWithoutAPaceAndNeverWithoutALag) {
+    EXPECT_TRUE(DirectReadPauseDue(0, 1, 0));
+    EXPECT_TRUE(DirectReadPauseDue(7, 1, 0));
+    EXPECT_FALSE(DirectReadPauseDue(7, 1, 3));
+    EXPECT_FALSE(DirectReadPauseDue(7, 2, 0));
+    EXPECT_TRUE(DirectReadPauseDue(8, 2, 0));
+    EXPECT_FALSE(DirectReadPauseDue(0, 0, 0));
+}
+
+}  // namespace
+}  // namespace b58

@@ -39,7 +39,8 @@ class ScanFlowTest : public testing::ControllerTest {
   protected:
     void SetUp() override {
         ControllerTest::SetUp();
-        platform::SetTimeScale(0.001);
+        // Short pauses, but a block time-out (30 s) that a sanitizer build still meets.
+        platform::SetTimeScale(0.02);
         const auto image = sim::BuildFirmwareImage();
         windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
         usbscan::WithdrawAll();

@@ -19,7 +19,16 @@ summary=()
 print_summary() {
     echo
     echo "== summary"
-    for line in "${summary[@]}"; do echo "$line"; done
+    local passed=0 failed=0
+    for line in "${summary[@]}"; do
+        echo "$line"
+        if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+            failed=$((failed + BASH_REMATCH[1]))
+            passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+        fi
+    done
+    # One closing line over every configuration that ran.
+    echo "all configurations: $passed passed, $failed failed"
 }
 trap print_summary EXIT
 

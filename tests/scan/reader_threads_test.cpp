@@ -64,7 +64,7 @@ class ReaderThreads : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetDriverState();
-        platform::SetTimeScale(0.001);
+        platform::SetTimeScale(0.01);
         usbscan::WithdrawAll();
         usbscan::Publish({0, kInterfacePath, scanner_});
         g_state.DeviceHandle = OpenScannerByName();

@@ -35,7 +35,6 @@ void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount,
                           uint16_t* stripWidth, uint16_t* stripLines, uint16_t leftEdge, uint8_t darkFlag,
                           int32_t pixelModeFlag, uint16_t widthUnits, uint8_t option20_0, uint8_t option20_1,
                           uint8_t option20_2, uint16_t pixelFormatCode, uint8_t taSelector) {
-    g_state.StripScanOk = 1;
     std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
     std::vector<uint8_t> lineBuffer(kLineModeBufferBytes);
     std::vector<uint8_t> pixelBuffer(kPixelModeBufferBytes);
@@ -43,29 +42,9 @@ void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount,
     const bool ta = taSelector != 0;
     const bool pixelMode = pixelModeFlag != 0;
 
-    SendStripLamps(device, StripLampMask(dark, ta));
-
-    uint16_t hwWidth = 0, hwHeight = 0, width = 0, lines = 0;
-    const uint8_t fits =
-        ComputeScanGeometry(0, 0, pixelFormatCode, 300, 300, xDpi, yDpi, widthUnits, lineCount, &hwWidth,
-                            &hwHeight, &width, &lines, lineTable.data());
-    *stripWidth = width;
-    *stripLines = lines;
-    // The planes and line buffers hold lines of at most kMaxLinePixels: a strip the geometry
-    // refuses or one wider than that is failed rather than scanned past its buffers.
-    if (!fits || width == 0 || lines == 0 || width > kMaxLinePixels) {
-        g_state.StripScanOk = 0;
-        SendStripLamps(device, StripClosingLampMask(ta));
-        return;
-    }
-
     StripWindowShape shape;
     shape.leftEdge = leftEdge;
     shape.startLine = startLine;
-    shape.hwWidth = hwWidth;
-    shape.hwHeight = hwHeight;
-    shape.swWidth = width;
-    shape.swHeight = lines;
     shape.xDpi = xDpi;
     shape.yDpi = yDpi;
     shape.pixelFormatCode = pixelFormatCode;
@@ -73,8 +52,13 @@ void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount,
     shape.options20[0] = option20_0;
     shape.options20[1] = option20_1;
     shape.options20[2] = option20_2;
+    if (!PrepareStrip(device, &shape, widthUnits, lineCount, dark, ta, lineTable.data(), stripWidth,
+                      stripLines))
+        return;
     shape.taModeBit = StripTaModeBit(dark, ta, g_state.TaMode != 0);
     shape.modeField = StripModeField(pixelMode, g_state.TaMode != 0, g_state.TaType);
+    const uint16_t width = shape.swWidth;
+    const uint16_t lines = shape.swHeight;
     const StripAfeValues afe{rOffset, rGain, gOffset, gGain, bOffset, bGain};
 
     if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), afe)) {

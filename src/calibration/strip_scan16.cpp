@@ -28,33 +28,14 @@ void ScanCalibrationStrip16(HANDLE device, uint16_t startLine, uint16_t lineCoun
                             int32_t /*pixelModeFlag: 16-bit samples always come in line mode*/,
                             uint16_t widthUnits, uint8_t option20_0, uint8_t option20_1, uint8_t option20_2,
                             uint16_t /*pixelFormatCode: always three planes*/, uint8_t taSelector) {
-    g_state.StripScanOk = 1;
     std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
     std::vector<uint8_t> lineBuffer(kLineBufferBytes);
     const bool dark = darkFlag != 0;
     const bool ta = taSelector != 0;
 
-    SendStripLamps(device, StripLampMask(dark, ta));
-
-    uint16_t hwWidth = 0, hwHeight = 0, width = 0, lines = 0;
-    const uint8_t fits =
-        ComputeScanGeometry(0, 0, kColourPixelFormat, 300, 300, xDpi, yDpi, widthUnits, lineCount, &hwWidth,
-                            &hwHeight, &width, &lines, lineTable.data());
-    *stripWidth = width;
-    *stripLines = lines;
-    if (!fits || width == 0 || lines == 0 || width > kMaxLinePixels) {
-        g_state.StripScanOk = 0;
-        SendStripLamps(device, StripClosingLampMask(ta));
-        return;
-    }
-
     StripWindowShape shape;
     shape.leftEdge = leftEdge;
     shape.startLine = startLine;
-    shape.hwWidth = hwWidth;
-    shape.hwHeight = hwHeight;
-    shape.swWidth = width;
-    shape.swHeight = lines;
     shape.xDpi = xDpi;
     shape.yDpi = yDpi;
     shape.pixelFormatCode = kColourPixelFormat;
@@ -62,8 +43,13 @@ void ScanCalibrationStrip16(HANDLE device, uint16_t startLine, uint16_t lineCoun
     shape.options20[0] = option20_0;
     shape.options20[1] = option20_1;
     shape.options20[2] = option20_2;
+    if (!PrepareStrip(device, &shape, widthUnits, lineCount, dark, ta, lineTable.data(), stripWidth,
+                      stripLines))
+        return;
     shape.taModeBit = dark || ta;
     shape.modeField = ScanWindowModeField(false, true, 0);
+    const uint16_t width = shape.swWidth;
+    const uint16_t lines = shape.swHeight;
     const StripAfeValues afe{rOffset, rGain, gOffset, gGain, bOffset, bGain};
 
     if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), afe)) {

@@ -1,6 +1,7 @@
 #include "calibration/strip_scan_sequence.h"
 
 #include "device/command_set.h"
+#include "device/scan_geometry.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -11,6 +12,31 @@ void SendStripLamps(HANDLE device, uint8_t lampMask) {
     data[0] = lampMask;
     ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl, data,
                               result);
+}
+
+bool PrepareStrip(HANDLE device, StripWindowShape* shape, uint16_t widthUnits, uint16_t lineCount, bool dark,
+                  bool ta, uint16_t* lineTable, uint16_t* stripWidth, uint16_t* stripLines) {
+    g_state.StripScanOk = 1;
+    SendStripLamps(device, StripLampMask(dark, ta));
+
+    uint16_t hwWidth = 0, hwHeight = 0, width = 0, lines = 0;
+    const uint8_t fits =
+        ComputeScanGeometry(0, 0, shape->pixelFormatCode, 300, 300, shape->xDpi, shape->yDpi, widthUnits,
+                            lineCount, &hwWidth, &hwHeight, &width, &lines, lineTable);
+    *stripWidth = width;
+    *stripLines = lines;
+    // The planes and line buffers hold lines of at most kMaxLinePixels: a strip the geometry
+    // refuses or one wider than that is failed rather than scanned past its buffers.
+    if (!fits || width == 0 || lines == 0 || width > kMaxLinePixels) {
+        g_state.StripScanOk = 0;
+        SendStripLamps(device, StripClosingLampMask(ta));
+        return false;
+    }
+    shape->hwWidth = hwWidth;
+    shape->hwHeight = hwHeight;
+    shape->swWidth = width;
+    shape->swHeight = lines;
+    return true;
 }
 
 bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const StripAfeValues& afe) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "calibration/strip_window.h"
 #include "device/command_packets.h"
 #include "platform/win32.h"
 
@@ -21,6 +22,14 @@ struct StripAfeValues {
 };
 
 void SendStripLamps(HANDLE device, uint8_t lampMask);
+
+// What both strip scans do before their window: StripScanOk set, the strip's lamps, its
+// geometry (sizes into stripWidth / stripLines, line table into lineTable) and the window
+// shape from them. The caller still sets the shape's adapter bit and mode field. False, with
+// StripScanOk 0 and the closing lamp lit, when the geometry refuses the strip or it is wider
+// than the planes and line buffers hold.
+bool PrepareStrip(HANDLE device, StripWindowShape* shape, uint16_t widthUnits, uint16_t lineCount, bool dark,
+                  bool ta, uint16_t* lineTable, uint16_t* stripWidth, uint16_t* stripLines);
 
 // Window, AFE values, ready wait, start and data handshake. False when the scanner never
 // took the handshake: the strip then has no data to read.

@@ -42,16 +42,13 @@ void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount,
     const bool ta = taSelector != 0;
     const bool pixelMode = pixelModeFlag != 0;
 
-    StripWindowShape shape;
-    shape.leftEdge = leftEdge;
-    shape.startLine = startLine;
-    shape.xDpi = xDpi;
-    shape.yDpi = yDpi;
-    shape.pixelFormatCode = pixelFormatCode;
-    shape.dataWidth = 8;
-    shape.options20[0] = option20_0;
-    shape.options20[1] = option20_1;
-    shape.options20[2] = option20_2;
+    StripWindowShape shape{.leftEdge = leftEdge,
+                           .startLine = startLine,
+                           .xDpi = xDpi,
+                           .yDpi = yDpi,
+                           .pixelFormatCode = pixelFormatCode,
+                           .dataWidth = 8,
+                           .options20 = {option20_0, option20_1, option20_2}};
     if (!PrepareStrip(device, &shape, widthUnits, lineCount, dark, ta, lineTable.data(), stripWidth,
                       stripLines))
         return;

@@ -33,16 +33,13 @@ void ScanCalibrationStrip16(HANDLE device, uint16_t startLine, uint16_t lineCoun
     const bool dark = darkFlag != 0;
     const bool ta = taSelector != 0;
 
-    StripWindowShape shape;
-    shape.leftEdge = leftEdge;
-    shape.startLine = startLine;
-    shape.xDpi = xDpi;
-    shape.yDpi = yDpi;
-    shape.pixelFormatCode = kColourPixelFormat;
-    shape.dataWidth = 16;
-    shape.options20[0] = option20_0;
-    shape.options20[1] = option20_1;
-    shape.options20[2] = option20_2;
+    StripWindowShape shape{.leftEdge = leftEdge,
+                           .startLine = startLine,
+                           .xDpi = xDpi,
+                           .yDpi = yDpi,
+                           .pixelFormatCode = kColourPixelFormat,
+                           .dataWidth = 16,
+                           .options20 = {option20_0, option20_1, option20_2}};
     if (!PrepareStrip(device, &shape, widthUnits, lineCount, dark, ta, lineTable.data(), stripWidth,
                       stripLines))
         return;

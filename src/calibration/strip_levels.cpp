@@ -49,8 +49,11 @@ StripLevels MeasureStripLevels(const uint8_t* plane, uint16_t stripWidth, uint16
         maxWhite = std::max(maxWhite, bins[b] / (stripLines * kWhiteBin));
     levels.MaxWhite = static_cast<uint16_t>(maxWhite);
 
-    // Black: the darkest bin of the window at the strip's left end, whole bins only. Rows are
-    // stepped by the strip's width, as they lie in the plane.
+    // Black: the darkest bin of the window at the strip's left end; a partial last bin is not
+    // used. Rows are stepped by the strip's width, as they lie in the plane. Where the window
+    // starts inside a bin (75, 100 and 200 dpi) that first bin holds fewer samples than the bin
+    // size and is averaged over the samples it holds: dividing it by the full size would read
+    // the black a third or half too dark and over-drive the offsets.
     std::fill(bins, bins + kBins, 0u);
     const BlackWindow window = BlackWindowOf(calibrationDpi, taFlag);
     const uint32_t end = std::min({window.end, static_cast<uint32_t>(stripWidth), kBins * window.binSize});
@@ -61,7 +64,9 @@ StripLevels MeasureStripLevels(const uint8_t* plane, uint16_t stripWidth, uint16
     uint32_t minBlack = kNoBlack;
     bool any = false;
     for (uint32_t b = window.start / window.binSize; b < end / window.binSize; ++b) {
-        const uint32_t level = bins[b] / (window.binSize * stripLines);
+        const uint32_t first = std::max(b * window.binSize, window.start);
+        const uint32_t samples = (b + 1) * window.binSize - first;
+        const uint32_t level = bins[b] / (samples * stripLines);
         minBlack = any ? std::min(minBlack, level) : level;
         any = true;
     }

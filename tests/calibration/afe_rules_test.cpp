@@ -223,6 +223,22 @@ TEST(StripMeasurement, BlackWindowFollowsTheResolutionAndTheAdapterFlag) {
     }
 }
 
+// A uniform black field reads its own level at every resolution, also where the window starts
+// inside a bin (75, 100 and 200 dpi), whose first bin holds fewer samples than the bin size.
+TEST(StripMeasurement, UniformBlackReadsItsLevelWhereverTheWindowStarts) {
+    for (uint16_t dpi : {50, 75, 100, 150, 200, 300}) {
+        const int width = 3700 * dpi / 300 / 2 * 2;
+        const int lines = dpi == 300 ? 2 : 1;
+        std::vector<uint8_t> plane = Plane(width, lines, 230);
+        Paint(plane, width, lines, 0, dpi * 120 / 300, 42);
+        EXPECT_EQ(MeasureStripLevels(plane.data(), static_cast<uint16_t>(width), static_cast<uint16_t>(lines),
+                                     dpi, 0)
+                      .MinBlack,
+                  42)
+            << dpi << " dpi";
+    }
+}
+
 TEST(StripWindow, ModeFieldAndAdapterBitByLampsAndSource) {
     EXPECT_EQ(StripModeField(false, false, 1), 2);
     EXPECT_EQ(StripModeField(true, false, 4), 3);

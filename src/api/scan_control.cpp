@@ -52,7 +52,9 @@ void MoveCarriageForward(uint16_t steps) {
 
 int CalibrateShadingForScan(uint16_t startLine) {
     DriverState& s = g_state;
-    if (s.DataWidth == 16) {
+    // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
+    // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
+    if (s.DataWidth == 16 && s.TaMode == 0) {
         return CalibrateShading16(s.DeviceHandle, startLine, kShadingStripLines, s.ROffset, s.RGain,
                                   s.GOffset, s.GGain, s.BOffset, s.BGain, s.WhiteRefR, s.DarkRefR,
                                   s.WhiteRefG, s.DarkRefG, s.WhiteRefB, s.DarkRefB, s.RXDPI, s.RXDPI,

@@ -60,13 +60,15 @@ int CalibrateShading(HANDLE device, uint16_t startLine, uint16_t lineCount, uint
     Planes<uint16_t> white16(wide ? kPlaneSamples16 : 0);
     uint16_t stripWidth = 0, stripLines = 0;
 
+    // The adapter's strips come from its clear calibration area at its first line, whatever the
+    // sample width: the start line handed in lies over the film holder, and a white reference
+    // taken there would be the film's content.
     if (wide) {
-        ScanCalibrationStrip16(device, startLine, lineCount, white16.r.data(), white16.g.data(),
+        ScanCalibrationStrip16(device, taMode ? 0 : startLine, lineCount, white16.r.data(), white16.g.data(),
                                white16.b.data(), rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi,
                                &stripWidth, &stripLines, left, 0, pixelModeFlag, widthUnits, 1, 1, 0,
                                pixelFormatCode, taMode);
     } else {
-        // The adapter's 8-bit strip is its clear area at its first line.
         ScanCalibrationStrip(device, taMode ? 0 : startLine, lineCount, white.r.data(), white.g.data(),
                              white.b.data(), rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi,
                              &stripWidth, &stripLines, left, 0, pixelModeFlag, widthUnits, 1, taMode, 0,

@@ -97,10 +97,10 @@ void PrintTable() {
 }
 
 void PrintSearch(const char* name, const AfeSearchResult& r) {
-    std::printf("%s: offsets %d,%d,%d gains %d,%d,%d (sent %d,%d,%d); passes %d,%d,%d%s\n", name, r.offset[0],
-                r.offset[1], r.offset[2], r.gain[0], r.gain[1], r.gain[2], r.wire.gain[0], r.wire.gain[1],
-                r.wire.gain[2], r.phasePasses[0], r.phasePasses[1], r.phasePasses[2],
-                r.outOfRange ? " (left 0..63 on the way)" : "");
+    std::printf("%s: offsets %d,%d,%d gains %d,%d,%d (sent %d,%d,%d); passes %d,%d,%d,%d%s\n", name,
+                r.offset[0], r.offset[1], r.offset[2], r.gain[0], r.gain[1], r.gain[2], r.wire.gain[0],
+                r.wire.gain[1], r.wire.gain[2], r.phasePasses[0], r.phasePasses[1], r.phasePasses[2],
+                r.headroomPasses, r.outOfRange ? " (left 0..63 on the way)" : "");
     const char* label[3] = {"red", "green", "blue"};
     for (size_t c = 0; c < 3; ++c) {
         std::printf(

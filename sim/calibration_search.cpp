@@ -16,6 +16,8 @@ constexpr int kRangeMax = 235;  // L1_W_MAX
 constexpr int kWhiteMax = 235;  // L2_W_MAX
 constexpr int kWhiteMin = 225;  // L2_W_MIN
 constexpr int kGainInit = 2;
+constexpr int kWhiteCeiling = 245;
+constexpr int kHeadroomPasses = 30;
 constexpr int kStripLines = 2;
 constexpr int kStripWidth = 3700;
 
@@ -113,13 +115,16 @@ StripLevels MeasureStripLevels(const uint8_t* plane, int stripWidth, int stripLi
         size = dpi >= 75 ? 10 : 5;
     }
     int minBlack = 255;
+    // A bin the window starts inside is averaged over the samples of the window it holds.
     for (int b = start / size; b < end / size; ++b) {
+        const int first = std::max(b * size, start);
         uint32_t sum = 0;
         for (int r = 0; r < stripLines; ++r) {
-            for (int x = b * size; x < b * size + size; ++x)
+            for (int x = first; x < b * size + size; ++x)
                 sum += plane[static_cast<size_t>(r) * stripWidth + x];
         }
-        minBlack = std::min(minBlack, static_cast<int>(sum / static_cast<uint32_t>(size * stripLines)));
+        const int samples = b * size + size - first;
+        minBlack = std::min(minBlack, static_cast<int>(sum / static_cast<uint32_t>(samples * stripLines)));
     }
     out.minBlack = minBlack;
     out.maxWhite = maxWhite;
@@ -228,6 +233,29 @@ AfeSearchResult RunFlatbedAfeSearch(const std::shared_ptr<const ScannerModel>& m
         if (settled[0] && settled[1] && settled[2]) break;
     }
     r.phaseSettled[2] = settled[0] && settled[1] && settled[2];
+
+    // White headroom: the gain comes down while the brightest bin reaches the ceiling, the
+    // offset holding the black in its band. A one-plane strip fills green only.
+    for (int pass = 0; pass < kHeadroomPasses; ++pass) {
+        m = s.Measure(r.offset, r.gain);
+        ++r.headroomPasses;
+        bool all = true;
+        for (size_t c = 0; c < 3; ++c) {
+            if (pixelFormat != 4 && c != 1) continue;
+            const bool whiteDone = m[c].maxWhite < kWhiteCeiling || r.gain[c] <= 0;
+            if (!whiteDone) --r.gain[c];
+            bool blackDone = true;
+            if (m[c].minBlack < kMinDark && r.offset[c] < 63) {
+                ++r.offset[c];
+                blackDone = false;
+            } else if (m[c].minBlack >= kMaxDark && r.offset[c] > 0) {
+                --r.offset[c];
+                blackDone = false;
+            }
+            all = all && whiteDone && blackDone;
+        }
+        if (all) break;
+    }
     r.last = m;
     Finish(r);
     return r;

@@ -43,6 +43,7 @@ struct AfeSearchResult {
     std::array<int, 3> gain{};
     AfeSettings wire;                    // as sent for the scan (gains mapped)
     std::array<int, 3> phasePasses{};    // flatbed: passes of phases 1 to 3
+    int headroomPasses = 0;              // flatbed: passes of the white headroom phase
     std::array<bool, 3> phaseSettled{};  // flatbed: whether each phase ended with all colours in band
     std::array<StripLevels, 3> offsetPhaseEnd{};  // levels measured in the last offset pass
     std::array<StripLevels, 3> gainPhaseEnd{};    // ... the last gain pass

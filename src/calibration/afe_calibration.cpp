@@ -14,6 +14,7 @@ constexpr int kCoarsePassLimit = 15;
 constexpr int kGainStart = 12;
 constexpr int kGainPassCounterLimit = 50;  // the counter reaching it ends the phase: 49 passes
 constexpr int kFinePassLimit = 60;
+constexpr int kHeadroomPassLimit = 30;
 constexpr uint16_t kClosingDpi = 300;
 
 void TraceValues(const ChannelSet& c) {
@@ -70,6 +71,22 @@ int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t*
         TraceLevels("second===offset", passes.Levels());
         for (size_t i = 0; i < 3; ++i)
             FineOffsetRule(passes.Levels()[i], settings.MIN_DARK, settings.MAX_DARK, c[i]);
+        if (AllSettled(c)) break;
+    }
+
+    // White headroom. The gain phase puts the white MaxWhite - MinBlack above the black of
+    // that phase, and the fine offset then lifts the black by some 35 codes, which takes the
+    // brightest bin past full scale. Where that bin is the glass's own white (below 300 dpi
+    // the 10-pixel bins average away the brighter end of the lamp) the whole shading strip
+    // clips and shading cannot correct the pixels, so the gain comes down until the brightest
+    // bin stays below the ceiling, with the black held in its band.
+    ClearSettled(c);
+    for (int pass = 0; pass < kHeadroomPassLimit; ++pass) {
+        if (!passes.Run(c, calibrationDpi)) return 0;
+        TraceValues(c);
+        TraceLevels("third===white", passes.Levels());
+        for (size_t i = 0; i < 3; ++i)
+            HeadroomRule(passes.Levels()[i], settings.MIN_DARK, settings.MAX_DARK, c[i]);
         if (AllSettled(c)) break;
     }
 

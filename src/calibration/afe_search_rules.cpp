@@ -12,7 +12,7 @@ constexpr int kTaMidLow = 124;
 constexpr int kTaMidHigh = 132;
 constexpr int kTaMidTarget = 128;
 constexpr int kTaMidTolerance = 2;
-constexpr int kTaWhiteCeiling = 245;
+constexpr int kTaWhiteCeiling = kWhiteCeiling;
 constexpr int kTaBlackCeiling = 20;
 
 int RangeOf(const StripLevels& levels) {
@@ -59,6 +59,20 @@ void FineOffsetRule(const StripLevels& levels, uint16_t minDark, uint16_t maxDar
     } else {
         channel.offset -= 1;
     }
+}
+
+void HeadroomRule(const StripLevels& levels, uint16_t minDark, uint16_t maxDark, ChannelSearch& channel) {
+    const bool whiteDone = levels.MaxWhite < kWhiteCeiling || channel.gain <= 0;
+    if (!whiteDone) channel.gain -= 1;
+    bool blackDone = true;
+    if (levels.MinBlack < minDark && channel.offset < kAfeMax) {
+        channel.offset += 1;
+        blackDone = false;
+    } else if (levels.MinBlack >= maxDark && channel.offset > 0) {
+        channel.offset -= 1;
+        blackDone = false;
+    }
+    channel.settled = whiteDone && blackDone;
 }
 
 void TaOffsetRule(const StripLevels& levels, int step, ChannelSearch& channel) {

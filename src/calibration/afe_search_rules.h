@@ -28,6 +28,12 @@ void GainRule(const StripLevels& levels, uint16_t l1Min, uint16_t l1Max, uint16_
 // Flatbed, fine offset: MinBlack band minDark..maxDark-1, steps of 1, settled at 0 or 63.
 void FineOffsetRule(const StripLevels& levels, uint16_t minDark, uint16_t maxDark, ChannelSearch& channel);
 
+// Flatbed, white headroom (after the fine offset): the gain comes down while MaxWhite reaches
+// kWhiteCeiling, and the offset keeps the black in minDark..maxDark-1 as the gain moves it.
+// Settled (recomputed every pass) when both hold or can move no further.
+inline constexpr int kWhiteCeiling = 245;
+void HeadroomRule(const StripLevels& levels, uint16_t minDark, uint16_t maxDark, ChannelSearch& channel);
+
 // Adapter, offset halving: MidLevel band 124..131.
 void TaOffsetRule(const StripLevels& levels, int step, ChannelSearch& channel);
 // Adapter, gain halving (range band l1Min..l1Max-1).

@@ -57,8 +57,10 @@ class AfeCalibrationTest : public VirtualScannerTest {
 TEST_F(AfeCalibrationTest, FlatbedSearchSettlesInItsBandsWithItsTrace) {
     Plug("seed=1");
     EXPECT_EQ(Flatbed(300), 1);
-    EXPECT_EQ(Afe(), (std::array<int, 6>{51, 12, 50, 9, 51, 14}));
-    EXPECT_EQ(Blacks(), (std::array<int, 3>{43, 41, 41}));
+    // The headroom phase takes the gains down from 12, 9, 14 until the brightest bin stays
+    // below full scale.
+    EXPECT_EQ(Afe(), (std::array<int, 6>{50, 6, 49, 3, 51, 8}));
+    EXPECT_EQ(Blacks(), (std::array<int, 3>{47, 45, 49}));
     for (int black : Blacks()) {
         EXPECT_GE(black, 40);
         EXPECT_LT(black, 50);
@@ -68,6 +70,7 @@ TEST_F(AfeCalibrationTest, FlatbedSearchSettlesInItsBandsWithItsTrace) {
     EXPECT_EQ(Count(trace_, "first==offset RMinBlack="), 7u);
     EXPECT_EQ(Count(trace_, "####GAIN RMinBlack="), 4u);
     EXPECT_EQ(Count(trace_, "second===offset RMinBlack="), 9u);
+    EXPECT_EQ(Count(trace_, "third===white RMinBlack="), 8u);
     EXPECT_EQ(
         trace_.rfind("\nC4:ROffset=32,RGain,=2,GOffset=32,GGain,=2,BOffset=32,BGain,=2\nC4:first==offset "
                      "RMinBlack=",
@@ -76,11 +79,11 @@ TEST_F(AfeCalibrationTest, FlatbedSearchSettlesInItsBandsWithItsTrace) {
     EXPECT_NE(
         trace_.find("\nC4:ROffset=51,RGain,=12,GOffset=50,GGain,=9,BOffset=51,BGain,=14\nC4:second===offset"),
         std::string::npos);
-    EXPECT_EQ(Count(trace_, "\nC4:ROffset="), 20u);
+    EXPECT_EQ(Count(trace_, "\nC4:ROffset="), 28u);
 
-    // Twenty search strips and the closing one; only the first has options 1, 0, 0.
+    // Twenty-eight search strips and the closing one; only the first has options 1, 0, 0.
     const auto windows = scanner_->Sent(0x20);
-    ASSERT_EQ(windows.size(), 21u);
+    ASSERT_EQ(windows.size(), 29u);
     EXPECT_EQ(windows.front()[20], 0x01);
     for (size_t i = 1; i < windows.size(); ++i) EXPECT_EQ(windows[i][20], 0x07) << i;
     EXPECT_EQ(scanner_->Inner().State().lamps, 1);
@@ -89,7 +92,7 @@ TEST_F(AfeCalibrationTest, FlatbedSearchSettlesInItsBandsWithItsTrace) {
 TEST_F(AfeCalibrationTest, FlatbedAtLowResolutionClosesWithA300DpiStrip) {
     Plug("seed=1");
     EXPECT_EQ(Flatbed(150), 1);
-    EXPECT_EQ(Afe(), (std::array<int, 6>{51, 13, 50, 10, 51, 15}));
+    EXPECT_EQ(Afe(), (std::array<int, 6>{50, 7, 50, 5, 51, 9}));
     const auto windows = scanner_->Sent(0x20);
     ASSERT_GE(windows.size(), 2u);
     for (size_t i = 0; i + 1 < windows.size(); ++i) EXPECT_EQ(windows[i][12] | (windows[i][13] << 8), 150);
@@ -148,10 +151,10 @@ TEST_F(AfeCalibrationTest, ShortStripMidSearchKeepsThePreviousValues) {
 TEST_F(AfeCalibrationTest, ShortClosingStripStillStoresTheResults) {
     Plug("seed=1");
     SetPrevious();
-    EndStreamsFromStart(21);
+    EndStreamsFromStart(29);
     EXPECT_EQ(Flatbed(300), 0);
-    EXPECT_EQ(Afe(), (std::array<int, 6>{51, 12, 50, 9, 51, 14}));
-    EXPECT_EQ(Blacks(), (std::array<int, 3>{43, 41, 41}));
+    EXPECT_EQ(Afe(), (std::array<int, 6>{50, 6, 49, 3, 51, 8}));
+    EXPECT_EQ(Blacks(), (std::array<int, 3>{47, 45, 49}));
 }
 
 TEST_F(AfeCalibrationTest, SearchesTakeTheirBandsFromTheSettingsBesideTheModule) {

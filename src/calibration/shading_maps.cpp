@@ -1,6 +1,6 @@
 #include "calibration/shading_maps.h"
 
-#include <utility>
+#include <algorithm>
 #include <vector>
 
 namespace b58 {
@@ -54,10 +54,10 @@ void FillMaps(uint16_t stripWidth, uint8_t* maps, Pixel pixel) {
 
 }  // namespace
 
+// Ascending order; equal samples are indistinguishable, so any sort gives the exchange sort's
+// result, and a standard one does it in n log n rather than n squared per column.
 void SortSamples(uint16_t* samples, int count) {
-    for (int i = 0; i < count; ++i)
-        for (int j = 1; j < count - i; ++j)
-            if (samples[j] < samples[j - 1]) std::swap(samples[j - 1], samples[j]);
+    if (count > 1) std::sort(samples, samples + count);
 }
 
 TrimmedSum TrimmedMean(const uint8_t* plane, int rowStride, int rows, int pixel, int lowPercent,

@@ -30,7 +30,8 @@ struct ColourOffsets {
 
 // One bit per pixel, pixel 0 in bit 7 of byte 0: 1 when the gamma-mapped shaded value is
 // greater than `threshold`. Writes exactly `lineBytes` bytes (pixels beyond them are dropped,
-// bytes beyond the pixels stay 0).
+// bytes beyond the pixels stay 0). Pixels past the raw line's samples are white (1): the line
+// is rounded up to whole bytes, and hosts crop it to the width they asked for.
 void ConvertLineArt(const RawSamples& raw, int pixels, const uint8_t* mapG, const uint16_t* gamma,
                     uint16_t threshold, uint8_t* out, int lineBytes);
 

@@ -47,6 +47,11 @@ TEST(LineArtConversion, UsesEachPixelsOwnMap) {
     uint8_t out = 0;
     ConvertLineArt({raw.data(), 1, 8}, 8, maps.data(), gamma.data(), 128, &out, 1);
     EXPECT_EQ(out, 0x10);
+
+    // A raw line of 5 samples in a byte of 8 pixels: the last three are white, not the
+    // repeated dark last sample.
+    ConvertLineArt({raw.data(), 1, 5}, 8, maps.data(), gamma.data(), 128, &out, 1);
+    EXPECT_EQ(out, 0x17);
 }
 
 TEST(GrayConversion, MapsThenTakesTheGammaLowByte) {
@@ -92,6 +97,11 @@ TEST(Color48Conversion, ShadingClampsAndEqualReferencesNeverDivide) {
     EXPECT_EQ(ShadedIndex16(301, 300, 300), 65535);    // equal references, above
     EXPECT_EQ(ShadedIndex16(300, 300, 300), 0);        // equal references, at
     EXPECT_EQ(ShadedIndex16(0, 0, 0), 0);
+    // Every sample of a realistic reference pair lands on the exact truncated quotient.
+    int off = 0;
+    for (int r = 1000; r <= 60000; ++r)
+        off += ShadedIndex16(static_cast<uint16_t>(r), 60000, 1000) != (r - 1000) * 65535LL / 59000;
+    EXPECT_EQ(off, 0);
 }
 
 TEST(Color48Conversion, GammaEntryPerColourLowByteFirstInHostOrder) {

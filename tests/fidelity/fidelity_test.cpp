@@ -4,7 +4,8 @@
 // small chart. Per case: tone (black, paper, wedge), error against what the device scanned,
 // column flatness of a blank band, where the marks land against the published offsets table,
 // colour registration, and how much of the shading strip the calibration drives to full
-// scale. Set B58_FIDELITY_REPORT=1 to print the table (scripts/fidelity.sh does).
+// scale. Set B58_FIDELITY_REPORT=1 to print the table (scripts/fidelity.sh does),
+// B58_FIDELITY_CASE=mode:dpi to run one glass case, B58_FIDELITY_TRACE=1 to see calibration.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -174,6 +175,8 @@ class FidelityTest : public testing::ControllerTest {
             ADD_FAILURE() << "StartScan failed";
             return out;
         }
+        if (std::getenv("B58_FIDELITY_TRACE")) std::printf("%s\n", trace_.c_str());  // the calibration's
+        trace_.clear();
         out.window = *scanner_->State().window;
         out.afe = scanner_->State().afe;
         out.startx = g_state.myStartx;
@@ -423,12 +426,13 @@ void Print(const Case& k, const Figures& f) {
     }
     const char* sources[] = {"flatbed", "ta1", "ta2", "", "ta4"};
     std::printf("%-8s %-8s %5d %6.1f %6.1f %6.1f %6.2f %6.2f %6.2f %6.2f %6.2f %2d/%-2d %6.2f\n",
-                sources[k.source], ModeName(k.mode), k.dpi, f.black, f.paper, f.paperTruth, f.wedge, f.mae,
-                f.flatSpread, f.flatStep, f.registration, f.marksSeen - f.positionMisses / Channels(k.mode),
-                f.marksSeen, f.clipped);
+                sources[k.source], ModeName(k.mode), k.dpi, f.black, f.paper, f.paperTruth,
+                k.mode == ModeLineArt ? f.lineArtMisses : f.wedge, f.mae, f.flatSpread, f.flatStep,
+                f.registration, f.marksSeen - f.positionMisses / Channels(k.mode), f.marksSeen, f.clipped);
 }
 
-// Bounds: shaded scans sit at the sensor's noise floor against the device's ground truth.
+// Line art's wedge column shows the share of flat pixels (in percent) on the wrong side of the
+// threshold. Bounds: shaded scans sit at the sensor's noise floor against the device's ground truth.
 void Check(const Case& k, const Figures& f) {
     SCOPED_TRACE(std::string(ModeName(k.mode)) + " at " + std::to_string(k.dpi) + " dpi, source " +
                  std::to_string(k.source));
@@ -458,8 +462,15 @@ std::vector<Case> Cases() {
     std::vector<Case> cases;
     const std::vector<int> dpis =
         kSanitized && !Report() ? std::vector<int>{100, 300} : std::vector<int>{50, 100, 150, 300, 600};
-    for (int mode : {int{ModeLineArt}, int{ModeGray}, int{ModeColor24}, int{ModeColor48}})
-        for (int dpi : dpis) cases.push_back({0, mode, dpi});
+    // B58_FIDELITY_CASE=mode:dpi (e.g. gray:150) runs one case.
+    const char* only = std::getenv("B58_FIDELITY_CASE");
+    for (int mode : {int{ModeLineArt}, int{ModeGray}, int{ModeColor24}, int{ModeColor48}}) {
+        for (int dpi : dpis) {
+            if (only == nullptr ||
+                std::string(only) == std::string(ModeName(mode)) + ":" + std::to_string(dpi))
+                cases.push_back({0, mode, dpi});
+        }
+    }
     return cases;
 }
 

@@ -134,7 +134,8 @@ class FidelityTest : public testing::ControllerTest {
   protected:
     void SetUp() override {
         ControllerTest::SetUp();
-        platform::SetTimeScale(0.001);
+        // Short pauses, but a block time-out (30 s) that a sanitizer build still meets.
+        platform::SetTimeScale(0.02);
         const auto image = sim::BuildFirmwareImage();
         windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
         usbscan::WithdrawAll();
@@ -190,7 +191,7 @@ class FidelityTest : public testing::ControllerTest {
         StopRecord stop{};
         StopScan(&stop);
         if (read.LinesDone != info.ImageLines) {
-            ADD_FAILURE() << read.LinesDone << " of " << info.ImageLines << " lines delivered";
+            ADD_FAILURE() << +read.LinesDone << " of " << +info.ImageLines << " lines delivered";
             return out;
         }
 

@@ -335,6 +335,10 @@ int ParseCommandLine(int argc, const char* const* argv, CommandLine& line, std::
         return usage("cannot tell the format of " + line.output +
                      ": give --format or a .pnm .png .tif .jpg .pdf name");
     }
+    if (!FormatAvailable(line.format)) {
+        return usage(std::string("this build of b58scan cannot write ") + FormatName(line.format) +
+                     " (built without its library); write pnm");
+    }
     if (batchOption->count() > 0) {
         line.batchPattern = batch.empty() ? std::string("page%d.") + FormatName(line.format) : batch;
         if (!ValidPattern(line.batchPattern)) return usage("--batch " + line.batchPattern + " needs one %d");

@@ -119,6 +119,17 @@ int RunScan(const DriverEntryPoints& driver, const CommandLine& line, const host
         hooks.progress = [&](uint32_t lines, uint32_t total) { progress.Show(shownPage, lines, total); };
         const host::ScanOutcome outcome = host::RunScan(driver, line.scan, writer, cancel, hooks);
         progress.Finish();
+        if (outcome.lines == 0 && outcome.end == host::ScanEnd::Cancelled) {
+            err << "b58scan: cancelled before the first line\n";
+            if (opened && path != "-" && pages == 0) {
+                std::string ignored;
+                writer.Close(ignored);
+                std::remove(path.c_str());
+                file.reset();
+            }
+            status = kExitCancelled;
+            break;
+        }
         if (outcome.end == host::ScanEnd::Refused || outcome.end == host::ScanEnd::SinkFailed) {
             err << "b58scan: " << outcome.message << "\n";
             // A file begun for this page holds no image: it goes.

@@ -122,11 +122,13 @@ class PdfWriter : public ImageWriter {
                 return false;
             }
             g4_.reset();
+            // Group 4 data codes black where the rows have 1 bits; the filter's default
+            // (BlackIs1 false) turns black into 0, black in DeviceGray.
             image_ = NewObject();
             Print(
                 "<< /Type /XObject /Subtype /Image /Width %u /Height %u /ColorSpace /DeviceGray"
                 " /BitsPerComponent 1 /Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns %u /Rows %u"
-                " /BlackIs1 true >> /Length %zu >>\nstream\n",
+                " >> /Length %zu >>\nstream\n",
                 format_.width, height, format_.width, height, strip.size());
             std::fwrite(strip.data(), 1, strip.size(), file_);
             std::fputs("\nendstream\nendobj\n", file_);

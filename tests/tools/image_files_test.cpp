@@ -301,6 +301,21 @@ TEST(ImageWriters, PartialPagesAndSeveralPages) {
         }
         EXPECT_NE(pdf.find(std::string("/Count ") + (name[0] == '.' ? "2" : "3")), std::string::npos);
     }
+    // The line-art page holds the Group 4 data of a TIFF with 0 = white, which reads back
+    // as the scan (above).
+    const ImageFormat black{PixelKind::Bilevel, 20, 10, 300, 300, BilevelPolarity::OneIsBlack};
+    ASSERT_TRUE(Write(FileFormat::Tiff, base + "g4.tif", black));
+    ASSERT_TRUE(Write(FileFormat::Pdf, base + "g4.pdf", black));
+    TIFF* tiff = TIFFOpen((base + "g4.tif").c_str(), "r");
+    ASSERT_NE(tiff, nullptr);
+    std::vector<uint8_t> strip(static_cast<size_t>(TIFFRawStripSize(tiff, 0)));
+    TIFFReadRawStrip(tiff, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
+    TIFFClose(tiff);
+    const std::vector<uint8_t> bytes = ReadFile(base + "g4.pdf");
+    const std::string pdf(bytes.begin(), bytes.end());
+    EXPECT_EQ(pdf.find("BlackIs1"), std::string::npos);
+    const size_t stream = pdf.find("stream\n", pdf.find("/CCITTFaxDecode")) + 7;
+    EXPECT_EQ(pdf.compare(stream, strip.size(), std::string(strip.begin(), strip.end())), 0);
 }
 
 TEST(ImageWriters, FormatNamesAndUnwritableFiles) {

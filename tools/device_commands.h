@@ -12,6 +12,8 @@
 
 namespace b58::tools {
 
+using host::DriverEntryPoints;
+
 enum ExitStatus : int {
     kExitOk = 0,
     kExitDriverUnusable = 1,  // the driver cannot be loaded or lacks entry points
@@ -33,6 +35,9 @@ struct ScanRequestOptions {
 // value; false with a message in `error` when the name or the value is not understood.
 bool ApplyRequestOption(const std::string& name, const std::string& value, ScanRequestOptions& options,
                         std::string& error);
+
+// The four-character identifier in the device information block, or "(none)".
+std::string DeviceIdentifier(const uint8_t* block, uint16_t blockSize);
 
 int RunScannerInfo(const DriverEntryPoints& driver, const ScanRequestOptions& request, std::ostream& out,
                    std::ostream& err);

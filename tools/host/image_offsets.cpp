@@ -1,5 +1,7 @@
 #include "host/image_offsets.h"
 
+#include "corner_offsets.h"
+
 #include <cmath>
 
 namespace b58::host {
@@ -111,6 +113,11 @@ int DeliveredWidth(int mode, int resolution, int widthUnits) {
 
 CornerCorrection CorrectionOf(const ImageOffsets& offsets) {
     return {static_cast<int>(std::lround(-offsets.pixels)), static_cast<int>(std::lround(-offsets.lines))};
+}
+
+CornerOffset PublishedCornerOffset(const ScanParameters& request) {
+    const ImageOffsets o = OffsetsOf({request.ScanMode, request.Resolution, request.ScanSource, request.Left, request.Top});
+    return {o.pixels, o.lines};
 }
 
 }  // namespace b58::host

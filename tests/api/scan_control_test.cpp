@@ -310,3 +310,58 @@ TEST_F(ScanControlTest, AReaderThatDoesNotEndKeepsItsMemoryUntilItDoes) {
 
 }  // namespace
 }  // namespace b58
+
+namespace b58 {
+namespace {
+
+// While a scan runs the reader and StopScan own the command buffers and the lamps: the calls
+// that would send a command are refused without sending one; after StopScan they work again.
+TEST_F(ScanControlTest, CommandSendingCallsAreRefusedWhileAScanRuns) {
+    struct Answer {
+        int32_t result;
+        int status;  // the record's Status, or -1 without a record
+    };
+    struct Case {
+        const char* name;
+        Answer (*call)();
+        Answer refused;
+    };
+    const Case cases[] = {
+        {"GetDeviceStatus", [] { ControlRecord r{}; const int32_t x = GetDeviceStatus(&r); return Answer{x, r.Status}; },
+         {0, kStatusScanRunning}},
+        {"PowerControl off", [] { ControlRecord r{}; const int32_t x = PowerControl(&r); return Answer{x, r.Status}; },
+         {0, kStatusScanRunning}},
+        {"CarriageHome", [] { ControlRecord r{}; const int32_t x = CarriageHome(&r); return Answer{x, r.Status}; },
+         {0, kStatusCarriageHomeFailed}},
+        {"GetDeviceInfo", [] { DeviceInfoRecord r{}; const int32_t x = GetDeviceInfo(&r); return Answer{x, r.Status}; },
+         {0, kStatusScanRunning}},
+        {"GetVersionInfo", [] { VersionRecord r{}; const int32_t x = GetVersionInfo(&r); return Answer{x, r.Status}; },
+         {1, kStatusOk}},
+        {"GetKeyStatus", [] { uint8_t key = 0; return Answer{GetKeyStatus(&key), -1}; }, {0, -1}},
+        {"TestEntry key", [] { return Answer{TestEntry(3, nullptr), -1}; }, {0, -1}},
+        {"TestEntry lamps off", [] { return Answer{TestEntry(5, nullptr), -1}; }, {0, -1}},
+        {"TestEntry lamps on", [] { return Answer{TestEntry(6, nullptr), -1}; }, {0, -1}},
+        {"TestEntry key clear", [] { uint8_t key = 1; return Answer{TestEntry(7, &key), -1}; }, {0, -1}},
+    };
+    SetReply(0x3F, {{2, 1}});  // lamp power allowed
+    auto sent = [this] { return controller_->Written(0x2010).size() + controller_->Written(0x2012).size(); };
+    Configure(ModeGray);
+    ASSERT_NE(Start(), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = sent();
+        const Answer answer = c.call();
+        EXPECT_EQ(answer.result, c.refused.result);
+        EXPECT_EQ(answer.status, c.refused.status);
+        EXPECT_EQ(sent(), before);
+        EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    }
+    StopRecord stop{};
+    ASSERT_NE(StopScan(&stop), 0);
+    ControlRecord record{};
+    EXPECT_EQ(GetDeviceStatus(&record), 1);
+    EXPECT_EQ(PowerControl(&record), 1);
+}
+
+}  // namespace
+}  // namespace b58

@@ -3,7 +3,8 @@
 namespace b58 {
 namespace {
 
-constexpr DWORD kHostCallPollMs = 5;
+// The line routines' own poll: the wait then keeps its measure under any time scale.
+constexpr DWORD kHostCallPollMs = 100;
 
 }  // namespace
 

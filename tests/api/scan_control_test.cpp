@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "calibration_stand_ins.h"
 #include "controller_fixture.h"
 #include "device/command_packets.h"
+#include "scan/reader_threads.h"
 
 // Fields of the packed host records go to the checks by value (unary +): a reference to
 // one may be misaligned.
@@ -361,6 +364,27 @@ TEST_F(ScanControlTest, CommandSendingCallsAreRefusedWhileAScanRuns) {
     ControlRecord record{};
     EXPECT_EQ(GetDeviceStatus(&record), 1);
     EXPECT_EQ(PowerControl(&record), 1);
+}
+
+// A scanner that refuses the data handshake for ever: the reader gives up at the stop
+// instead of going on handshaking past StopScan's waits.
+TEST_F(ScanControlTest, AStopEndsAReaderWhoseHandshakeIsRefused) {
+    SetReply(0x35, {{0, 2}});
+    for (LPTHREAD_START_ROUTINE reader : {PixelReader, PlaneReader}) {
+        Configure(ModeGray);
+        g_state.ReaderRoutine = reader;
+        ASSERT_NE(Start(), 0);
+        while (Commands(0x35).size() < 3) Sleep(1);
+        const auto begin = std::chrono::steady_clock::now();
+        StopRecord stop{};
+        EXPECT_NE(StopScan(&stop), 0);
+        std::printf("refused handshake: StopScan took %.1f ms at time scale %.3f\n",
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count(),
+                    platform::TimeScale());
+        EXPECT_EQ(g_state.ReaderThread, nullptr);
+        EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
+        EXPECT_EQ(trace_.find("still running"), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ uint8_t ReadImageBytes(HANDLE device, uint8_t* destination, uint32_t count, uint
 uint8_t CloseImageReader();
 
 // One overlapped read of `count` bytes. 1 when it ended within 30000 ms; a slower read, or
-// one still running when the open reader's stop flag is set, is cancelled and 0 comes back. The bytes transferred are stored either way.
+// one still running when the open reader's stop flag is set, is cancelled and 0 comes back.
+// The bytes transferred are stored either way.
 uint8_t ReadImageBlockOnce(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* transferred);
 
 }  // namespace b58

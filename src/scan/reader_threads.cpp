@@ -40,7 +40,8 @@ DWORD FailReading() {
 // Handshake and reader start; false when reading cannot begin (a stop included). Both give
 // up within one poll of a stop.
 bool BeginReading(uint64_t totalBytes, bool lineFits) {
-    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind, &g_state.StopRequested)) return false;
+    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind, &g_state.StopRequested))
+        return false;
     if (!lineFits || totalBytes == 0 || totalBytes > UINT32_MAX) return false;
     return OpenImageReader(static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots,
                            &g_state.StopRequested) == 1;

@@ -319,32 +319,43 @@ namespace {
 
 // While a scan runs the reader and StopScan own the command buffers and the lamps: the calls
 // that would send a command are refused without sending one; after StopScan they work again.
+struct Reply {
+    int32_t result;
+    int status;  // the record's Status, or -1 without a record
+};
+template <typename Record, int32_t(B58_CALL* Call)(Record*)>
+Reply WithRecord() {
+    Record record{};
+    const int32_t result = Call(&record);
+    return {result, record.Status};
+}
+template <uint16_t Code>
+Reply TestCode() {
+    uint8_t data = 1;
+    return {TestEntry(Code, &data), -1};
+}
+Reply KeyStatus() {
+    uint8_t key = 0;
+    return {GetKeyStatus(&key), -1};
+}
+
 TEST_F(ScanControlTest, CommandSendingCallsAreRefusedWhileAScanRuns) {
-    struct Answer {
-        int32_t result;
-        int status;  // the record's Status, or -1 without a record
-    };
     struct Case {
         const char* name;
-        Answer (*call)();
-        Answer refused;
+        Reply (*call)();
+        Reply refused;
     };
     const Case cases[] = {
-        {"GetDeviceStatus", [] { ControlRecord r{}; const int32_t x = GetDeviceStatus(&r); return Answer{x, r.Status}; },
-         {0, kStatusScanRunning}},
-        {"PowerControl off", [] { ControlRecord r{}; const int32_t x = PowerControl(&r); return Answer{x, r.Status}; },
-         {0, kStatusScanRunning}},
-        {"CarriageHome", [] { ControlRecord r{}; const int32_t x = CarriageHome(&r); return Answer{x, r.Status}; },
-         {0, kStatusCarriageHomeFailed}},
-        {"GetDeviceInfo", [] { DeviceInfoRecord r{}; const int32_t x = GetDeviceInfo(&r); return Answer{x, r.Status}; },
-         {0, kStatusScanRunning}},
-        {"GetVersionInfo", [] { VersionRecord r{}; const int32_t x = GetVersionInfo(&r); return Answer{x, r.Status}; },
-         {1, kStatusOk}},
-        {"GetKeyStatus", [] { uint8_t key = 0; return Answer{GetKeyStatus(&key), -1}; }, {0, -1}},
-        {"TestEntry key", [] { return Answer{TestEntry(3, nullptr), -1}; }, {0, -1}},
-        {"TestEntry lamps off", [] { return Answer{TestEntry(5, nullptr), -1}; }, {0, -1}},
-        {"TestEntry lamps on", [] { return Answer{TestEntry(6, nullptr), -1}; }, {0, -1}},
-        {"TestEntry key clear", [] { uint8_t key = 1; return Answer{TestEntry(7, &key), -1}; }, {0, -1}},
+        {"GetDeviceStatus", WithRecord<ControlRecord, GetDeviceStatus>, {0, kStatusScanRunning}},
+        {"PowerControl off", WithRecord<ControlRecord, PowerControl>, {0, kStatusScanRunning}},
+        {"CarriageHome", WithRecord<ControlRecord, CarriageHome>, {0, kStatusCarriageHomeFailed}},
+        {"GetDeviceInfo", WithRecord<DeviceInfoRecord, GetDeviceInfo>, {0, kStatusScanRunning}},
+        {"GetVersionInfo", WithRecord<VersionRecord, GetVersionInfo>, {1, kStatusOk}},
+        {"GetKeyStatus", KeyStatus, {0, -1}},
+        {"TestEntry key", TestCode<3>, {0, -1}},
+        {"TestEntry lamps off", TestCode<5>, {0, -1}},
+        {"TestEntry lamps on", TestCode<6>, {0, -1}},
+        {"TestEntry key clear", TestCode<7>, {0, -1}},
     };
     SetReply(0x3F, {{2, 1}});  // lamp power allowed
     auto sent = [this] { return controller_->Written(0x2010).size() + controller_->Written(0x2012).size(); };
@@ -353,7 +364,7 @@ TEST_F(ScanControlTest, CommandSendingCallsAreRefusedWhileAScanRuns) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const size_t before = sent();
-        const Answer answer = c.call();
+        const Reply answer = c.call();
         EXPECT_EQ(answer.result, c.refused.result);
         EXPECT_EQ(answer.status, c.refused.status);
         EXPECT_EQ(sent(), before);
@@ -378,9 +389,10 @@ TEST_F(ScanControlTest, AStopEndsAReaderWhoseHandshakeIsRefused) {
         const auto begin = std::chrono::steady_clock::now();
         StopRecord stop{};
         EXPECT_NE(StopScan(&stop), 0);
-        std::printf("refused handshake: StopScan took %.1f ms at time scale %.3f\n",
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count(),
-                    platform::TimeScale());
+        std::printf(
+            "refused handshake: StopScan took %.1f ms at time scale %.3f\n",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count(),
+            platform::TimeScale());
         EXPECT_EQ(g_state.ReaderThread, nullptr);
         EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
         EXPECT_EQ(trace_.find("still running"), std::string::npos);

@@ -121,7 +121,8 @@ class ScanStopTest : public testing::ControllerTest {
             const Clock::time_point returned = Clock::now();
             for (uint32_t line = 0; line < 200; ++line) {
                 const uint8_t* first = read.Buffer + size_t{line} * lineBytes;
-                const bool untouched = std::all_of(first, first + lineBytes, [](uint8_t b) { return b == kUnwritten; });
+                const bool untouched =
+                    std::all_of(first, first + lineBytes, [](uint8_t b) { return b == kUnwritten; });
                 if (untouched != (line >= read.LinesDone)) out.countsMatchWrites = false;
             }
             out.delivered += read.LinesDone;
@@ -129,7 +130,8 @@ class ScanStopTest : public testing::ControllerTest {
             const int64_t stopped = stopAt.load();
             if (stopped != 0 && read.Status != kStatusOk) {
                 const Clock::time_point stopCall{Clock::duration(stopped)};
-                out.readEndAfterStopMs = std::chrono::duration<double, std::milli>(returned - stopCall).count();
+                out.readEndAfterStopMs =
+                    std::chrono::duration<double, std::milli>(returned - stopCall).count();
             }
             if (result == 0 || read.Status != kStatusOk) break;
         }
@@ -148,7 +150,7 @@ class ScanStopTest : public testing::ControllerTest {
 // pixel format and both colour transfer modes; then a whole scan in the same process.
 TEST_F(ScanStopTest, AStopFromAnotherThreadEndsTheReadWithTheLinesItWrote) {
     const Mode modes[] = {
-        {"line art", ModeLineArt, 300},       {"grey", ModeGray, 300},
+        {"line art", ModeLineArt, 300},           {"grey", ModeGray, 300},
         {"colour, pixel mode", ModeColor24, 300}, {"colour, line mode", ModeColor24, 600},
         {"48-bit colour", ModeColor48, 300},
     };
@@ -167,7 +169,8 @@ TEST_F(ScanStopTest, AStopFromAnotherThreadEndsTheReadWithTheLinesItWrote) {
         for (int i = 0; i < kStopsPerMode; ++i) {
             SCOPED_TRACE(i);
             const ScanOutcome stopped = Scan(mode, std::chrono::microseconds(delay(random)), true);
-            EXPECT_NE(stopped.stopResult, 0) << trace_.substr(trace_.size() > 3000 ? trace_.size() - 3000 : 0);
+            EXPECT_NE(stopped.stopResult, 0)
+                << trace_.substr(trace_.size() > 3000 ? trace_.size() - 3000 : 0);
             EXPECT_EQ(stopped.lastStatus, kStatusNoFurtherLine);
             EXPECT_TRUE(stopped.countsMatchWrites);
             EXPECT_LE(stopped.delivered, stopped.imageLines);
@@ -180,9 +183,10 @@ TEST_F(ScanStopTest, AStopFromAnotherThreadEndsTheReadWithTheLinesItWrote) {
         const ScanOutcome after = Scan(mode, {}, false);
         EXPECT_EQ(after.delivered, after.imageLines);
         EXPECT_EQ(after.lastStatus, kStatusNoFurtherLine);
-        std::printf("%s: %d of %d stops mid-image; slowest read end after a stop %.1f ms, slowest StopScan "
-                    "%.1f ms (reading a whole scan %.1f ms)\n",
-                    mode.name, stoppedEarly, kStopsPerMode, slowestRead, slowestStop, whole.readMs);
+        std::printf(
+            "%s: %d of %d stops mid-image; slowest read end after a stop %.1f ms, slowest StopScan "
+            "%.1f ms (reading a whole scan %.1f ms)\n",
+            mode.name, stoppedEarly, kStopsPerMode, slowestRead, slowestStop, whole.readMs);
     }
 }
 
@@ -197,7 +201,8 @@ TEST_F(ScanStopTest, AStopEndsAReaderBlockedInADeviceRead) {
     const Clock::time_point begin = Clock::now();
     StopRecord stop{};
     EXPECT_NE(StopScan(&stop), 0);
-    std::printf("stalled read: StopScan took %.1f ms at time scale %.3f\n", MsSince(begin), platform::TimeScale());
+    std::printf("stalled read: StopScan took %.1f ms at time scale %.3f\n", MsSince(begin),
+                platform::TimeScale());
     EXPECT_EQ(g_state.ReaderThread, nullptr);
     EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
     // Ended by the stop, not by the block time-out or after the first wait.

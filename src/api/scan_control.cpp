@@ -332,6 +332,7 @@ B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
     // Sequentially consistent: a ReadScannedData entering now either sees the stop or is
     // seen inside by the wait below.
     s.StopRequested.store(1, std::memory_order_seq_cst);
+    const auto onlyStop = s.ScanCalls.SerialiseStop();
     if (!s.ScanCalls.WaitForHostCalls(kReaderEndWaitMs)) {
         // A read still converting from the ring: its memory stays. Another StopScan waits again.
         Trace("StopScan: a read did not end, scan memory kept");

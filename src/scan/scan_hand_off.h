@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/win32.h"
 
@@ -37,7 +38,12 @@ class ScanHandOff {
     // after `timeoutMs` (under the platform time scale), and its memory must then be kept.
     bool WaitForHostCalls(DWORD timeoutMs) const;
 
+    // One StopScan at a time: a host whose read a stop from another thread ended calls
+    // StopScan as well, and the two must not both close the reader and free the memory.
+    std::unique_lock<std::mutex> SerialiseStop() { return std::unique_lock<std::mutex>(stopLock_); }
+
   private:
+    std::mutex stopLock_;
     std::atomic<int32_t> running_{0};
     std::atomic<int32_t> inside_{0};
 };

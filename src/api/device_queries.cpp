@@ -53,6 +53,22 @@ void CloseDevice() {
     g_state.DeviceHandle = INVALID_HANDLE_VALUE;
 }
 
+// While a scan runs its reader thread and StopScan own the command buffers and the
+// scanner's state: calls that would send a command are refused then.
+bool ScanRunning() {
+    return g_state.ScanCalls.Running();
+}
+
+template <typename Record>
+int32_t Refused(Record* record, uint16_t status) {
+    record->Status = status;
+    return 0;
+}
+
+bool TestCodeSendsCommand(uint16_t code) {
+    return code == kTestKey || code == kTestLampsOff || code == kTestLampsOn || code == kTestKeyClear;
+}
+
 uint16_t ReadLe16(const void* data) {
     uint8_t bytes[2];
     std::memcpy(bytes, data, 2);  // the host's value need not be aligned
@@ -69,7 +85,7 @@ B58_EXPORT int32_t B58_CALL GetVersionInfo(VersionRecord* record) {
     if (record == nullptr) return 0;
     record->Status = kStatusOk;
     uint16_t unused = 0;
-    QueryIdentity(&unused);
+    if (!ScanRunning()) QueryIdentity(&unused);
     record->VersionMajor = kVersionMajor;
     record->VersionMinor = kVersionMinor;
     return 1;
@@ -78,6 +94,7 @@ B58_EXPORT int32_t B58_CALL GetVersionInfo(VersionRecord* record) {
 B58_EXPORT int32_t B58_CALL GetDeviceInfo(DeviceInfoRecord* record) {
     using namespace b58;
     if (record == nullptr) return 0;
+    if (ScanRunning()) return Refused(record, kStatusScanRunning);
     uint16_t identifier = 0;
     if (QueryIdentity(&identifier)) {
         char digits[16];
@@ -123,6 +140,7 @@ B58_EXPORT int32_t B58_CALL GetGammaInfo(GammaInfoRecord* record) {
 B58_EXPORT int32_t B58_CALL CarriageHome(ControlRecord* record) {
     using namespace b58;
     if (record == nullptr) return 0;
+    if (ScanRunning()) return Refused(record, kStatusCarriageHomeFailed);
     g_state.LastStatus = SendMiscControl(kCmdCarriageHome);
     record->Status = g_state.LastStatus ? kStatusOk : kStatusCarriageHomeFailed;
     return g_state.LastStatus;
@@ -131,6 +149,7 @@ B58_EXPORT int32_t B58_CALL CarriageHome(ControlRecord* record) {
 B58_EXPORT int32_t B58_CALL PowerControl(ControlRecord* record) {
     using namespace b58;
     if (record == nullptr) return 0;
+    if (ScanRunning()) return Refused(record, kStatusScanRunning);
     g_state.LastStatus = SendMiscControl(kCmdLampPowerQuery);
     // A query that failed leaves the buffer as the previous command left it: no answer is
     // no permission.
@@ -150,6 +169,7 @@ B58_EXPORT int32_t B58_CALL GetDeviceStatus(ControlRecord* record) {
         record->Status = kStatusNoDevice;
         return 0;
     }
+    if (ScanRunning()) return Refused(record, kStatusScanRunning);
     record->Status = kStatusOk;
     g_state.LastStatus = SendLampControl(CurrentLamp());  // the current light source once more
     record->PowerOn = 0;
@@ -161,7 +181,7 @@ B58_EXPORT int32_t B58_CALL GetDeviceStatus(ControlRecord* record) {
 
 B58_EXPORT int32_t B58_CALL GetKeyStatus(uint8_t* keyState) {
     using namespace b58;
-    if (keyState == nullptr) return 0;
+    if (keyState == nullptr || ScanRunning()) return 0;
     if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
         g_state.DeviceHandle = OpenScannerByName();
         if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) return 0;
@@ -177,6 +197,7 @@ B58_EXPORT int32_t B58_CALL GetKeyStatus(uint8_t* keyState) {
 
 B58_EXPORT int32_t B58_CALL TestEntry(uint16_t code, void* data) {
     using namespace b58;
+    if (ScanRunning() && TestCodeSendsCommand(code)) return 0;
     bool openedHere = false;
     if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
         g_state.DeviceHandle = OpenScannerByName();

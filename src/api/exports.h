@@ -25,10 +25,22 @@
 #endif
 
 // Status codes written into the records.
+//
+// While a scan runs (from a StartScan that started the reader until StopScan has finished)
+// the calls that would send the scanner a command are refused with result 0: SetParameters,
+// GetDeviceInfo, PowerControl and GetDeviceStatus with kStatusScanRunning, CarriageHome with
+// kStatusCarriageHomeFailed; GetKeyStatus and TestEntry codes 3, 5, 6 and 7 (no record)
+// return 0 only. GetVersionInfo answers without asking the scanner.
+//
+// StopScan may come from any thread. A ReadScannedData call it meets ends within one poll of
+// its line routine, with result 1, kStatusNoFurtherLine and LinesDone counting only the lines
+// it wrote; a ReadScannedData after the stop returns 0 with kStatusNoFurtherLine. StopScan
+// frees the scan's memory only once both that call and the reader thread have ended; when one
+// has not within its wait, StopScan returns 0 and keeps the memory (call it again).
 enum B58Status : uint16_t {
     kStatusOk = 0,
     kStatusCarriageHomeFailed = 26,
-    kStatusNoFurtherLine = 29,
+    kStatusNoFurtherLine = 29,  // end of the image, a reader failure, or a StopScan
     kStatusLightControlFailed = 31,
     kStatusNoDevice = 37,
     kStatusStoppedByHost = 42,

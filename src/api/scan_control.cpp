@@ -212,9 +212,34 @@ int32_t RunStartScan() {
         Trace("StartScan: no reader thread");
         return 0;
     }
+    s.ScanCalls.Begin();
     Trace("Leave StartScan()");
     return s.LastStatus;
 }
+
+// A ReadScannedData call inside the hand-off with StopScan, which frees nothing while one is.
+class HostCall {
+  public:
+    explicit HostCall(DriverState& s) : s_(s), inside_(s.ScanCalls.EnterHostCall(s.StopRequested)) {}
+    ~HostCall() { StepOut(); }
+    HostCall(const HostCall&) = delete;
+    HostCall& operator=(const HostCall&) = delete;
+
+    bool Inside() const { return inside_; }
+    void StepOut() {
+        if (inside_) s_.ScanCalls.LeaveHostCall();
+        inside_ = false;
+    }
+    // False when a stop came meanwhile; the call must then end without touching the scan.
+    bool StepIn() {
+        inside_ = s_.ScanCalls.EnterHostCall(s_.StopRequested);
+        return inside_;
+    }
+
+  private:
+    DriverState& s_;
+    bool inside_;
+};
 
 }  // namespace
 }  // namespace b58
@@ -246,6 +271,12 @@ B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
     s.GreenOffset = 1;
     s.BlueOffset = bgr ? 0 : 2;
     request->LinesDone = 0;
+    // A stopped scan has no further line, and its memory may be on its way out.
+    HostCall call(s);
+    if (!call.Inside()) {
+        request->Status = kStatusNoFurtherLine;
+        return 0;
+    }
     // Without a started scan there is no ring to convert from.
     if (s.ReaderFailed.load(std::memory_order_acquire) || s.ReaderThread == nullptr ||
         s.LineRoutine == nullptr) {
@@ -256,25 +287,41 @@ B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
 
     for (uint32_t i = 0; i < request->LinesWanted; ++i) {
         // The image has no further line: a line routine asked for one would wait for raw
-        // lines the scanner never sends.
-        if (s.LinesDelivered >= s.ImageLines) {
+        // lines the scanner never sends. A stop ends the call before the next line, also
+        // when the ring holds lines enough that no routine would wait and notice it.
+        if (s.LinesDelivered >= s.ImageLines || s.StopRequested.load(std::memory_order_acquire)) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }
         if (s.PrerollPending) {
-            for (uint16_t n = 0; n < kPrerollLines; ++n) s.LineRoutine(request->Buffer);
+            for (uint16_t n = 0; n < kPrerollLines; ++n) {
+                if (s.LineRoutine(request->Buffer) != kLineDone) {
+                    request->Status = kStatusNoFurtherLine;
+                    return 1;
+                }
+            }
             s.PrerollPending = 0;
         }
-        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * s.LineBytes) == 0) {
+        // Failed or stopped: nothing was written, so nothing is counted.
+        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * s.LineBytes) != kLineDone) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }
         ++request->LinesDone;
         ++s.LinesDelivered;
-        if (i % kProgressInterval == 0 && s.ProgressCallback != nullptr &&
-            s.ProgressCallback(request->LinesDone) == 0) {
-            request->Status = kStatusStoppedByHost;
-            return 1;
+        if (i % kProgressInterval == 0 && s.ProgressCallback != nullptr) {
+            // The progress routine may itself call StopScan: it runs outside the hand-off.
+            call.StepOut();
+            const bool goOn = s.ProgressCallback(request->LinesDone) != 0;
+            const bool inside = call.StepIn();
+            if (!goOn) {
+                request->Status = kStatusStoppedByHost;
+                return 1;
+            }
+            if (!inside) {
+                request->Status = kStatusNoFurtherLine;
+                return 1;
+            }
         }
     }
     return 1;
@@ -284,7 +331,15 @@ B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
     using namespace b58;
     DriverState& s = g_state;
     if (record != nullptr) record->Status = kStatusOk;
-    s.StopRequested.store(1, std::memory_order_release);
+    // Sequentially consistent: a ReadScannedData entering now either sees the stop or is
+    // seen inside by the wait below.
+    s.StopRequested.store(1, std::memory_order_seq_cst);
+    const auto onlyStop = s.ScanCalls.SerialiseStop();
+    if (!s.ScanCalls.WaitForHostCalls(kReaderEndWaitMs)) {
+        // A read still converting from the ring: its memory stays. Another StopScan waits again.
+        Trace("StopScan: a read did not end, scan memory kept");
+        return 0;
+    }
     if (!WaitForReaderToEnd(s.ReaderThread)) {
         // The reader still owns the ring and the command buffers: leave both alone. Another
         // StopScan waits again; SetParameters refuses while the thread is kept.
@@ -299,6 +354,7 @@ B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
     s.LastStatus = SendStopCommand(s.DeviceHandle);
     s.LastStatus = SendKeyQuery();
     FreeScanMemory();
+    s.ScanCalls.End();
     return s.LastStatus;
 }
 

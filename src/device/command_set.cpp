@@ -131,9 +131,11 @@ uint8_t SendStopCommand(HANDLE device) {
                                  &returned);
 }
 
-uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode) {
+uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode,
+                     const std::atomic<int32_t>* stopRequested) {
     PollBound bound(kScanDataWaitAttempts, kScanDataWaitLimitMs);
     for (;;) {
+        if (stopRequested != nullptr && stopRequested->load(std::memory_order_acquire) != 0) return 0;
         if (ProcessCommandSendUserCommand(owner, kReportSilent, device, requestCode, kCmdDataHandshake,
                                           nullptr, kCommandPacketSize, nullptr, 0))
             return 1;

@@ -13,6 +13,7 @@
 // window; any other mode keeps it silent.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "device/command_packets.h"
@@ -73,8 +74,9 @@ uint8_t WaitScannerReady(HANDLE device);
 uint8_t SendStopCommand(HANDLE device);
 
 // Repeats the data handshake until the controller takes it: 1 then. 0 when it has not
-// taken it within kScanDataWaitLimitMs (a dead or jammed scanner); callers must then not
-// read image data.
-uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode);
+// taken it within kScanDataWaitLimitMs (a dead or jammed scanner), or when `stopRequested`
+// (if given) is set before an attempt; callers must then not read image data.
+uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode,
+                     const std::atomic<int32_t>* stopRequested = nullptr);
 
 }  // namespace b58

@@ -46,6 +46,26 @@ BOOL CollectSlot(uint32_t slot, DWORD* bytes) {
     return ok;
 }
 
+enum class ReadWait { Done, TimedOut, Stopped };
+
+bool StopSeen() {
+    const std::atomic<int32_t>* stop = Reader().StopFlag;
+    return stop != nullptr && stop->load(std::memory_order_acquire) != 0;
+}
+
+// Waits up to kImageBlockWaitMs for a read's event; in slices when a stop can come.
+ReadWait WaitForRead(HANDLE event) {
+    if (Reader().StopFlag == nullptr) {
+        return WaitForSingleObject(event, kImageBlockWaitMs) == WAIT_OBJECT_0 ? ReadWait::Done
+                                                                              : ReadWait::TimedOut;
+    }
+    for (DWORD waited = 0; waited < kImageBlockWaitMs; waited += kImageStopPollMs) {
+        if (StopSeen()) return ReadWait::Stopped;
+        if (WaitForSingleObject(event, kImageStopPollMs) == WAIT_OBJECT_0) return ReadWait::Done;
+    }
+    return ReadWait::TimedOut;
+}
+
 bool FetchImageBlock(HANDLE device) {
     ImageReaderState& r = Reader();
     if (r.BlocksConsumed >= r.TotalBlocks) return false;  // the whole transfer has been handed out
@@ -58,12 +78,13 @@ bool FetchImageBlock(HANDLE device) {
     if (!r.SlotOutstanding[slot]) return false;
 
     DWORD bytes = 0;
-    if (WaitForSingleObject(r.SlotEvent[slot], kImageBlockWaitMs) != WAIT_OBJECT_0) {
-        // A stalled device: end the read rather than wait for it without limit, so that its
+    const ReadWait wait = WaitForRead(r.SlotEvent[slot]);
+    if (wait != ReadWait::Done) {
+        // A stalled device or a stop: end the read rather than wait for it, so that its
         // buffer is ours again before anyone releases it.
         CancelIo(r.ReadHandle);
         CollectSlot(slot, &bytes);
-        OutputDebugStringA("!WAIT_OBJECT_0");
+        if (wait == ReadWait::TimedOut) OutputDebugStringA("!WAIT_OBJECT_0");
         return false;
     }
     const BOOL ok = CollectSlot(slot, &bytes);
@@ -79,11 +100,13 @@ bool FetchImageBlock(HANDLE device) {
 
 }  // namespace
 
-uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount) {
+uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount,
+                        const std::atomic<int32_t>* stopFlag) {
     CloseImageReader();  // a reader left open: its reads must end before its buffers go
     if (blockSize == 0 || slotCount == 0 || slotCount > kImageReaderMaxSlots) return 0;
 
     ImageReaderState& r = Reader();
+    r.StopFlag = stopFlag;
     r.SlotCount = slotCount;
     r.BlockSize = blockSize;
     r.BlocksConsumed = 0;
@@ -140,9 +163,12 @@ uint8_t ReadImageBytes(HANDLE device, uint8_t* destination, uint32_t count, uint
 
 uint8_t CloseImageReader() {
     ImageReaderState& r = Reader();
+    // A stopped scan's reads may wait for data the scanner no longer sends: no grace then.
+    const bool stopping = StopSeen();
     bool stillRunning = false;
     for (uint32_t i = 0; i < kImageReaderMaxSlots; ++i) {
-        if (r.SlotOutstanding[i] && WaitForSingleObject(r.SlotEvent[i], kImageCloseWaitMs) != WAIT_OBJECT_0) {
+        if (r.SlotOutstanding[i] &&
+            (stopping || WaitForSingleObject(r.SlotEvent[i], kImageCloseWaitMs) != WAIT_OBJECT_0)) {
             stillRunning = true;
         }
     }
@@ -159,6 +185,7 @@ uint8_t CloseImageReader() {
     std::free(r.CurrentBlock);
     r.CurrentBlock = nullptr;
     r.ReadHandle = nullptr;
+    r.StopFlag = nullptr;
     return 1;
 }
 
@@ -172,7 +199,7 @@ uint8_t ReadImageBlockOnce(HANDLE device, uint8_t* destination, uint32_t count, 
         CloseHandle(overlapped.hEvent);
         return 0;
     }
-    const bool inTime = WaitForSingleObject(overlapped.hEvent, kImageBlockWaitMs) == WAIT_OBJECT_0;
+    const bool inTime = WaitForRead(overlapped.hEvent) == ReadWait::Done;
     if (!inTime) CancelIo(device);
     DWORD bytes = 0;
     GetOverlappedResult(device, &overlapped, &bytes, TRUE);

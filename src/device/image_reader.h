@@ -7,6 +7,7 @@
 // total is consumed, CloseImageReader.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -17,11 +18,15 @@ inline constexpr uint32_t kImageReaderMaxSlots = 50;
 inline constexpr DWORD kImageBlockWaitMs = 30000;  // per block read
 inline constexpr DWORD kImageCloseWaitMs = 500;    // per outstanding read when closing
 inline constexpr uint32_t kImageBlockAlign = 64;   // the final read is rounded up to this
+inline constexpr DWORD kImageStopPollMs = 100;     // how often a block wait looks for a stop
 
 // Prepares a reader for `totalBytes` in blocks of `blockSize` with `slotCount` (1 to 50)
 // reads in flight. A reader still open is closed first. 0 when an argument is out of range
-// or a buffer cannot be allocated (nothing stays allocated then).
-uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount);
+// or a buffer cannot be allocated (nothing stays allocated then). With `stopFlag`, a block
+// wait looks at it every kImageStopPollMs: once it is set the wait gives up (the reads are
+// cancelled, by the thread that issued them, as the platform requires) and the read fails.
+uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount,
+                        const std::atomic<int32_t>* stopFlag = nullptr);
 
 // Delivers the next `count` bytes (at most one block) of the stream into `destination`; the
 // first call starts the reads. 1 when all `count` bytes were delivered; 0 on a block of the
@@ -30,12 +35,14 @@ uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCo
 // open reader. The destination may hold part of the bytes after a failure.
 uint8_t ReadImageBytes(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* delivered);
 
-// Ends every read still in flight (each gets 500 ms to finish, then the rest are cancelled
-// and collected) and releases the buffers and events. Always 1.
+// Ends every read still in flight (each gets 500 ms to finish, or none once the stop flag
+// is set; then the rest are cancelled and collected) and releases the buffers and events.
+// Always 1.
 uint8_t CloseImageReader();
 
-// One overlapped read of `count` bytes. 1 when it ended within 30000 ms; a slower read is
-// cancelled and 0 comes back. The bytes transferred are stored either way.
+// One overlapped read of `count` bytes. 1 when it ended within 30000 ms; a slower read, or
+// one still running when the open reader's stop flag is set, is cancelled and 0 comes back.
+// The bytes transferred are stored either way.
 uint8_t ReadImageBlockOnce(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* transferred);
 
 }  // namespace b58

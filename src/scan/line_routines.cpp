@@ -15,20 +15,16 @@ constexpr DWORD kLinePollMs = 100;
 // The repair's noise: drawn on the host's thread only.
 JoinRandom g_joinRandom;
 
-// A raw line of zeros, converted in place of a colour line the reader never filed when a
-// stopped scan converts its last line.
-const uint8_t kBlankRawLine[kMaxLinePixels * 2] = {};
-
 struct SlotNeed {
     int plane;
     uint32_t line;
-    bool filled;
 };
 
+// Every routine ends its wait on a stop without writing the line: converting slots that
+// were never filed (or still hold a line 1200 back) would hand the host a made-up line.
 enum class PollStyle {
-    SleepThenCheck,  // line art and grey: a stop ends the call without writing the line
-    CheckThenSleep,  // pixel-mode colour: likewise, checked before each pause
-    ConvertOnStop,   // line-mode colour: a stop converts what the slots hold
+    SleepThenCheck,  // line art, grey and line-mode colour
+    CheckThenSleep,  // pixel-mode colour
 };
 
 enum class WaitOutcome { Ready, Stopped, Failed };
@@ -37,13 +33,11 @@ bool SlotFilled(int plane, uint32_t line) {
     return g_state.LineFree[plane][RingSlot(line)].load(std::memory_order_acquire) == 0;
 }
 
-bool AllFilled(SlotNeed* needs, int count) {
-    bool all = true;
+bool AllFilled(const SlotNeed* needs, int count) {
     for (int i = 0; i < count; ++i) {
-        needs[i].filled = SlotFilled(needs[i].plane, needs[i].line);
-        all = all && needs[i].filled;
+        if (!SlotFilled(needs[i].plane, needs[i].line)) return false;
     }
-    return all;
+    return true;
 }
 
 bool Stopping() {
@@ -54,7 +48,7 @@ bool ReaderHasFailed() {
     return g_state.ReaderFailed.load(std::memory_order_acquire) != 0;
 }
 
-WaitOutcome WaitForSlots(SlotNeed* needs, int count, PollStyle style) {
+WaitOutcome WaitForSlots(const SlotNeed* needs, int count, PollStyle style) {
     while (!AllFilled(needs, count)) {
         if (style == PollStyle::CheckThenSleep) {
             if (Stopping()) return WaitOutcome::Stopped;
@@ -96,11 +90,8 @@ RawSamples InterleavedSamples(uint32_t line, int colour) {
     return {PixelRingLine(g_state, line, bytes) + colour, 3, g_state.SWWidth};
 }
 
-// A plane line, or a blank line when its slot was never filed (a stopped scan).
 RawSamples PlaneSamples(const SlotNeed& need, int stride) {
-    const uint8_t* bytes = need.filled ? PlaneLine(g_state, need.plane, need.line) : kBlankRawLine;
-    const int samples = need.filled ? g_state.SWWidth : std::min<int>(g_state.SWWidth, kMaxLinePixels);
-    return {bytes, stride, samples};
+    return {PlaneLine(g_state, need.plane, need.line), stride, g_state.SWWidth};
 }
 
 RawSamples SinglePlaneSamples(uint32_t line) {
@@ -111,34 +102,38 @@ RawSamples SinglePlaneSamples(uint32_t line) {
 int FinishSingleSlotLine(uint32_t n) {
     ReleaseSlot(0, n);
     ++g_state.NextLineIndex;
-    return 1;
+    return kLineDone;
 }
 
 int FinishPlaneLine(uint32_t n) {
     for (int plane = 0; plane < kPlanes; ++plane) ReleaseSlot(plane, n);
     ++g_state.NextLineIndex;
-    return 1;
+    return kLineDone;
 }
 
-// Waits for the single-plane slot of line n; the outcome as the routine's result, or -1 to
+// Waits for the slots; the routine's result when it must end without converting, or -1 to
 // go on and convert.
-int WaitSinglePlane(uint32_t n) {
-    SlotNeed need{0, n, false};
-    switch (WaitForSlots(&need, 1, PollStyle::SleepThenCheck)) {
+int WaitOrEnd(const SlotNeed* needs, int count, PollStyle style) {
+    switch (WaitForSlots(needs, count, style)) {
         case WaitOutcome::Stopped:
-            return 1;
+            return kLineStopped;
         case WaitOutcome::Failed:
-            return 0;
+            return kLineFailed;
         case WaitOutcome::Ready:
             break;
     }
     return -1;
 }
 
+int WaitSinglePlane(uint32_t n) {
+    const SlotNeed need{0, n};
+    return WaitOrEnd(&need, 1, PollStyle::SleepThenCheck);
+}
+
 }  // namespace
 
 int B58_CALL LineArtLines(uint8_t* hostLine) {
-    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
     if (const int early = WaitSinglePlane(n); early >= 0) return early;
     ConvertLineArt(SinglePlaneSamples(n), OutputPixels(), g_state.PixelMapG, g_state.GammaTable,
@@ -147,7 +142,7 @@ int B58_CALL LineArtLines(uint8_t* hostLine) {
 }
 
 int B58_CALL GrayLines(uint8_t* hostLine) {
-    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
     if (const int early = WaitSinglePlane(n); early >= 0) return early;
     const int pixels = std::min<int>(g_state.LineBytes, kMaxLinePixels);
@@ -157,18 +152,11 @@ int B58_CALL GrayLines(uint8_t* hostLine) {
 }
 
 int B58_CALL Color24PixelModeLines(uint8_t* hostLine) {
-    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
     const uint32_t lag = g_state.ColourLag;
-    SlotNeed needs[3] = {{0, n + 2 * lag, false}, {0, n + lag, false}, {0, n, false}};
-    switch (WaitForSlots(needs, 3, PollStyle::CheckThenSleep)) {
-        case WaitOutcome::Stopped:
-            return 1;
-        case WaitOutcome::Failed:
-            return 0;
-        case WaitOutcome::Ready:
-            break;
-    }
+    const SlotNeed needs[3] = {{0, n + 2 * lag}, {0, n + lag}, {0, n}};
+    if (const int early = WaitOrEnd(needs, 3, PollStyle::CheckThenSleep); early >= 0) return early;
     ConvertColor24(InterleavedSamples(n + 2 * lag, 0), InterleavedSamples(n, 1),
                    InterleavedSamples(n + lag, 2), OutputPixels(),
                    {g_state.PixelMapR, g_state.PixelMapG, g_state.PixelMapB}, g_state.GammaTable,
@@ -178,11 +166,11 @@ int B58_CALL Color24PixelModeLines(uint8_t* hostLine) {
 }
 
 int B58_CALL Color24LineModeLines(uint8_t* hostLine) {
-    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
     const uint32_t lag = g_state.ColourLag;
-    SlotNeed sources[3] = {{0, n + 2 * lag, false}, {1, n + lag, false}, {2, n, false}};
-    if (WaitForSlots(sources, 3, PollStyle::ConvertOnStop) == WaitOutcome::Failed) return 0;
+    const SlotNeed sources[3] = {{0, n + 2 * lag}, {1, n + lag}, {2, n}};
+    if (const int early = WaitOrEnd(sources, 3, PollStyle::SleepThenCheck); early >= 0) return early;
     ConvertColor24(PlaneSamples(sources[0], 1), PlaneSamples(sources[1], 1), PlaneSamples(sources[2], 1),
                    OutputPixels(), {g_state.PixelMapR, g_state.PixelMapG, g_state.PixelMapB},
                    g_state.GammaTable, CurrentOffsets(), hostLine);
@@ -191,11 +179,11 @@ int B58_CALL Color24LineModeLines(uint8_t* hostLine) {
 }
 
 int B58_CALL Color48LineModeLines(uint8_t* hostLine) {
-    if (ReaderHasFailed() || !ScanMemoryPresent()) return 0;
+    if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
     const uint32_t lag = g_state.ColourLag;
-    SlotNeed sources[3] = {{0, n + 2 * lag, false}, {1, n, false}, {2, n + lag, false}};
-    if (WaitForSlots(sources, 3, PollStyle::ConvertOnStop) == WaitOutcome::Failed) return 0;
+    const SlotNeed sources[3] = {{0, n + 2 * lag}, {1, n}, {2, n + lag}};
+    if (const int early = WaitOrEnd(sources, 3, PollStyle::SleepThenCheck); early >= 0) return early;
     const ShadingReferences refs[3] = {{g_state.WhiteRefR, g_state.DarkRefR},
                                        {g_state.WhiteRefG, g_state.DarkRefG},
                                        {g_state.WhiteRefB, g_state.DarkRefB}};

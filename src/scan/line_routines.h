@@ -1,7 +1,8 @@
 // The line-processing routines: each converts the raw lines of one host line, waiting for
 // them in the line ring, into the host's pixel format, and frees their slots. Called once per
-// delivered line through the LineRoutine slot; 1 when the call counts as a delivered line,
-// 0 when the reader has failed and no further line will come.
+// delivered line through the LineRoutine slot; kLineDone when the line was written,
+// kLineFailed when the reader has failed and no further line will come, kLineStopped when a
+// stop was asked for while the routine waited (nothing written, no slot freed).
 #pragma once
 
 #include <cstdint>

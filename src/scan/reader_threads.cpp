@@ -37,11 +37,20 @@ DWORD FailReading() {
     return Fail();
 }
 
-// Handshake and reader start; false (ReaderFailed set) when reading cannot begin.
+// Handshake and reader start; false when reading cannot begin (a stop included). Both give
+// up within one poll of a stop.
 bool BeginReading(uint64_t totalBytes, bool lineFits) {
-    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind)) return false;
+    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind, &g_state.StopRequested))
+        return false;
     if (!lineFits || totalBytes == 0 || totalBytes > UINT32_MAX) return false;
-    return OpenImageReader(static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots) == 1;
+    return OpenImageReader(static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots,
+                           &g_state.StopRequested) == 1;
+}
+
+// A reader that could not begin, or whose read broke off: a stop is no failure.
+DWORD EndOrFail(bool readerOpen) {
+    if (Stopping()) return readerOpen ? EndReading() : kThreadExitCode;
+    return readerOpen ? FailReading() : Fail();
 }
 
 // One whole raw line into `destination`; a failed or short read is a failed scan, since the
@@ -75,14 +84,15 @@ DWORD WINAPI PixelReader(LPVOID) {
     const bool direct = g_state.DirectReadMode != 0;
     const uint8_t lag = g_state.ColourLag;
     const uint16_t pacing = g_state.DirectReadPacing;
-    if (!BeginReading(static_cast<uint64_t>(lineBytes) * lines, PixelRingLineFits(lineBytes))) return Fail();
+    if (!BeginReading(static_cast<uint64_t>(lineBytes) * lines, PixelRingLineFits(lineBytes)))
+        return EndOrFail(false);
     for (uint32_t k = 0; k < lines; ++k) {
         if (Stopping()) return EndReading();
         while (!SlotFree(0, k)) {
             Sleep(kRingFullPollMs);
             if (Stopping()) return EndReading();
         }
-        if (!ReadLine(PixelRingLine(g_state, k, lineBytes), lineBytes, direct)) return FailReading();
+        if (!ReadLine(PixelRingLine(g_state, k, lineBytes), lineBytes, direct)) return EndOrFail(true);
         if (direct && DirectReadPauseDue(k, lag, pacing)) Sleep(kDirectReadPauseMs);
         FileSlot(0, k);
     }
@@ -94,7 +104,7 @@ DWORD WINAPI PlaneReader(LPVOID) {
     const uint32_t colourLines = 3u * g_state.SWHeight;
     if (!BeginReading(static_cast<uint64_t>(lineBytes) * colourLines,
                       PlaneLineFits(lineBytes, g_state.DataWidth)))
-        return Fail();
+        return EndOrFail(false);
     for (uint32_t i = 0; i < colourLines; ++i) {
         const uint32_t k = i / 3;
         const int plane = static_cast<int>(i % 3);
@@ -105,7 +115,7 @@ DWORD WINAPI PlaneReader(LPVOID) {
             Sleep(0);
             if (Stopping()) return EndReading();
         }
-        if (!ReadLine(PlaneLine(g_state, plane, k), lineBytes, false)) return FailReading();
+        if (!ReadLine(PlaneLine(g_state, plane, k), lineBytes, false)) return EndOrFail(true);
         FileSlot(plane, k);
     }
     return EndReading();

@@ -7,8 +7,8 @@
 
 namespace b58 {
 
-// The reader ends at its next poll; a device read or handshake it is blocked in ends within
-// its own time limit.
+// The reader ends at its next poll, also while it waits for the data handshake or for a
+// device read (it cancels its own reads then).
 inline constexpr DWORD kReaderEndWaitMs = 15000;
 // After that first wait the reader still owns the line ring, so it is waited for further, in
 // steps of kReaderEndWaitMs, up to this much longer before the caller gives up on it.

@@ -13,6 +13,7 @@
 
 #include "api/exports.h"
 #include "platform/win32.h"
+#include "scan/scan_hand_off.h"
 
 namespace b58 {
 
@@ -24,6 +25,10 @@ inline constexpr int kDeviceInfoBlockSize = 96;
 inline constexpr int kPacketSize = 64;
 
 typedef int(B58_CALL* LineRoutineFn)(uint8_t* hostLine);
+// What a line routine returns.
+inline constexpr int kLineFailed = 0;   // the reader has failed: no further line comes
+inline constexpr int kLineDone = 1;     // one line written into the host's buffer
+inline constexpr int kLineStopped = 2;  // a stop was asked for while it waited: nothing written
 
 // The calibration readers' state of the image data reader (one instance).
 struct ImageReaderState {
@@ -44,6 +49,9 @@ struct ImageReaderState {
     // and OVERLAPPED record still belong to the device.
     bool SlotOutstanding[50] = {};
     HANDLE ReadHandle = nullptr;  // the device the reads were issued on
+    // Set while the reader may be asked to stop: a block wait then ends within one poll of
+    // it, and closing cancels the reads at once.
+    const std::atomic<int32_t>* StopFlag = nullptr;
 };
 
 struct DriverState {
@@ -132,6 +140,7 @@ struct DriverState {
     DWORD ReaderThreadId = 0;
     std::atomic<int32_t> StopRequested{0};
     std::atomic<int32_t> ReaderFailed{0};
+    ScanHandOff ScanCalls;  // ReadScannedData and the command-sending calls meet StopScan here
     uint16_t NextLineIndex = 0;
     uint32_t LinesDelivered = 0;  // host lines handed out since StartScan, at most ImageLines
     int32_t RedOffset = 0;

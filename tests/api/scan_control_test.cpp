@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "calibration_stand_ins.h"
 #include "controller_fixture.h"
 #include "device/command_packets.h"
+#include "scan/reader_threads.h"
 
 // Fields of the packed host records go to the checks by value (unary +): a reference to
 // one may be misaligned.
@@ -306,6 +309,94 @@ TEST_F(ScanControlTest, AReaderThatDoesNotEndKeepsItsMemoryUntilItDoes) {
     EXPECT_EQ(g_state.ReaderThread, nullptr);
     EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
     EXPECT_EQ(ShortCommands(kCmdStopScan).size(), 1u);
+}
+
+}  // namespace
+}  // namespace b58
+
+namespace b58 {
+namespace {
+
+// While a scan runs the reader and StopScan own the command buffers and the lamps: the calls
+// that would send a command are refused without sending one; after StopScan they work again.
+struct Reply {
+    int32_t result;
+    int status;  // the record's Status, or -1 without a record
+};
+template <typename Record, int32_t(B58_CALL* Call)(Record*)>
+Reply WithRecord() {
+    Record record{};
+    const int32_t result = Call(&record);
+    return {result, record.Status};
+}
+template <uint16_t Code>
+Reply TestCode() {
+    uint8_t data = 1;
+    return {TestEntry(Code, &data), -1};
+}
+Reply KeyStatus() {
+    uint8_t key = 0;
+    return {GetKeyStatus(&key), -1};
+}
+
+TEST_F(ScanControlTest, CommandSendingCallsAreRefusedWhileAScanRuns) {
+    struct Case {
+        const char* name;
+        Reply (*call)();
+        Reply refused;
+    };
+    const Case cases[] = {
+        {"GetDeviceStatus", WithRecord<ControlRecord, GetDeviceStatus>, {0, kStatusScanRunning}},
+        {"PowerControl off", WithRecord<ControlRecord, PowerControl>, {0, kStatusScanRunning}},
+        {"CarriageHome", WithRecord<ControlRecord, CarriageHome>, {0, kStatusCarriageHomeFailed}},
+        {"GetDeviceInfo", WithRecord<DeviceInfoRecord, GetDeviceInfo>, {0, kStatusScanRunning}},
+        {"GetVersionInfo", WithRecord<VersionRecord, GetVersionInfo>, {1, kStatusOk}},
+        {"GetKeyStatus", KeyStatus, {0, -1}},
+        {"TestEntry key", TestCode<3>, {0, -1}},
+        {"TestEntry lamps off", TestCode<5>, {0, -1}},
+        {"TestEntry lamps on", TestCode<6>, {0, -1}},
+        {"TestEntry key clear", TestCode<7>, {0, -1}},
+    };
+    SetReply(0x3F, {{2, 1}});  // lamp power allowed
+    auto sent = [this] { return controller_->Written(0x2010).size() + controller_->Written(0x2012).size(); };
+    Configure(ModeGray);
+    ASSERT_NE(Start(), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = sent();
+        const Reply answer = c.call();
+        EXPECT_EQ(answer.result, c.refused.result);
+        EXPECT_EQ(answer.status, c.refused.status);
+        EXPECT_EQ(sent(), before);
+        EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    }
+    StopRecord stop{};
+    ASSERT_NE(StopScan(&stop), 0);
+    ControlRecord record{};
+    EXPECT_EQ(GetDeviceStatus(&record), 1);
+    EXPECT_EQ(PowerControl(&record), 1);
+}
+
+// A scanner that refuses the data handshake for ever: the reader gives up at the stop
+// instead of going on handshaking past StopScan's waits.
+TEST_F(ScanControlTest, AStopEndsAReaderWhoseHandshakeIsRefused) {
+    SetReply(0x35, {{0, 2}});
+    for (LPTHREAD_START_ROUTINE reader : {PixelReader, PlaneReader}) {
+        Configure(ModeGray);
+        g_state.ReaderRoutine = reader;
+        ASSERT_NE(Start(), 0);
+        while (Commands(0x35).size() < 3) Sleep(1);
+        const auto begin = std::chrono::steady_clock::now();
+        StopRecord stop{};
+        EXPECT_NE(StopScan(&stop), 0);
+        std::printf(
+            "refused handshake: StopScan took %.1f ms at time scale %.3f\n",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count(),
+            platform::TimeScale());
+        EXPECT_EQ(g_state.ReaderThread, nullptr);
+        EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
+        EXPECT_EQ(trace_.find("still running"), std::string::npos);
+    }
 }
 
 }  // namespace

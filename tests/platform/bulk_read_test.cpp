@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "usbscan_test_support.h"
@@ -122,6 +124,26 @@ TEST_F(BulkReadTest, CancelIoEndsTheRunningReadAndAbortsTheQueuedOnes) {
     auto next = Issue(1, 1000);
     EXPECT_EQ(Finished(*next[0]), std::make_pair(DWORD{ERROR_SUCCESS}, DWORD{1000}));
     EXPECT_EQ(next[0]->buffer, Pattern(1000));
+}
+
+// As on Windows, CancelIo ends only the calling thread's reads: a reader thread must cancel
+// its own.
+TEST_F(BulkReadTest, CancelIoEndsOnlyTheCallingThreadsReads) {
+    std::vector<std::unique_ptr<PendingRead>> theirs;
+    std::atomic<int> step{0};
+    std::thread issuer([&] {
+        theirs = Issue(3, 1000);
+        step = 1;
+        while (step != 2) std::this_thread::yield();
+        EXPECT_TRUE(CancelIo(handle_));
+    });
+    while (step != 1) std::this_thread::yield();
+    ASSERT_TRUE(device().WaitForWaitingRead());
+    EXPECT_TRUE(CancelIo(handle_));
+    for (auto& read : theirs) EXPECT_FALSE(read->overlapped.Signalled());
+    step = 2;
+    issuer.join();
+    for (auto& read : theirs) EXPECT_EQ(Finished(*read).first, ERROR_OPERATION_ABORTED);
 }
 
 TEST_F(BulkReadTest, CancelThatTheDeviceMissesIsRepeated) {

@@ -133,30 +133,38 @@ TEST_F(LineRoutines, AReaderFailingWhileTheHostWaitsFailsTheCall) {
     EXPECT_EQ(g_state.NextLineIndex, 0);
 }
 
-TEST_F(LineRoutines, AStopEndsAWaitingSinglePlaneCallWithoutALine) {
-    Configure(2, 8, 8, 1);
-    g_state.StopRequested.store(1);
-    uint8_t out = 0xEE;
-    EXPECT_EQ(LineArtLines(&out), 1);
-    EXPECT_EQ(out, 0xEE);
-    EXPECT_EQ(g_state.NextLineIndex, 0);
-}
-
-TEST_F(LineRoutines, AStoppedLineModeCallConvertsWhatWasFiledAndBlanksTheRest) {
-    Configure(4, 8, 2, 6);
-    g_state.ColourLag = 0;
-    FilePlane(0, 0);  // red came in; green and blue never will
-    g_state.StopRequested.store(1);
-    std::vector<uint8_t> out(6, 0xEE);
-    ASSERT_EQ(Color24LineModeLines(out.data()), 1);
-    EXPECT_EQ(out, (std::vector<uint8_t>{0, 0, 0, 0, 0, 0}));  // red 0 of line 0; others blank
-    for (int plane = 0; plane < 3; ++plane) EXPECT_TRUE(Free(plane, 0));
-    EXPECT_EQ(g_state.NextLineIndex, 1);
-
-    FilePlane(0, 1);
-    FilePlane(1, 1);
-    ASSERT_EQ(Color24LineModeLines(out.data()), 1);
-    EXPECT_EQ(out, (std::vector<uint8_t>{10, 11, 0, 10, 11, 0}));
+// A stop ends a waiting call in every mode without writing the line or freeing a slot, also
+// when some of the slots it waits for were filed: a half-filed line is no line.
+TEST_F(LineRoutines, AStopEndsAWaitingCallWithoutALineInEveryMode) {
+    struct Case {
+        const char* name;
+        LineRoutineFn routine;
+        uint16_t formatCode, dataWidth, lineBytes;
+        int filedPlane;  // a plane filed for line 0 before the stop, or -1
+    };
+    const Case cases[] = {
+        {"line art", LineArtLines, 2, 8, 1, -1},
+        {"grey", GrayLines, 2, 8, 8, -1},
+        {"colour, pixel mode", Color24PixelModeLines, 4, 8, 24, -1},
+        {"colour, line mode", Color24LineModeLines, 4, 8, 24, 0},
+        {"48-bit colour", Color48LineModeLines, 4, 16, 48, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetDriverState();
+        Configure(c.formatCode, c.dataWidth, 8, c.lineBytes);
+        g_state.ColourLag = 0;
+        if (c.filedPlane >= 0) FilePlane(c.filedPlane, 0);
+        g_state.StopRequested.store(1);
+        std::vector<uint8_t> out(c.lineBytes, 0xEE);
+        EXPECT_EQ(c.routine(out.data()), kLineStopped);
+        EXPECT_EQ(out, std::vector<uint8_t>(c.lineBytes, 0xEE));
+        EXPECT_EQ(g_state.NextLineIndex, 0);
+        if (c.filedPlane >= 0) {
+            EXPECT_FALSE(Free(c.filedPlane, 0));
+        }
+        FreeScanMemory();
+    }
 }
 
 TEST_F(LineRoutines, ARawLineNarrowerThanTheOutputIsNotReadPastItsEnd) {

@@ -39,29 +39,52 @@ BulkReader::~BulkReader() {
 bool BulkReader::Queue(uint8_t* buffer, DWORD size, OVERLAPPED* overlapped) {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopping_) return false;
-    queue_.push_back(Request{buffer, size, overlapped, cancelEpoch_});
+    queue_.push_back(
+        Request{buffer, size, overlapped, cancelEpoch_, std::this_thread::get_id(), ++nextSerial_});
     if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
     changed_.notify_all();
     return true;
 }
 
+void BulkReader::CancelCallersReads() {
+    Cancel(true);
+}
+
 void BulkReader::CancelAll() {
+    Cancel(false);
+}
+
+void BulkReader::Cancel(bool onlyCallers) {
+    const std::thread::id caller = std::this_thread::get_id();
     std::deque<Request> waiting;
+    uint64_t target = 0;  // serial of a taken read that is one to cancel
     {
         std::lock_guard<std::mutex> hold(lock_);
-        ++cancelEpoch_;
-        waiting.swap(queue_);
+        if (onlyCallers) {
+            auto others = std::stable_partition(queue_.begin(), queue_.end(),
+                                                [caller](const Request& r) { return r.issuer != caller; });
+            waiting.assign(others, queue_.end());
+            queue_.erase(others, queue_.end());
+        } else {
+            ++cancelEpoch_;
+            waiting.swap(queue_);
+        }
+        if (hasCurrent_ && (!onlyCallers || current_.issuer == caller)) {
+            currentCancelled_ = true;
+            target = current_.serial;
+        }
     }
     for (const Request& request : waiting) {
         platform::CompleteOverlapped(request.overlapped, ERROR_OPERATION_ABORTED, 0);
     }
 
     std::unique_lock<std::mutex> hold(lock_);
-    while (inDevice_) {
+    while (target != 0 && inDevice_ && current_.serial == target) {
         hold.unlock();
         device_->backend->CancelBulk();
         hold.lock();
-        changed_.wait_for(hold, kCancelRepeat, [this] { return !inDevice_; });
+        changed_.wait_for(hold, kCancelRepeat,
+                          [this, target] { return !inDevice_ || current_.serial != target; });
     }
 }
 
@@ -84,15 +107,23 @@ void BulkReader::Run() {
             if (queue_.empty()) return;  // stopping, nothing left
             request = queue_.front();
             queue_.pop_front();
+            current_ = request;
+            hasCurrent_ = true;
+            currentCancelled_ = false;
         }
         Outcome outcome = Serve(request);
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            hasCurrent_ = false;
+        }
         platform::CompleteOverlapped(request.overlapped, outcome.error, outcome.transferred);
     }
 }
 
 bool BulkReader::Cancelled(const Request& request) {
     std::lock_guard<std::mutex> hold(lock_);
-    return request.epoch != cancelEpoch_;
+    return request.epoch != cancelEpoch_ ||
+           (hasCurrent_ && current_.serial == request.serial && currentCancelled_);
 }
 
 BulkReader::Outcome BulkReader::Serve(const Request& request) {
@@ -100,7 +131,7 @@ BulkReader::Outcome BulkReader::Serve(const Request& request) {
     std::lock_guard<std::mutex> pipe(device_->bulkPipe);
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (request.epoch != cancelEpoch_) return Outcome{ERROR_OPERATION_ABORTED, 0};
+        if (request.epoch != cancelEpoch_ || currentCancelled_) return Outcome{ERROR_OPERATION_ABORTED, 0};
         inDevice_ = true;
     }
     Outcome outcome = ReadFromDevice(request);

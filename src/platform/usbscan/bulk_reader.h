@@ -27,9 +27,12 @@ class BulkReader {
     // marked as started). False when the reader has been shut down.
     bool Queue(uint8_t* buffer, DWORD size, OVERLAPPED* overlapped);
 
-    // Ends every read queued so far: waiting ones complete with ERROR_OPERATION_ABORTED at once;
-    // the one in the device is cancelled there. Returns once no read of this reader is in the
-    // device any more, so none writes into its buffer afterwards.
+    // Ends every read the calling thread queued, as CancelIo does on Windows (reads of other
+    // threads go on): waiting ones complete with ERROR_OPERATION_ABORTED at once; one in the
+    // device is cancelled there. Returns once none of them writes into its buffer any more.
+    void CancelCallersReads();
+
+    // Ends every read queued so far, whichever thread queued it, in the same way.
     void CancelAll();
 
     // Cancels everything and ends the worker; later reads are refused.
@@ -41,12 +44,15 @@ class BulkReader {
         DWORD size = 0;
         OVERLAPPED* overlapped = nullptr;
         uint64_t epoch = 0;  // the cancel epoch it was queued in
+        std::thread::id issuer;
+        uint64_t serial = 0;
     };
     struct Outcome {
         DWORD error = ERROR_SUCCESS;
         DWORD transferred = 0;
     };
 
+    void Cancel(bool onlyCallers);
     void Run();
     Outcome Serve(const Request& request);
     Outcome ReadFromDevice(const Request& request);
@@ -59,6 +65,10 @@ class BulkReader {
     std::deque<Request> queue_;  // guarded by lock_, and so are the three below
     uint64_t cancelEpoch_ = 0;   // raised by every CancelAll
     bool inDevice_ = false;      // the worker's read is in the backend
+    Request current_;            // the read the worker has taken from the queue
+    bool hasCurrent_ = false;
+    bool currentCancelled_ = false;
+    uint64_t nextSerial_ = 0;
     bool stopping_ = false;
     std::thread worker_;  // started with the first read
 };

@@ -118,7 +118,7 @@ BOOL DeviceHandle::Write(const void*, DWORD, DWORD*, OVERLAPPED* overlapped) {
 
 BOOL DeviceHandle::Cancel() {
     if (closed_.load(std::memory_order_acquire)) return Fail(ERROR_INVALID_HANDLE);
-    reader_.CancelAll();
+    reader_.CancelCallersReads();
     return TRUE;
 }
 

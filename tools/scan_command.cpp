@@ -141,7 +141,11 @@ int RunScan(const DriverEntryPoints& driver, const ScanCommandOptions& options,
     parameters.Threshold = options.threshold;
     parameters.ScanSource = request.source;
     if (driver.setParameters(&parameters) == 0) {
-        progress << "b58scan: the driver did not accept the request (status " << parameters.Status << ")\n";
+        if (parameters.Status == kStatusDeviceFailed)
+            progress << "b58scan: the scanner does not answer (status " << parameters.Status << ")\n";
+        else
+            progress << "b58scan: the driver did not accept the request (status " << parameters.Status
+                     << ")\n";
         return kExitCommandFailed;
     }
     ScanParametersInfo info = {};
@@ -166,7 +170,10 @@ int RunScan(const DriverEntryPoints& driver, const ScanCommandOptions& options,
     if (driver.startScan(&start) == 0) {
         StopRecord stop = {};
         driver.stopScan(&stop);  // frees what the request allocated
-        progress << "b58scan: the scan did not start (calibration or the scanner failed)\n";
+        if (start.Status == kStatusDeviceFailed)
+            progress << "b58scan: the scanner does not answer (status " << start.Status << ")\n";
+        else
+            progress << "b58scan: the scan did not start (status " << start.Status << ")\n";
         return kExitCommandFailed;
     }
 

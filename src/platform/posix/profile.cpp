@@ -37,6 +37,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <set>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -220,15 +221,6 @@ uint32_t ParseProfileInteger(std::string_view text) {
     return negative ? 0u - total : total;
 }
 
-// The last settled file read, with the answers given from it.
-struct KeptProfile {
-    std::string path;
-    ProfileFile file;
-    std::map<std::string, std::optional<std::string>> answers;  // "section\nkey", lower case
-};
-std::mutex g_keptLock;
-std::optional<KeptProfile> g_kept;
-
 std::string LowerKey(std::string_view section, std::string_view key) {
     std::string out;
     for (char c : section) out += LowerAscii(c);
@@ -237,13 +229,58 @@ std::string LowerKey(std::string_view section, std::string_view key) {
     return out;
 }
 
+// Every value of the file by "section\nkey" in lower case, by the lookup rules above: only the
+// first section of a name and, within it, the first key of a name count. One pass.
+std::map<std::string, std::string> IndexValues(std::string_view content) {
+    if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
+    std::map<std::string, std::string> values;
+    std::set<std::string> sectionsSeen;
+    std::string section;
+    bool counting = false;  // inside the first section of its name
+    while (!content.empty()) {
+        size_t end = content.find_first_of("\r\n");
+        std::string_view line = Trim(content.substr(0, end));
+        if (end == std::string_view::npos) {
+            content = {};
+        } else {
+            size_t next = end + 1;
+            if (content[end] == '\r' && next < content.size() && content[next] == '\n') ++next;
+            content.remove_prefix(next);
+        }
+        if (line.empty()) continue;
+        size_t close = line.rfind(']');
+        if (line.front() == '[' && close != std::string_view::npos) {
+            section = LowerKey(Trim(line.substr(1, close - 1)), "");
+            counting = sectionsSeen.insert(section).second;
+            continue;
+        }
+        if (!counting) continue;
+        const size_t equals = line.find('=');
+        std::string lookup = section;  // "section\n"
+        for (char c : Trim(line.substr(0, equals))) lookup += LowerAscii(c);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view() : Trim(line.substr(equals + 1));
+        values.emplace(std::move(lookup), std::string(value));  // the first of a name stays
+    }
+    return values;
+}
+
+// The last settled file read, as an index of its values.
+struct KeptProfile {
+    std::string path;
+    FileIdentity identity;
+    std::map<std::string, std::string> values;
+};
+std::mutex g_keptLock;
+std::optional<KeptProfile> g_kept;
+
 // The unquoted value text of section/key in the file, or nothing when there is none.
 std::optional<std::string> ProfileValue(const std::string& path, std::string_view section,
                                         std::string_view key) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     std::lock_guard<std::mutex> hold(g_keptLock);
-    if (!g_kept || g_kept->path != path || !(g_kept->file.identity == IdentityOf(status))) {
+    if (!g_kept || g_kept->path != path || !(g_kept->identity == IdentityOf(status))) {
         std::optional<ProfileFile> file = ReadWholeFile(path);
         if (!file) return std::nullopt;
         if (!file->settled) {
@@ -252,16 +289,11 @@ std::optional<std::string> ProfileValue(const std::string& path, std::string_vie
             if (!value) return std::nullopt;
             return std::string(Unquote(*value));
         }
-        g_kept = KeptProfile{path, std::move(*file), {}};
+        g_kept = KeptProfile{path, file->identity, IndexValues(file->content)};
     }
-    const std::string lookup = LowerKey(section, key);
-    auto known = g_kept->answers.find(lookup);
-    if (known != g_kept->answers.end()) return known->second;
-    std::optional<std::string> answer;
-    if (const std::optional<std::string_view> value = FindValue(g_kept->file.content, section, key))
-        answer = std::string(Unquote(*value));
-    g_kept->answers.emplace(lookup, answer);
-    return answer;
+    auto found = g_kept->values.find(LowerKey(section, key));
+    if (found == g_kept->values.end()) return std::nullopt;
+    return std::string(Unquote(found->second));
 }
 
 }  // namespace

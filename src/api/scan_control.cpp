@@ -303,6 +303,10 @@ int32_t DeliverLines(ReadRequest* request) {
 
 int32_t EndScan(StopRecord* record) {
     DriverState& s = g_state;
+    // A process that never opened the scanner has no scan of its own to stop, and its stop
+    // command would end the scan of the process that holds the scanner.
+    if (s.ReaderThread == nullptr && !s.WorkingMemoryAllocated && !HostHoldsScanner("StopScan", record))
+        return 0;
     if (record != nullptr) record->Status = kStatusOk;
     s.StopRequested.store(1, std::memory_order_release);
     if (!WaitForReaderToEnd(s.ReaderThread)) {

@@ -79,6 +79,7 @@ int DriveWithoutOpen(const std::vector<std::string>&) {
     VersionRecord version{};
     DeviceInfoRecord info{};
     ControlRecord control{};
+    StopRecord stop{};
     const struct {
         int32_t result;
         uint16_t status;
@@ -90,6 +91,7 @@ int DriveWithoutOpen(const std::vector<std::string>&) {
         {CarriageHome(&control), control.Status},
         {PowerControl(&control), control.Status},
         {GetDeviceStatus(&control), control.Status},
+        {StopScan(&stop), stop.Status},
     };
     for (size_t i = 0; i < std::size(calls); ++i)
         if (calls[i].result != 0 || calls[i].status != kStatusNoDevice) return 51 + static_cast<int>(i);

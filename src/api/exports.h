@@ -59,8 +59,8 @@ typedef int32_t(B58_CALLBACK* ProgressRoutine)(int32_t linesDone);
 #pragma pack(push, 1)
 
 struct ScanParameters {
-    uint16_t Status;      // out: 0 after a successful call; on failure (result 0) 37 not open
-                          // or no scanner found, 44, 45, 46 or 47
+    uint16_t Status;      // out: 0 after a successful call; on failure (result 0) 37 not open,
+                          // 44, 45, 46, or 47 (also: no scanner found)
     uint16_t Left;        // 300-dpi units
     uint16_t Top;         // 300-dpi units
     uint16_t Right;       // 300-dpi units

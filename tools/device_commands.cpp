@@ -49,6 +49,12 @@ std::string StatusText(uint16_t status) {
             return text + " (a scan is running)";
         case kStatusOutOfMemory:
             return text + " (out of memory)";
+        case kStatusNoDevice:
+            return text + " (the scanner is not open)";
+        case kStatusDeviceFailed:
+            return text + " (the scanner does not answer)";
+        case kStatusInternalError:
+            return text + " (a fault inside the driver)";
         default:
             return text;
     }

@@ -4,12 +4,15 @@
 #include <cstring>
 
 #include "api/device_requests.h"
+#include "api/export_guard.h"
 #include "api/exports.h"
+#include "api/open_state.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
 #include "device/command_transport.h"
 #include "device/device_discovery.h"
 #include "state/driver_state.h"
+#include "state/trace.h"
 
 namespace b58 {
 namespace {
@@ -75,28 +78,31 @@ uint16_t ReadLe16(const void* data) {
     return GetLe16(bytes);
 }
 
-}  // namespace
-}  // namespace b58
+// The scanner did not answer a query: the record says so instead of reporting success.
+int32_t DeviceFailed(const char* entry, void* record) {
+    WriteRecordStatus(record, kStatusDeviceFailed);
+    Trace("%s: the scanner does not answer", entry);
+    return 0;
+}
 
-extern "C" {
-
-B58_EXPORT int32_t B58_CALL GetVersionInfo(VersionRecord* record) {
-    using namespace b58;
+int32_t VersionInfo(VersionRecord* record) {
     if (record == nullptr) return 0;
+    if (!HostHoldsScanner("GetVersionInfo", record)) return 0;
     record->Status = kStatusOk;
     uint16_t unused = 0;
-    if (!ScanRunning()) QueryIdentity(&unused);
+    if (!ScanRunning() && !QueryIdentity(&unused)) return DeviceFailed("GetVersionInfo", record);
     record->VersionMajor = kVersionMajor;
     record->VersionMinor = kVersionMinor;
     return 1;
 }
 
-B58_EXPORT int32_t B58_CALL GetDeviceInfo(DeviceInfoRecord* record) {
-    using namespace b58;
+int32_t DeviceInfo(DeviceInfoRecord* record) {
     if (record == nullptr) return 0;
+    if (!HostHoldsScanner("GetDeviceInfo", record)) return 0;
     if (ScanRunning()) return Refused(record, kStatusScanRunning);
     uint16_t identifier = 0;
-    if (QueryIdentity(&identifier)) {
+    if (!QueryIdentity(&identifier)) return DeviceFailed("GetDeviceInfo", record);
+    {
         char digits[16];
         // The format keeps its historical spelling; the repeated zero flag pads as "%04X" does.
 #if defined(__GNUC__)
@@ -115,6 +121,7 @@ B58_EXPORT int32_t B58_CALL GetDeviceInfo(DeviceInfoRecord* record) {
     uint32_t returned = 0;
     g_state.LastStatus = ScannerIoControl(g_state.DeviceHandle, kCommandExchange, packet, kCommandPacketSize,
                                           packet, kCommandPacketSize, &returned);
+    if (g_state.LastStatus == 0) return DeviceFailed("GetDeviceInfo", record);
 
     std::memset(record, 0, sizeof *record);
     record->Status = kStatusOk;
@@ -128,7 +135,7 @@ B58_EXPORT int32_t B58_CALL GetDeviceInfo(DeviceInfoRecord* record) {
     return 1;
 }
 
-B58_EXPORT int32_t B58_CALL GetGammaInfo(GammaInfoRecord* record) {
+int32_t GammaInfo(GammaInfoRecord* record) {
     if (record == nullptr) return 0;
     const uint16_t bits = record->ScanMode == ModeColor48 ? 16 : 8;
     record->Status = kStatusOk;
@@ -137,18 +144,18 @@ B58_EXPORT int32_t B58_CALL GetGammaInfo(GammaInfoRecord* record) {
     return 1;
 }
 
-B58_EXPORT int32_t B58_CALL CarriageHome(ControlRecord* record) {
-    using namespace b58;
+int32_t HomeCarriage(ControlRecord* record) {
     if (record == nullptr) return 0;
+    if (!HostHoldsScanner("CarriageHome", record)) return 0;
     if (ScanRunning()) return Refused(record, kStatusCarriageHomeFailed);
     g_state.LastStatus = SendMiscControl(kCmdCarriageHome);
     record->Status = g_state.LastStatus ? kStatusOk : kStatusCarriageHomeFailed;
     return g_state.LastStatus;
 }
 
-B58_EXPORT int32_t B58_CALL PowerControl(ControlRecord* record) {
-    using namespace b58;
+int32_t SwitchLight(ControlRecord* record) {
     if (record == nullptr) return 0;
+    if (!HostHoldsScanner("PowerControl", record)) return 0;
     if (ScanRunning()) return Refused(record, kStatusScanRunning);
     g_state.LastStatus = SendMiscControl(kCmdLampPowerQuery);
     // A query that failed leaves the buffer as the previous command left it: no answer is
@@ -162,9 +169,9 @@ B58_EXPORT int32_t B58_CALL PowerControl(ControlRecord* record) {
     return g_state.LastStatus;
 }
 
-B58_EXPORT int32_t B58_CALL GetDeviceStatus(ControlRecord* record) {
-    using namespace b58;
+int32_t DeviceStatus(ControlRecord* record) {
     if (record == nullptr) return 0;
+    if (!HostHoldsScanner("GetDeviceStatus", record)) return 0;
     if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
         record->Status = kStatusNoDevice;
         return 0;
@@ -172,6 +179,7 @@ B58_EXPORT int32_t B58_CALL GetDeviceStatus(ControlRecord* record) {
     if (ScanRunning()) return Refused(record, kStatusScanRunning);
     record->Status = kStatusOk;
     g_state.LastStatus = SendLampControl(CurrentLamp());  // the current light source once more
+    if (g_state.LastStatus == 0) return DeviceFailed("GetDeviceStatus", record);
     record->PowerOn = 0;
     record->Byte3 = 0;
     record->Byte4 = 0;
@@ -179,8 +187,7 @@ B58_EXPORT int32_t B58_CALL GetDeviceStatus(ControlRecord* record) {
     return 1;
 }
 
-B58_EXPORT int32_t B58_CALL GetKeyStatus(uint8_t* keyState) {
-    using namespace b58;
+int32_t KeyStatus(uint8_t* keyState) {
     if (keyState == nullptr || ScanRunning()) return 0;
     if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
         g_state.DeviceHandle = OpenScannerByName();
@@ -195,8 +202,7 @@ B58_EXPORT int32_t B58_CALL GetKeyStatus(uint8_t* keyState) {
     return g_state.LastStatus;
 }
 
-B58_EXPORT int32_t B58_CALL TestEntry(uint16_t code, void* data) {
-    using namespace b58;
+int32_t DiagnosticEntry(uint16_t code, void* data) {
     if (ScanRunning() && TestCodeSendsCommand(code)) return 0;
     bool openedHere = false;
     if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
@@ -256,6 +262,43 @@ B58_EXPORT int32_t B58_CALL TestEntry(uint16_t code, void* data) {
         g_state.LastStatus = 1;
     }
     return result;
+}
+
+}  // namespace
+}  // namespace b58
+
+extern "C" {
+
+B58_EXPORT int32_t B58_CALL GetVersionInfo(VersionRecord* record) {
+    return b58::GuardExport("GetVersionInfo", record, [&] { return b58::VersionInfo(record); });
+}
+
+B58_EXPORT int32_t B58_CALL GetDeviceInfo(DeviceInfoRecord* record) {
+    return b58::GuardExport("GetDeviceInfo", record, [&] { return b58::DeviceInfo(record); });
+}
+
+B58_EXPORT int32_t B58_CALL GetGammaInfo(GammaInfoRecord* record) {
+    return b58::GuardExport("GetGammaInfo", record, [&] { return b58::GammaInfo(record); });
+}
+
+B58_EXPORT int32_t B58_CALL CarriageHome(ControlRecord* record) {
+    return b58::GuardExport("CarriageHome", record, [&] { return b58::HomeCarriage(record); });
+}
+
+B58_EXPORT int32_t B58_CALL PowerControl(ControlRecord* record) {
+    return b58::GuardExport("PowerControl", record, [&] { return b58::SwitchLight(record); });
+}
+
+B58_EXPORT int32_t B58_CALL GetDeviceStatus(ControlRecord* record) {
+    return b58::GuardExport("GetDeviceStatus", record, [&] { return b58::DeviceStatus(record); });
+}
+
+B58_EXPORT int32_t B58_CALL GetKeyStatus(uint8_t* keyState) {
+    return b58::GuardExport("GetKeyStatus", nullptr, [&] { return b58::KeyStatus(keyState); });
+}
+
+B58_EXPORT int32_t B58_CALL TestEntry(uint16_t code, void* data) {
+    return b58::GuardExport("TestEntry", nullptr, [&] { return b58::DiagnosticEntry(code, data); });
 }
 
 }  // extern "C"

@@ -42,6 +42,9 @@ enum B58Status : uint16_t {
     kStatusCarriageHomeFailed = 26,
     kStatusNoFurtherLine = 29,  // end of the image, a reader failure, or a StopScan
     kStatusLightControlFailed = 31,
+    // No device open: this process's _Open has not succeeded (or _Close came since), or
+    // the device handle was given up. Every entry point that talks to the scanner, but for
+    // GetKeyStatus and TestEntry, answers it with result 0 and does nothing.
     kStatusNoDevice = 37,
     kStatusStoppedByHost = 42,
     kStatusScanStarting = 43,
@@ -49,7 +52,13 @@ enum B58Status : uint16_t {
     // third no working memory is left and the request must be made again.
     kStatusRequestRejected = 44,  // unknown ScanMode, or a window the driver cannot scan
     kStatusScanRunning = 45,      // called between StartScan and StopScan
-    kStatusOutOfMemory = 46,      // the working memory could not be allocated
+    kStatusOutOfMemory = 46,      // memory ran out (any entry point, result 0)
+    // The scanner failed the call: it refused a command, a transfer failed, it stayed busy
+    // past the wait's limit, it did not confirm a firmware download, or it is gone. Result
+    // 0; the trace names the step. Written by SetParameters, StartScan, GetVersionInfo,
+    // GetDeviceInfo and GetDeviceStatus.
+    kStatusDeviceFailed = 47,
+    kStatusInternalError = 48,  // an unexpected fault inside the driver (any entry point, result 0)
 };
 
 // Scan modes and sources of ScanParameters.
@@ -62,7 +71,8 @@ typedef int32_t(B58_CALLBACK* ProgressRoutine)(int32_t linesDone);
 #pragma pack(push, 1)
 
 struct ScanParameters {
-    uint16_t Status;      // out: 0 after a successful call
+    uint16_t Status;      // out: 0 after a successful call; on failure (result 0) 37 not open,
+                          // 44, 45, 46, or 47 (also: no scanner found)
     uint16_t Left;        // 300-dpi units
     uint16_t Top;         // 300-dpi units
     uint16_t Right;       // 300-dpi units
@@ -122,12 +132,13 @@ struct ControlRecord {
 };
 
 struct ScanStartRecord {
-    uint16_t Status;                   // out: 43
+    uint16_t Status;                   // out: 43; 47 when the scanner failed a step, 44 for a window
+                                       // the device cannot take, 37 without _Open
     ProgressRoutine ProgressCallback;  // or null
 };
 
 struct ReadRequest {
-    uint16_t Status;       // out: 0, 29 no further line, 42 stopped by the progress routine
+    uint16_t Status;       // out: 0, 29 no further line (also: no Buffer), 42 stopped by the progress routine
     uint16_t BgrOrder;     // 0: red, green, blue; else blue, green, red
     uint16_t LinesWanted;  // in
     uint16_t LinesDone;    // out

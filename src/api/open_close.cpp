@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/device_mutex.h"
+#include "api/export_guard.h"
 #include "api/exports.h"
 #include "device/device_bringup.h"
 #include "device/device_discovery.h"
@@ -14,13 +15,10 @@ namespace {
 constexpr DWORD kSettleMs = 50;
 constexpr DWORD kRetryPauseMs = 1000;
 
-}  // namespace
-
-extern "C" {
-
-B58_EXPORT int32_t B58_CALL _Open(void) {
+int32_t OpenScanner() {
     using namespace b58;
     Trace("< Enter the _Open!");
+    g_state.HostOpened = 0;
     g_state.OsVersionClass = QueryOsVersionClass();
 
     // DeviceMutex is set only while this process owns the mutex. An earlier _Open that was
@@ -56,13 +54,15 @@ B58_EXPORT int32_t B58_CALL _Open(void) {
             return 0;
         }
     }
+    g_state.HostOpened = 1;
     Trace("> Leave the _Open!");
     return g_state.LastStatus;
 }
 
-B58_EXPORT int32_t B58_CALL _Close(void) {
+int32_t CloseScannerForHost() {
     using namespace b58;
     Trace("< Enter the _Close!");
+    g_state.HostOpened = 0;
     if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) {
         CloseScanner(g_state.DeviceHandle);
         g_state.LastStatus = 1;
@@ -75,6 +75,18 @@ B58_EXPORT int32_t B58_CALL _Close(void) {
     }
     Trace("> Leave the _Close!");
     return g_state.LastStatus;
+}
+
+}  // namespace
+
+extern "C" {
+
+B58_EXPORT int32_t B58_CALL _Open(void) {
+    return b58::GuardExport("_Open", nullptr, OpenScanner);
+}
+
+B58_EXPORT int32_t B58_CALL _Close(void) {
+    return b58::GuardExport("_Close", nullptr, CloseScannerForHost);
 }
 
 }  // extern "C"

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "api/device_requests.h"
+#include "api/export_guard.h"
 #include "api/exports.h"
+#include "api/open_state.h"
 #include "api/scan_memory.h"
 #include "calibration/afe_calibration.h"
 #include "calibration/boundary_detection.h"
@@ -41,13 +43,27 @@ bool AllocateShadingReferences() {
     return complete;
 }
 
-void MoveCarriageForward(uint16_t steps) {
+bool MoveCarriageForward(uint16_t steps) {
     uint8_t data[kPacketSize - 2] = {};
     data[0] = static_cast<uint8_t>(steps & 0xFF);
     data[1] = static_cast<uint8_t>(steps >> 8);
-    ProcessCommandSendUserCommand(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
-                                  kCmdMoveForward, data, sizeof data, nullptr, 0);
-    WaitScannerReady(g_state.DeviceHandle);
+    return ProcessCommandSendUserCommand(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
+                                         kCmdMoveForward, data, sizeof data, nullptr, 0) &&
+           WaitScannerReady(g_state.DeviceHandle);
+}
+
+// StartScan ends early: the record tells why, the trace names the step.
+int32_t StartFailed(ScanStartRecord* record, uint16_t status, const char* step) {
+    record->Status = status;
+    Trace("StartScan: %s failed", step);
+    return 0;
+}
+
+// A step that talks to the scanner: its failure (a refused command, a failed transfer, a
+// scanner that stays busy or is gone) ends the start, since every later step would build on
+// values the scanner never confirmed.
+int32_t DeviceStepFailed(ScanStartRecord* record, const char* step) {
+    return StartFailed(record, kStatusDeviceFailed, step);
 }
 
 int CalibrateShadingForScan(uint16_t startLine) {
@@ -93,22 +109,21 @@ ScanWindowParameters ScanWindowForScan(uint16_t modeField) {
     return w;
 }
 
-// The steps of StartScan after the record checks; 0 when a calibration fails or the window
-// cannot be programmed.
-int32_t RunStartScan() {
+// The steps of StartScan after the record checks; 0, with the record's Status telling why,
+// when memory runs out, the scanner fails a step or the window does not fit the device.
+int32_t RunStartScan(ScanStartRecord* record) {
     DriverState& s = g_state;
-    if (s.DataWidth == 16 && !AllocateShadingReferences()) {
-        Trace("StartScan: no memory for the shading references");
-        return 0;
-    }
+    if (s.DataWidth == 16 && !AllocateShadingReferences())
+        return StartFailed(record, kStatusOutOfMemory, "allocating the shading references");
     s.CalibrationDpi = s.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : s.RXDPI;
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
+    if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     if (s.TaMode == 0) {
         s.LastStatus = CalibrateAFE(s.DeviceHandle, s.KSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
                                     &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
                                     s.CalibrationDpi, s.PixelFormatCode);
+        if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
-    if (s.LastStatus == 0) return 0;
 
     // Large enough for any window the geometry accepts; also the bound search's table.
     const size_t tableEntries =
@@ -118,15 +133,19 @@ int32_t RunStartScan() {
         s.LastStatus =
             FindFlatbedBounds(s.DeviceHandle, s.DeviceKind, &s.ROffset, &s.RGain, &s.GOffset, &s.GGain,
                               &s.BOffset, &s.BGain, &s.leftbound, &s.TopLine, lineTable.data());
+        if (s.LastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
         s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, s.TAKSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
                                          &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
                                          s.CalibrationDpi, s.PixelFormatCode);
-        FindTaBounds(&s.leftbound, &s.TopLine);
+        if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
+        s.LastStatus = FindTaBounds(&s.leftbound, &s.TopLine);
+        if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter boundary detection");
         s.Backstep = kTaBackstepBase - s.TopLine;
         // A top found below the base needs no move; as a 16-bit step count a negative
         // backstep would run the carriage tens of thousands of steps.
-        if (s.Backstep > 0) MoveCarriageForward(static_cast<uint16_t>(s.Backstep));
+        if (s.Backstep > 0 && !MoveCarriageForward(static_cast<uint16_t>(s.Backstep)))
+            return DeviceStepFailed(record, "carriage move");
         Trace("leftbound=%d,TopLine=%d,Backstep=%d", s.leftbound, s.TopLine, s.Backstep);
     }
 
@@ -147,14 +166,15 @@ int32_t RunStartScan() {
 
     if (s.TaMode != 0 && s.ScanFromOrigin == 0) {
         s.LastStatus = CalibrateShadingForScan(s.TAKSTARTY);
-        if (s.LastStatus == 0) return 0;
+        if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
     }
-    if (s.ScanFromOrigin != 0) MoveCarriageForward(kOriginForwardSteps);
+    if (s.ScanFromOrigin != 0 && !MoveCarriageForward(kOriginForwardSteps))
+        return DeviceStepFailed(record, "carriage move");
     if (s.TaMode == 0) {
         s.ShadingStartLine = ComputeShadingStartLine(s.TopLine);
         if (s.ScanCalibrationArea != 1) {
             s.LastStatus = CalibrateShadingForScan(static_cast<uint16_t>(s.ShadingStartLine));
-            if (s.LastStatus == 0) return 0;
+            if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
         }
     }
 
@@ -180,6 +200,10 @@ int32_t RunStartScan() {
     down.scanFromOrigin = s.ScanFromOrigin != 0;
     if (!down.scanCalibrationArea && !down.scanFromOrigin) Trace("RYDPI=%d", s.RYDPI);
     const int32_t starty = ComputeVerticalStart(down);
+    // The device reads both starts as signed 16-bit values and the window must lie on the
+    // sensor: a wrapped start would scan the calibration strip, a start past the sensor noise.
+    if (starty > INT16_MAX || s.myStartx < 0 || s.myStartx + s.HWWidth > kMaxLinePixels)
+        return StartFailed(record, kStatusRequestRejected, "placing the window on the device");
     s.myStarty = static_cast<int16_t>(starty);
     Trace("myStarty=%d,Top=%d,TATopAdd=%d,LAMPSTEP=%d,TopLine=%d", s.myStarty, s.WindowTop, s.TATOPADD,
           s.LAMPSTEP, s.TopLine);
@@ -189,7 +213,7 @@ int32_t RunStartScan() {
     WindowRun run{s.myStarty, s.SWHeight, s.HWHeight};
     if (!ApplyPreroll(run)) {
         Trace("StartScan: window of %d lines too tall", s.HWHeight);
-        return 0;
+        return StartFailed(record, kStatusRequestRejected, "placing the window on the device");
     }
     s.myStarty = run.myStarty;
     s.SWHeight = run.swHeight;
@@ -199,19 +223,21 @@ int32_t RunStartScan() {
 
     s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
                                                 ScanWindowForScan(modeField));
+    if (s.LastStatus == 0) return DeviceStepFailed(record, "scan window");
     s.LastStatus = SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, s.ROffset, s.RGain,
                                     s.GOffset, s.GGain, s.BOffset, s.BGain);
+    if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE values");
     s.StopRequested.store(0, std::memory_order_release);
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
+    if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind);
+    if (s.LastStatus == 0) return DeviceStepFailed(record, "scan start");
     s.NextLineIndex = 0;
     s.LinesDelivered = 0;
 
     s.ReaderThread = CreateThread(nullptr, 1, s.ReaderRoutine, nullptr, 0, &s.ReaderThreadId);
-    if (s.ReaderThread == nullptr) {
-        Trace("StartScan: no reader thread");
-        return 0;
-    }
+    if (s.ReaderThread == nullptr)
+        return StartFailed(record, kStatusOutOfMemory, "creating the reader thread");
     s.ScanCalls.Begin();
     Trace("Leave StartScan()");
     return s.LastStatus;
@@ -241,14 +267,9 @@ class HostCall {
     bool inside_;
 };
 
-}  // namespace
-}  // namespace b58
-
-extern "C" {
-
-B58_EXPORT int32_t B58_CALL StartScan(ScanStartRecord* record) {
-    using namespace b58;
+int32_t BeginScan(ScanStartRecord* record) {
     if (record == nullptr) return 0;
+    if (!HostHoldsScanner("StartScan", record)) return 0;
     // Only a configured request can be scanned, and only one scan at a time: the reader of a
     // running scan owns the line ring.
     if (!g_state.WorkingMemoryAllocated || g_state.LineRoutine == nullptr ||
@@ -258,11 +279,10 @@ B58_EXPORT int32_t B58_CALL StartScan(ScanStartRecord* record) {
     record->Status = kStatusScanStarting;
     g_state.ProgressCallback = record->ProgressCallback;
     g_state.ReaderFailed.store(0, std::memory_order_release);
-    return RunStartScan();
+    return RunStartScan(record);
 }
 
-B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
-    using namespace b58;
+int32_t DeliverLines(ReadRequest* request) {
     if (request == nullptr) return 0;
     DriverState& s = g_state;
     request->Status = kStatusOk;
@@ -283,7 +303,10 @@ B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
         request->Status = kStatusNoFurtherLine;
         return 0;
     }
-    if (request->LinesWanted != 0 && request->Buffer == nullptr) return 0;
+    if (request->LinesWanted != 0 && request->Buffer == nullptr) {
+        request->Status = kStatusNoFurtherLine;
+        return 0;
+    }
 
     for (uint32_t i = 0; i < request->LinesWanted; ++i) {
         // The image has no further line: a line routine asked for one would wait for raw
@@ -327,9 +350,12 @@ B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
     return 1;
 }
 
-B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
-    using namespace b58;
+int32_t EndScan(StopRecord* record) {
     DriverState& s = g_state;
+    // A process that never opened the scanner has no scan of its own to stop, and its stop
+    // command would end the scan of the process that holds the scanner.
+    if (s.ReaderThread == nullptr && !s.WorkingMemoryAllocated && !HostHoldsScanner("StopScan", record))
+        return 0;
     if (record != nullptr) record->Status = kStatusOk;
     // Sequentially consistent: a ReadScannedData entering now either sees the stop or is
     // seen inside by the wait below.
@@ -351,11 +377,34 @@ B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
     s.ReaderThreadId = 0;
 
     Sleep(1000);
-    s.LastStatus = SendStopCommand(s.DeviceHandle);
+    const int32_t stopped = SendStopCommand(s.DeviceHandle);
     s.LastStatus = SendKeyQuery();
     FreeScanMemory();
     s.ScanCalls.End();
+    // The key query answers last, but a scanner that refused the stop has not stopped.
+    if (stopped == 0) {
+        if (record != nullptr) record->Status = kStatusDeviceFailed;
+        Trace("StopScan: the scanner refused the stop");
+        return 0;
+    }
     return s.LastStatus;
+}
+
+}  // namespace
+}  // namespace b58
+
+extern "C" {
+
+B58_EXPORT int32_t B58_CALL StartScan(ScanStartRecord* record) {
+    return b58::GuardExport("StartScan", record, [&] { return b58::BeginScan(record); });
+}
+
+B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
+    return b58::GuardExport("ReadScannedData", request, [&] { return b58::DeliverLines(request); });
+}
+
+B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
+    return b58::GuardExport("StopScan", record, [&] { return b58::EndScan(record); });
 }
 
 }  // extern "C"

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "api/device_requests.h"
+#include "api/export_guard.h"
 #include "api/exports.h"
+#include "api/open_state.h"
 #include "api/scan_memory.h"
 #include "api/scan_request.h"
 #include "device/command_packets.h"
@@ -28,20 +30,50 @@ bool ReopenDevice() {
     return g_state.DeviceHandle != INVALID_HANDLE_VALUE;
 }
 
-void SelectSource(uint8_t source) {
+// Downloads the firmware once more; the step that failed, or null.
+const char* DownloadAgain(bool* firmwareRuns) {
+    g_state.LastStatus = DownloadFirmwareToDevice();
+    if (g_state.LastStatus == 0) return "firmware download";
+    *firmwareRuns = true;
+    return nullptr;
+}
+
+// The step that failed, or null when the source is selected. `firmwareRuns` tells whether a
+// download of this call was confirmed; a second download here may still bring it up.
+const char* SelectSource(uint8_t source, bool* firmwareRuns) {
     if (source == 0) {
         g_state.TaType = 0;
         g_state.TaMode = 0;
-        if (g_state.FlatbedFirmwareReady != 1) g_state.LastStatus = DownloadFirmwareToDevice();
+        if (g_state.FlatbedFirmwareReady != 1) {
+            if (const char* failed = DownloadAgain(firmwareRuns)) return failed;
+        }
         g_state.LastStatus = SendLampControl(kLampFlatbed);
     } else if (IsTaSource(source)) {
         g_state.TaType = source;
         g_state.TaMode = 1;
-        if (g_state.TaFirmwareReady != 1) g_state.LastStatus = DownloadFirmwareToDevice();
+        if (g_state.TaFirmwareReady != 1) {
+            if (const char* failed = DownloadAgain(firmwareRuns)) return failed;
+        }
         g_state.LastStatus = SendLampControl(kLampTa);
     } else {
         g_state.TaMode = 0;  // no adapter, no lamp selection; TaType stays
     }
+    if (!*firmwareRuns) return "firmware download";
+    return g_state.LastStatus == 0 ? "lamp selection" : nullptr;
+}
+
+// The scanner failed a step: nothing of this request or the previous one is left to scan,
+// so a StartScan that follows is refused instead of scanning with a device in an unknown
+// state.
+int32_t RefuseForDevice(ScanParameters* parameters, const char* step) {
+    Trace("SetParameters: %s failed", step);
+    FreeScanMemory();
+    g_state.LineRoutine = nullptr;
+    g_state.ReaderRoutine = nullptr;
+    g_state.FlatbedFirmwareReady = 0;
+    g_state.TaFirmwareReady = 0;
+    parameters->Status = kStatusDeviceFailed;
+    return 0;
 }
 
 void StoreConfig(const ScanConfig& c) {
@@ -78,14 +110,9 @@ void RecordSource(uint8_t source) {
     g_state.FlatbedFirmwareReady = ta ? 0 : 1;
 }
 
-}  // namespace
-}  // namespace b58
-
-extern "C" {
-
-B58_EXPORT int32_t B58_CALL SetParameters(ScanParameters* parameters) {
-    using namespace b58;
+int32_t TakeScanRequest(ScanParameters* parameters) {
     if (parameters == nullptr) return 0;
+    if (!HostHoldsScanner("SetParameters", parameters)) return 0;
     // The reader thread of a running scan works in the memory a new request would replace.
     if (g_state.ReaderThread != nullptr) {
         parameters->Status = kStatusScanRunning;
@@ -94,17 +121,19 @@ B58_EXPORT int32_t B58_CALL SetParameters(ScanParameters* parameters) {
     // Checked before anything changes: a request the driver cannot scan leaves the device,
     // the configuration and the memory of the previous request as they were.
     const ScanRequestResult derived = DeriveScanConfig(*parameters, g_state.ResolutionValid);
-    if (derived.fault != ScanRequestFault::None) {
+    const ScanConfig& config = derived.config;
+    const uint8_t source = parameters->ScanSource;
+    if (derived.fault != ScanRequestFault::None ||
+        !VerticalStartFits(config, IsTaSource(source) ? source : 0, g_state.TOPADD, g_state.TATOPADD)) {
         parameters->Status = kStatusRequestRejected;
         return 0;
     }
-    const ScanConfig& config = derived.config;
-    const uint8_t source = parameters->ScanSource;
 
-    if (!ReopenDevice()) return 0;
+    if (!ReopenDevice()) return RefuseForDevice(parameters, "opening the scanner");
     g_state.LastStatus = DownloadFirmwareToDevice();
-    if (g_state.LastStatus) g_state.FlatbedFirmwareReady = 1;
-    SelectSource(source);
+    bool firmwareRuns = g_state.LastStatus != 0;
+    if (firmwareRuns) g_state.FlatbedFirmwareReady = 1;
+    if (const char* failed = SelectSource(source, &firmwareRuns)) return RefuseForDevice(parameters, failed);
 
     // One set of working memory at a time: the previous request's goes first.
     FreeScanMemory();
@@ -128,12 +157,12 @@ B58_EXPORT int32_t B58_CALL SetParameters(ScanParameters* parameters) {
         request[0] = kLampTa;
         g_state.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle,
                                                        g_state.DeviceKind, kCmdLampControl, request, request);
+        if (g_state.LastStatus == 0) return RefuseForDevice(parameters, "adapter lamp selection");
     }
     return g_state.LastStatus;
 }
 
-B58_EXPORT int32_t B58_CALL GetParameters(ScanParametersInfo* info) {
-    using namespace b58;
+int32_t ReportScanRequest(ScanParametersInfo* info) {
     if (info == nullptr) return 0;
     info->Status = kStatusOk;
     info->RXDPI = g_state.RXDPI;
@@ -142,6 +171,19 @@ B58_EXPORT int32_t B58_CALL GetParameters(ScanParametersInfo* info) {
     info->ImageLines = g_state.ImageLines;
     Trace("Trel RXDPI=%d,RYDPI=%d,LineBytes=%d", g_state.RXDPI, g_state.RYDPI, g_state.LineBytes);
     return 1;
+}
+
+}  // namespace
+}  // namespace b58
+
+extern "C" {
+
+B58_EXPORT int32_t B58_CALL SetParameters(ScanParameters* parameters) {
+    return b58::GuardExport("SetParameters", parameters, [&] { return b58::TakeScanRequest(parameters); });
+}
+
+B58_EXPORT int32_t B58_CALL GetParameters(ScanParametersInfo* info) {
+    return b58::GuardExport("GetParameters", info, [&] { return b58::ReportScanRequest(info); });
 }
 
 }  // extern "C"

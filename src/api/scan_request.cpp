@@ -1,6 +1,7 @@
 #include "api/scan_request.h"
 
 #include "device/scan_geometry.h"
+#include "scan/scan_start.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -8,6 +9,7 @@ namespace {
 
 constexpr uint32_t kBaseDpi = 300;
 constexpr uint32_t kHighResDpi = 600;
+constexpr int32_t kLargestStartTopLine = 200;
 
 struct Normalised {
     uint16_t dpi;
@@ -124,11 +126,18 @@ ScanRequestResult DeriveScanConfig(const ScanParameters& request, uint8_t resolu
             break;
     }
 
+    // A window that delivers nothing would start a scan with no line to read.
+    if (linePixels == 0 || imageLines == 0 || lineBytes == 0) {
+        result.fault = ScanRequestFault::EmptyWindow;
+        return result;
+    }
     if (windowTop > UINT16_MAX) {
         result.fault = ScanRequestFault::WindowOutOfRange;
         return result;
     }
-    if (linePixels > kMaxLinePixels || swWidth > kMaxLinePixels || widthUnits > kGeometryMaxXCount) {
+    // The window's pixels are sensor pixels from Left on: past the sensor there is no image.
+    if (linePixels > kMaxLinePixels || swWidth > kMaxLinePixels ||
+        request.Left + widthUnits > static_cast<uint32_t>(kMaxLinePixels)) {
         result.fault = ScanRequestFault::TooWide;
         return result;
     }
@@ -164,6 +173,22 @@ ScanRequestResult DeriveScanConfig(const ScanParameters& request, uint8_t resolu
     c.SWHeight = static_cast<uint16_t>(swHeight);
     c.LineBytes = static_cast<uint16_t>(lineBytes);
     return result;
+}
+
+bool VerticalStartFits(const ScanConfig& c, uint16_t taType, uint16_t topAdd, uint16_t taTopAdd) {
+    // The found top line enters the flatbed start only through TopLine - 40 - ShadingStartLine,
+    // which is largest (33) for any top line of 73 or more.
+    VerticalStartInput in;
+    in.windowTop = c.WindowTop;
+    in.taTopAdd = taTopAdd;
+    in.topAdd = topAdd;
+    in.lampStep = c.LAMPSTEP;
+    in.taType = taType;
+    in.rxdpi = c.RXDPI;
+    in.rydpi = c.RYDPI;
+    in.topLine = kLargestStartTopLine;
+    in.shadingStartLine = ComputeShadingStartLine(in.topLine);
+    return ComputeVerticalStart(in) <= INT16_MAX;
 }
 
 }  // namespace b58

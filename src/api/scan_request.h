@@ -50,8 +50,9 @@ struct ScanConfig {
 enum class ScanRequestFault : uint8_t {
     None,
     UnknownMode,       // ScanMode not 0, 1, 2 or 10
-    EmptyWindow,       // Right <= Left or Bottom <= Top
-    TooWide,           // a line wider than the 3700 pixels the maps and ring slots hold
+    EmptyWindow,       // Right <= Left or Bottom <= Top, or no pixel or no line at the resolution
+    TooWide,           // a line wider than the 3700 pixels the maps and ring slots hold, or
+                       // one that reaches past the sensor's 3700 pixels
     TooTall,           // more lines than the scan window and line table can describe
     WindowOutOfRange,  // the window's first line does not fit the motor's 16-bit step count
 };
@@ -64,5 +65,10 @@ struct ScanRequestResult {
 // `resolutionValidBefore` is the ResolutionValid of the previous configuration: a request
 // below 50 dpi leaves it as it was.
 ScanRequestResult DeriveScanConfig(const ScanParameters& request, uint8_t resolutionValidBefore);
+
+// Whether the window's first line, with the top offsets of the settings and whatever top line
+// the boundary search may find, still fits the scan window's signed 16-bit start field
+// (`taType` 0 for the flatbed). A start that wraps negative would scan the calibration strip.
+bool VerticalStartFits(const ScanConfig& config, uint16_t taType, uint16_t topAdd, uint16_t taTopAdd);
 
 }  // namespace b58

@@ -84,25 +84,27 @@ int FindFlatbedBounds(HANDLE device, int32_t deviceKind, const uint8_t* rOffset,
     // The lamp command's block goes out again with the carriage-home command at the end.
     uint8_t block[kPacketSize] = {};
     block[0] = kLampFlatbed;
-    ProcessCommandMiscControl(nullptr, kReportSilent, device, deviceKind, kCmdLampControl, block, block);
+    if (!ProcessCommandMiscControl(nullptr, kReportSilent, device, deviceKind, kCmdLampControl, block, block))
+        return 0;
     if (!SetAFEParameters(nullptr, kReportSilent, device, deviceKind, *rOffset, *rGain, *gOffset, *gGain,
                           *bOffset, *bGain))
         return 0;
-    WaitScannerReady(device);
+    if (!WaitScannerReady(device)) return 0;
     if (!ProcessCommandSetStartScan(nullptr, kReportSilent, device, deviceKind)) return 0;
-    // A scanner that never takes the handshake sends nothing: the strip is not read and the
-    // fixed origin is used.
+    // A scanner that refuses the handshake or does not deliver the strip has failed; only a
+    // strip that arrived and shows no edge falls back to the fixed origin.
     const bool arrived = WaitScanData(nullptr, device, deviceKind) != 0 &&
                          ReadWholeStrip(device, strip.data(), static_cast<DWORD>(strip.size()));
-
-    SendStopCommand(device);
+    const bool stopped = SendStopCommand(device) != 0;
+    if (!arrived || !stopped) return 0;
     uint16_t left = 0;
     int32_t top = 0;
-    FlatbedOriginFromStrip(arrived ? strip.data() : nullptr, width, height, &left, &top);
+    FlatbedOriginFromStrip(strip.data(), width, height, &left, &top);
 
-    ProcessCommandSendUserCommand(nullptr, kReportSilent, device, deviceKind, kCmdCarriageHome, block,
-                                  sizeof block, block, sizeof block);
-    WaitScannerReady(device);
+    if (!ProcessCommandSendUserCommand(nullptr, kReportSilent, device, deviceKind, kCmdCarriageHome, block,
+                                       sizeof block, block, sizeof block) ||
+        !WaitScannerReady(device))
+        return 0;
     Sleep(kAfterHomeMs);
 
     *leftbound = left;
@@ -126,12 +128,14 @@ int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
     window.TaMode = 1;
     window.YMAXDPI = s.YMAXDPI;
     window.LAMPSTEP = s.LAMPSTEP;
-    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window);
-    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, device, kind, s.ROffset, s.RGain, s.GOffset,
-                                    s.GGain, s.BOffset, s.BGain);
-    s.LastStatus = WaitScannerReady(device);
-    s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind);
-    s.LastStatus = WaitScanData(nullptr, device, kind);
+    // Each step is judged: a strip the scanner was not set up for would place the window
+    // by edges that are not there.
+    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
+                   SetAFEParameters(nullptr, kReportSilent, device, kind, s.ROffset, s.RGain, s.GOffset,
+                                    s.GGain, s.BOffset, s.BGain) &&
+                   WaitScannerReady(device) &&
+                   ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
+                   WaitScanData(nullptr, device, kind);
     if (s.LastStatus == 0) {
         // The scanner sends nothing: no strip to read.
         SendStopCommand(device);
@@ -159,9 +163,9 @@ int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
     *topLine = top;
     Trace("LeftSide=%d,TopSide=%d", left, top);
 
-    SendStopCommand(device);
+    const uint8_t stopped = SendStopCommand(device);
     CloseImageReader();
-    return 1;
+    return stopped;
 }
 
 }  // namespace b58

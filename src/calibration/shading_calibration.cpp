@@ -24,10 +24,10 @@ struct Planes {
     std::vector<Sample> r, g, b;
 };
 
-void LampsOff(HANDLE device) {
+bool LampsOff(HANDLE device) {
     uint8_t block[kMiscControlDataSize] = {};  // LampMask 0
-    ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl, block,
-                              block);
+    return ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl,
+                                     block, block) != 0;
 }
 
 bool HaveReferences() {
@@ -78,7 +78,7 @@ int CalibrateShading(HANDLE device, uint16_t startLine, uint16_t lineCount, uint
 
     const bool darkStrip = s.BLACKSHADING != 0 && taMode == 0;
     if (darkStrip) {
-        LampsOff(device);
+        if (!LampsOff(device)) return 0;
         Sleep(kLampOffSettleMs);
         ScanCalibrationStrip(device, startLine, lineCount, dark.r.data(), dark.g.data(), dark.b.data(),
                              rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi, &stripWidth,

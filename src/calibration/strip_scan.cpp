@@ -109,7 +109,7 @@ void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount,
         }
     }
 
-    if (g_state.StripScanOk) EndStripScan(device, StripClosingLampMask(ta));
+    if (g_state.StripScanOk && !EndStripScan(device, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
     CloseImageReader();
 }
 

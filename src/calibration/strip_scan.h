@@ -8,8 +8,8 @@
 
 namespace b58 {
 
-// The 8-bit strip scan. Sets g_state.StripScanOk (1 at the start, 0 when a line read comes
-// back short) and returns the strip's size in stripWidth / stripLines.
+// The 8-bit strip scan. Sets g_state.StripScanOk (1 at the start, 0 when a command fails or
+// a line read comes back short) and returns the strip's size in stripWidth / stripLines.
 void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t* planeR,
                           uint8_t* planeG, uint8_t* planeB, uint8_t rOffset, uint8_t rGain, uint8_t gOffset,
                           uint8_t gGain, uint8_t bOffset, uint8_t bGain, uint16_t xDpi, uint16_t yDpi,

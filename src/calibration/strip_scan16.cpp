@@ -78,7 +78,7 @@ void ScanCalibrationStrip16(HANDLE device, uint16_t startLine, uint16_t lineCoun
             out[x] = static_cast<uint16_t>(lineBuffer[2 * x] | (lineBuffer[2 * x + 1] << 8));
     }
 
-    if (g_state.StripScanOk) EndStripScan(device, StripClosingLampMask(ta));
+    if (g_state.StripScanOk && !EndStripScan(device, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
     CloseImageReader();
 }
 

@@ -6,18 +6,21 @@
 
 namespace b58 {
 
-void SendStripLamps(HANDLE device, uint8_t lampMask) {
+bool SendStripLamps(HANDLE device, uint8_t lampMask) {
     uint8_t data[kMiscControlDataSize] = {};
     uint8_t result[kMiscControlDataSize] = {};
     data[0] = lampMask;
-    ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl, data,
-                              result);
+    return ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl,
+                                     data, result) != 0;
 }
 
 bool PrepareStrip(HANDLE device, StripWindowShape* shape, uint16_t widthUnits, uint16_t lineCount, bool dark,
                   bool ta, uint16_t* lineTable, uint16_t* stripWidth, uint16_t* stripLines) {
     g_state.StripScanOk = 1;
-    SendStripLamps(device, StripLampMask(dark, ta));
+    if (!SendStripLamps(device, StripLampMask(dark, ta))) {
+        g_state.StripScanOk = 0;
+        return false;
+    }
 
     uint16_t hwWidth = 0, hwHeight = 0, width = 0, lines = 0;
     const uint8_t fits =
@@ -40,17 +43,17 @@ bool PrepareStrip(HANDLE device, StripWindowShape* shape, uint16_t widthUnits, u
 }
 
 bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const StripAfeValues& afe) {
-    ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, g_state.DeviceKind, window);
-    SetAFEParameters(nullptr, kReportSilent, device, g_state.DeviceKind, afe.rOffset, afe.rGain, afe.gOffset,
-                     afe.gGain, afe.bOffset, afe.bGain);
-    WaitScannerReady(device);
-    ProcessCommandSetStartScan(nullptr, kReportSilent, device, g_state.DeviceKind);
-    return WaitScanData(nullptr, device, g_state.DeviceKind) != 0;
+    const int32_t kind = g_state.DeviceKind;
+    return ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
+           SetAFEParameters(nullptr, kReportSilent, device, kind, afe.rOffset, afe.rGain, afe.gOffset,
+                            afe.gGain, afe.bOffset, afe.bGain) &&
+           WaitScannerReady(device) && ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
+           WaitScanData(nullptr, device, kind) != 0;
 }
 
-void EndStripScan(HANDLE device, uint8_t closingLampMask) {
-    SendStopCommand(device);
-    SendStripLamps(device, closingLampMask);
+bool EndStripScan(HANDLE device, uint8_t closingLampMask) {
+    const bool stopped = SendStopCommand(device) != 0;
+    return SendStripLamps(device, closingLampMask) && stopped;
 }
 
 }  // namespace b58

@@ -1,7 +1,7 @@
 // The commands around a calibration strip's data: lamps, window, AFE values, start and the
-// data handshake before it; stop and lamp after it. A failing command does not end the
-// strip (only its data decides), so results are not judged here but for the handshake,
-// without which no data will come.
+// data handshake before it; stop and lamp after it. Every command is judged: a strip taken
+// with a window or AFE values the scanner refused would measure the wrong thing, so a
+// refused command, a failed transfer or a scanner that stays busy fails the strip.
 #pragma once
 
 #include <cstdint>
@@ -21,21 +21,21 @@ struct StripAfeValues {
     uint8_t bGain = 0;
 };
 
-void SendStripLamps(HANDLE device, uint8_t lampMask);
+bool SendStripLamps(HANDLE device, uint8_t lampMask);
 
 // What both strip scans do before their window: StripScanOk set, the strip's lamps, its
 // geometry (sizes into stripWidth / stripLines, line table into lineTable) and the window
 // shape from them. The caller still sets the shape's adapter bit and mode field. False, with
-// StripScanOk 0 and the closing lamp lit, when the geometry refuses the strip or it is wider
-// than the planes and line buffers hold.
+// StripScanOk 0, when the lamp command fails, or (the closing lamp lit) when the geometry
+// refuses the strip or it is wider than the planes and line buffers hold.
 bool PrepareStrip(HANDLE device, StripWindowShape* shape, uint16_t widthUnits, uint16_t lineCount, bool dark,
                   bool ta, uint16_t* lineTable, uint16_t* stripWidth, uint16_t* stripLines);
 
-// Window, AFE values, ready wait, start and data handshake. False when the scanner never
-// took the handshake: the strip then has no data to read.
+// Window, AFE values, ready wait, start and data handshake. False at the first that fails:
+// the strip then has no data to read, or data the scanner was not set up for.
 bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const StripAfeValues& afe);
 
-// Stop, then light the lamp given (it is off after a dark strip).
-void EndStripScan(HANDLE device, uint8_t closingLampMask);
+// Stop, then light the lamp given (it is off after a dark strip). False when either failed.
+bool EndStripScan(HANDLE device, uint8_t closingLampMask);
 
 }  // namespace b58

@@ -127,8 +127,10 @@ uint8_t SendStopCommand(HANDLE device) {
     uint8_t buffer[kCommandPacketSize];
     FillShortCommand(kCmdStopScan, buffer);
     uint32_t returned = 0;
-    return ScannerIoControlShort(device, kCommandExchange, buffer, sizeof buffer, buffer, sizeof buffer,
-                                 &returned);
+    const uint8_t result = ScannerIoControlShort(device, kCommandExchange, buffer, sizeof buffer, buffer,
+                                                 sizeof buffer, &returned);
+    // A refused stop leaves the scan running: the reply's status says so, not the transfer.
+    return result && buffer[0] == 0 ? 1 : 0;
 }
 
 uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode,

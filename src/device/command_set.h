@@ -70,7 +70,7 @@ uint8_t ProcessCommandMiscControl(HWND owner, int32_t reportMode, HANDLE device,
 // transport result; 0 as well when the controller is still busy after kReadyWaitLimitMs.
 uint8_t WaitScannerReady(HANDLE device);
 
-// The short-form stop command; the transport's result.
+// The short-form stop command; 1 when it went through and the reply status is 0 (done).
 uint8_t SendStopCommand(HANDLE device);
 
 // Repeats the data handshake until the controller takes it: 1 then. 0 when it has not

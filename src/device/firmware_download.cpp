@@ -12,6 +12,7 @@ namespace {
 constexpr const char kReportCaption[] = "TUVO.LIB";
 constexpr const char kDriversFolder[] = "\\system32\\drivers\\";
 constexpr UINT kWindowsDirectorySize = 255;
+constexpr uint8_t kReplyStatusDone = 0;
 
 void Report(HWND owner, int32_t reportMode, const char* text) {
     if (reportMode == 1 || reportMode == 2) MessageBoxA(owner, text, kReportCaption, MB_OK);
@@ -78,7 +79,15 @@ uint8_t ZtDownloadFirmware(HANDLE device, const uint8_t* image, uint16_t transfe
     }
     uint8_t packet[kCommandPacketSize];
     BuildDownloadCompletePacket(static_cast<uint16_t>(offset), packet);
-    return ExchangePacket(device, packet, packet);
+    if (!ExchangePacket(device, packet, packet)) return 0;
+    // The controller checks the image before it runs it: only a done status means the
+    // firmware now runs. A refused image leaves it without firmware, which every later
+    // command would only show as a refusal.
+    if (packet[0] != kReplyStatusDone) {
+        Trace("The controller did not accept the firmware (status %d)!", packet[0]);
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace b58

@@ -31,7 +31,9 @@ uint8_t ProcessDownloadFirmware(HWND owner, int32_t reportMode, HANDLE device, i
                                 const char* path);
 
 // Writes and verifies transferLength bytes of image block by block, then sends the
-// download-complete command. Stops at the first block that reads back differently.
+// download-complete command. Stops at the first block that reads back differently. 1 only
+// when the controller answers the download-complete command with a done status (it has
+// checked the image and runs it).
 uint8_t ZtDownloadFirmware(HANDLE device, const uint8_t* image, uint16_t transferLength);
 
 }  // namespace b58

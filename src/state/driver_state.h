@@ -57,6 +57,8 @@ struct ImageReaderState {
 struct DriverState {
     // ---- device --------------------------------------------------------------------------
     HANDLE DeviceMutex = nullptr;
+    // 1 from a successful _Open to _Close: only then does this process hold the scanner.
+    int32_t HostOpened = 0;
     int32_t OsVersionClass = 0;
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
     int32_t DeviceKind = 4;

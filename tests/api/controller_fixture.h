@@ -40,6 +40,8 @@ class ControllerTest : public ::testing::Test {
         platform::SetWindowsDirectory(windows_.Path().string());
         platform::SetDebugSink([this](const char* text) { trace_ += text; });
         Publish();
+        // The exports are called as after a successful _Open of this process.
+        g_state.HostOpened = 1;
     }
     void TearDown() override {
         FreeScanMemory();

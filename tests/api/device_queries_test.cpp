@@ -22,7 +22,10 @@ class DeviceQueriesTest : public testing::ControllerTest {
 TEST_F(DeviceQueriesTest, VersionAndGammaFormats) {
     VersionRecord version;
     std::memset(&version, 0xFF, sizeof version);
-    EXPECT_EQ(GetVersionInfo(&version), 1);  // no device: the identity query fails, the answer stands
+    EXPECT_EQ(GetVersionInfo(&version), 0);  // no device: the identity query fails and says so
+    EXPECT_EQ(+version.Status, kStatusDeviceFailed);
+    OpenDevice();
+    EXPECT_EQ(GetVersionInfo(&version), 1);
     EXPECT_EQ(+version.Status, 0);
     EXPECT_EQ(+version.VersionMajor, 2);
     EXPECT_EQ(+version.VersionMinor, 4);

@@ -38,6 +38,9 @@ class ApiTestEnvironment : public ::testing::Environment {
 const ::testing::Environment* const kApiTestEnvironment =
     ::testing::AddGlobalTestEnvironment(new ApiTestEnvironment);
 
+constexpr char kOurPath[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#6&11&0&2#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+constexpr char kOurPath2[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#6&11&0&3#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+
 // Exit codes of the second process that calls _Open.
 enum OpenInOtherProcess { kOtherGotNothing = 40, kOtherHeldTheMutex = 41, kOtherOpened = 42 };
 
@@ -58,7 +61,43 @@ int OpenWithoutAccessList(const std::vector<std::string>& arguments) {
 }
 const bool kNoAclRoleRegistered = test::RegisterChildRole("open-without-access-list", OpenWithoutAccessList);
 
-constexpr char kOurPath[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#6&11&0&2#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+// A process that ignores its failed _Open and drives the scanner all the same: every entry
+// point that talks to the device must refuse with Status 37 and send nothing. Exit code: 0
+// when all refused untouched, else the number of the first call that got through.
+int DriveWithoutOpen(const std::vector<std::string>&) {
+    platform::SetTimeScale(0.01);
+    auto controller = std::make_shared<ScriptedController>();
+    controller->SetDefaultReply({0, 0, 0xFF});
+    usbscan::Publish({0, kOurPath2, controller});
+    if (_Open() != 0) return 50;
+    ScanParameters p{};
+    p.Right = 300;
+    p.Bottom = 300;
+    p.Resolution = 150;
+    p.ScanMode = ModeGray;
+    ScanStartRecord start{};
+    VersionRecord version{};
+    DeviceInfoRecord info{};
+    ControlRecord control{};
+    StopRecord stop{};
+    const struct {
+        int32_t result;
+        uint16_t status;
+    } calls[] = {
+        {SetParameters(&p), p.Status},
+        {StartScan(&start), start.Status},
+        {GetVersionInfo(&version), version.Status},
+        {GetDeviceInfo(&info), info.Status},
+        {CarriageHome(&control), control.Status},
+        {PowerControl(&control), control.Status},
+        {GetDeviceStatus(&control), control.Status},
+        {StopScan(&stop), stop.Status},
+    };
+    for (size_t i = 0; i < std::size(calls); ++i)
+        if (calls[i].result != 0 || calls[i].status != kStatusNoDevice) return 51 + static_cast<int>(i);
+    return controller->Transfers().empty() ? 0 : 60;
+}
+const bool kDriveRoleRegistered = test::RegisterChildRole("drive-without-open", DriveWithoutOpen);
 
 size_t Occurrences(const std::string& text, const std::string& what) {
     size_t count = 0;
@@ -234,6 +273,15 @@ TEST_F(OpenCloseTest, ASecondProcessWaitsForTheDeviceAndGivesUp) {
     other = test::ChildProcess::Start("open-device", {});
     ASSERT_NE(other, nullptr);
     EXPECT_EQ(other->Wait(), kOtherHeldTheMutex);
+}
+
+TEST_F(OpenCloseTest, AProcessRefusedTheDeviceCannotDriveIt) {
+    auto controller = Publish(0);
+    controller->SetDefaultReply({0, 0, 0xFF});
+    ASSERT_EQ(_Open(), 1);
+    auto other = test::ChildProcess::Start("drive-without-open", {});
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->Wait(), 0);
 }
 
 TEST_F(OpenCloseTest, AnotherOwnerMakesOpenTimeOut) {

@@ -77,10 +77,11 @@ TEST_F(ScanParametersTest, UnknownSourceSendsNoLampAndKeepsTheAdapterType) {
     EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
 }
 
-TEST_F(ScanParametersTest, NoDeviceLeavesTheRecordAlone) {
+TEST_F(ScanParametersTest, NoDeviceLeavesTheRecordAloneButItsStatus) {
     usbscan::WithdrawAll();
     ScanParameters r = Request(200, ModeGray);
-    const ScanParameters before = r;
+    ScanParameters before = r;
+    before.Status = kStatusDeviceFailed;
     EXPECT_EQ(SetParameters(&r), 0);
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
     EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);

@@ -169,14 +169,16 @@ TEST(ScanRequest, RejectsUnknownModes) {
 }
 
 TEST(ScanRequest, RejectsLinesWiderThanASlot) {
-    EXPECT_EQ(Fault(Request(300, ModeColor48, 3700, 10)), ScanRequestFault::None);
-    EXPECT_EQ(Fault(Request(300, ModeColor48, 3701, 10)), ScanRequestFault::TooWide);
+    // Left is 100: the window may reach the sensor's last pixel, 3700, and no further.
+    EXPECT_EQ(Fault(Request(300, ModeColor48, 3600, 10)), ScanRequestFault::None);
+    EXPECT_EQ(Fault(Request(300, ModeColor48, 3601, 10)), ScanRequestFault::TooWide);
     EXPECT_EQ(Fault(Request(1200, ModeColor24, 3701, 10)), ScanRequestFault::TooWide);
-    // Rounding to whole bytes must not push line art past the slot.
-    EXPECT_EQ(Fault(Request(300, ModeLineArt, 3696, 10)), ScanRequestFault::None);
-    EXPECT_EQ(Fault(Request(300, ModeLineArt, 3697, 10)), ScanRequestFault::TooWide);
+    // Rounding to whole bytes must not push line art past the sensor.
+    EXPECT_EQ(Fault(Request(300, ModeLineArt, 3593, 10)), ScanRequestFault::None);
+    EXPECT_EQ(Fault(Request(300, ModeLineArt, 3601, 10)), ScanRequestFault::TooWide);
     // At 50 dpi few pixels come from many units, but the window still has to fit the sensor.
-    EXPECT_EQ(Fault(Request(50, ModeGray, 14400, 10)), ScanRequestFault::None);
+    EXPECT_EQ(Fault(Request(50, ModeGray, 3600, 10)), ScanRequestFault::None);
+    EXPECT_EQ(Fault(Request(50, ModeGray, 3601, 10)), ScanRequestFault::TooWide);
     EXPECT_EQ(Fault(Request(50, ModeGray, 14401, 10)), ScanRequestFault::TooWide);
 }
 

@@ -8,7 +8,10 @@
 
 #include "calibration/shading_maps.h"
 #include "calibration/strip_scan.h"
+#include "device/device_discovery.h"
+#include "device/scripted_controller.h"
 #include "platform/platform_control.h"
+#include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -88,12 +91,22 @@ class ShadingCalibrationTest : public ::testing::Test {
         g_state.BMinBlack = 20;
         for (auto* maps : {&r_, &g_, &b_})
             maps->assign(static_cast<size_t>(kWidth + 1) * kMapEntries, kUntouched);
+        // A controller that takes every command: the lamps go off before a dark strip.
+        usbscan::WithdrawAll();
+        usbscan::Publish({0, "\\\\?\\usb#vid_1a2b&pid_3c4d#7&21&0&3#{6bdd1fc6-810f-11d0-bec7-08002be2092f}",
+                          std::make_shared<testing::ScriptedController>()});
+        device_ = OpenScannerByName();
+        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
     }
-    void TearDown() override { platform::SetTimeScale(1.0); }
+    void TearDown() override {
+        CloseScanner(device_);
+        usbscan::WithdrawAll();
+        platform::SetTimeScale(1.0);
+    }
 
     int Run(uint16_t startLine, uint16_t pixelFormat, uint8_t taMode, uint16_t dataWidth = 8) {
-        return CalibrateShading(INVALID_HANDLE_VALUE, startLine, 40, 1, 2, 3, 4, 5, 6, r_.data(), g_.data(),
-                                b_.data(), 300, 300, 72, 0, kWidth, pixelFormat, taMode, dataWidth);
+        return CalibrateShading(device_, startLine, 40, 1, 2, 3, 4, 5, 6, r_.data(), g_.data(), b_.data(),
+                                300, 300, 72, 0, kWidth, pixelFormat, taMode, dataWidth);
     }
     uint8_t Entry(const std::vector<uint8_t>& maps, int pixel, int v) const {
         return maps[static_cast<size_t>(pixel) * kMapEntries + v];
@@ -110,6 +123,7 @@ class ShadingCalibrationTest : public ::testing::Test {
     }
 
     std::vector<uint8_t> r_, g_, b_;
+    HANDLE device_ = INVALID_HANDLE_VALUE;
 };
 
 TEST_F(ShadingCalibrationTest, FlatbedWithoutDarkStripScalesFromTheBlackLevels) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -184,6 +186,37 @@ TEST(Files, DeleteRemovesAFileOnly) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(DeleteFileA(folder.Name("").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+}  // namespace
+}  // namespace b58::platform
+
+namespace b58::platform {
+namespace {
+
+// A folder, a FIFO without a writer or a device in place of a file opens as nothing and is
+// read as no settings, at once: neither the open nor a read may wait for another program.
+TEST(Files, OnlyRegularFilesOpenAndNothingElseBlocks) {
+    ScratchDirectory folder;
+    folder.Write("regular.ini", "[ZTK]\nTOPADD=7\n");
+    std::filesystem::create_directory(folder.Name("folder.ini"));
+    ASSERT_EQ(mkfifo(folder.Name("fifo.ini").c_str(), 0600), 0);
+    const struct {
+        std::string name;
+        bool opens;
+    } cases[] = {
+        {WindowsName(folder, "regular.ini"), true},
+        {WindowsName(folder, "folder.ini"), false},
+        {WindowsName(folder, "fifo.ini"), false},
+        {"/dev/zero", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HANDLE file = Open(c.name, GENERIC_READ, OPEN_EXISTING);
+        EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        EXPECT_EQ(GetPrivateProfileIntA("ZTK", "TOPADD", 120, c.name.c_str()), c.opens ? 7u : 120u);
+    }
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // only the Windows function and the standard library, so it runs on Windows as well.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/profile_cases.h"
 #include "platform/win32.h"
@@ -49,6 +52,23 @@ TEST(ProfileInt, AnEditedFileIsReadAgain) {
     EXPECT_EQ(ReadInt("ZTK", "KEY", file), 1);
     folder.Write("edited.ini", "[ZTK]\nKEY=2\n");
     EXPECT_EQ(ReadInt("ZTK", "KEY", file), 2);
+}
+
+// A file unchanged for a while is read once and then looked up; the lookups follow the same
+// rules, and an edit still shows at the next read.
+TEST(ProfileInt, AnUnchangedFileReadsAsAFreshOneAndAnEditShows) {
+    ScratchDirectory folder;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < std::size(kProfileFileCases); ++i)
+        files.push_back(folder.Write("settled" + std::to_string(i) + ".ini", kProfileFileCases[i].content));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // older than the times' granularity
+    for (size_t i = 0; i < std::size(kProfileFileCases); ++i) {
+        const ProfileFileCase& c = kProfileFileCases[i];
+        EXPECT_EQ(ReadInt(c.section, c.key, files[i]), c.expected) << c.what;
+        EXPECT_EQ(ReadInt(c.section, c.key, files[i]), c.expected) << c.what << " (again)";
+    }
+    folder.Write("settled0.ini", "[ZTK]\nKEY=7\n");
+    EXPECT_EQ(ReadInt("ZTK", "KEY", files[0]), 7);
 }
 
 }  // namespace

@@ -132,7 +132,12 @@ TEST_F(DeviceCommands, RefusedControlsFail) {
     EXPECT_NE(err_.str().find("status 26"), std::string::npos);
     g_fake.keyResult = 0;
     EXPECT_EQ(RunKey(driver_, out_, err_), kExitCommandFailed);
-    EXPECT_EQ(g_fake.closes, 3);
+    // A scanner gone after _Open: the status query fails instead of reporting it ready.
+    g_fake.controlStatus = kStatusDeviceFailed;
+    EXPECT_EQ(RunStatus(driver_, out_, err_), kExitCommandFailed);
+    EXPECT_NE(err_.str().find("the scanner does not answer (status 47)"), std::string::npos);
+    EXPECT_EQ(out_.str().find("status: ready"), std::string::npos);
+    EXPECT_EQ(g_fake.closes, 4);
 }
 
 TEST_F(DeviceCommands, KeyPressedIsTheSixteenBit) {

@@ -74,6 +74,12 @@ Window WidenForOffsets(const ScanParameters& asked, const CornerOffsets& offsets
     return w;
 }
 
+// A device failure reads as such; any other refusal names the driver's status.
+std::string RefusalText(const char* what, uint16_t status) {
+    const std::string code = " (status " + std::to_string(status) + ")";
+    return (status == kStatusDeviceFailed ? std::string("the scanner does not answer") : std::string(what)) + code;
+}
+
 ScanOutcome Refuse(std::string message) {
     ScanOutcome outcome;
     outcome.end = ScanEnd::Refused;
@@ -103,8 +109,7 @@ ScanOutcome RunScan(const DriverEntryPoints& driver, const ScanDescription& desc
     // The driver uses the table in place until StopScan; `gamma` outlives the scan.
     parameters.GammaTable = gamma.empty() ? nullptr : const_cast<uint16_t*>(gamma.data());
     if (driver.setParameters(&parameters) == 0) {
-        return Refuse("the driver did not accept the request (status " + std::to_string(parameters.Status) +
-                      ")");
+        return Refuse(RefusalText("the driver did not accept the request", parameters.Status));
     }
     ScanParametersInfo info = {};
     driver.getParameters(&info);
@@ -161,7 +166,7 @@ ScanOutcome RunScan(const DriverEntryPoints& driver, const ScanDescription& desc
     if (driver.startScan(&start) == 0) {
         driver.stopScan(&stop);
         sink.End(0, error);
-        return Refuse("the scan did not start (calibration or the scanner failed)");
+        return Refuse(RefusalText("the scan did not start", start.Status));
     }
 
     const uint16_t perRead = std::max<uint16_t>(1, hooks.linesPerRead);

@@ -2,7 +2,8 @@
 // name the still-image class driver serves, one of its devices. ReadFile, WriteFile,
 // DeviceIoControl and CancelIo go to the object behind the handle.
 //
-// Plain files behave as on Windows with these limits: the share mode is not enforced
+// Plain files behave as on Windows with these limits: only regular files open (a FIFO, a
+// device or a folder is refused with ERROR_ACCESS_DENIED, without waiting); the share mode is not enforced
 // (nothing here locks files), and every transfer completes before the call returns. An
 // overlapped transfer works at the record's Offset/OffsetHigh and reports its result in
 // the record and its event at once, as an overlapped call that finishes immediately does.
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "platform/platform_control.h"
+#include "platform/posix/entry_fault.h"
 #include "platform/posix/kernel_object.h"
 #include "platform/usbscan/class_driver.h"
 #include "platform/win32.h"
@@ -185,20 +187,25 @@ HANDLE OpenPlainFile(const char* fileName, DWORD access, DWORD disposition) {
         return INVALID_HANDLE_VALUE;
     }
 
+    // Only regular files are files here: a FIFO or device would block the open (or later
+    // every read) until some other program acts, which a file open never does on Windows.
+    // The open itself does not wait (O_NONBLOCK); the flag is cleared once the file is known
+    // to be regular.
     int fd;
     do {
-        fd = open(path.c_str(), flags, 0666);
+        fd = open(path.c_str(), flags | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         SetLastError(ErrorFromErrno(errno, path));
         return INVALID_HANDLE_VALUE;
     }
     struct stat opened {};
-    if (fstat(fd, &opened) == 0 && S_ISDIR(opened.st_mode)) {
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     HANDLE handle = InsertHandle(std::make_shared<FileObject>(fd, readable, writable));
     const bool reportsExisting = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
     SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -217,7 +224,7 @@ std::shared_ptr<IoObject> IoObjectOf(HANDLE handle) {
 using namespace b58::platform;
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) try {
     if (fileName == nullptr) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -229,30 +236,40 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
         return InsertHandle(std::move(device));
     }
     return OpenPlainFile(fileName, desiredAccess, creationDisposition);
+} catch (...) {
+    return b58::platform::EntryFault(INVALID_HANDLE_VALUE);
 }
 
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) {
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) try {
     auto object = IoObjectOf(file);
     return object ? object->Read(buffer, bytesToRead, bytesRead, overlapped) : FALSE;
+} catch (...) {
+    return b58::platform::EntryFault(FALSE);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
-               LPOVERLAPPED overlapped) {
+               LPOVERLAPPED overlapped) try {
     auto object = IoObjectOf(file);
     return object ? object->Write(buffer, bytesToWrite, bytesWritten, overlapped) : FALSE;
+} catch (...) {
+    return b58::platform::EntryFault(FALSE);
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
-                     DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
+                     DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) try {
     auto object = IoObjectOf(device);
     return object ? object->IoControl(controlCode, inBuffer, inSize, outBuffer, outSize, bytesReturned,
                                       overlapped)
                   : FALSE;
+} catch (...) {
+    return b58::platform::EntryFault(FALSE);
 }
 
-BOOL CancelIo(HANDLE file) {
+BOOL CancelIo(HANDLE file) try {
     auto object = IoObjectOf(file);
     return object ? object->Cancel() : FALSE;
+} catch (...) {
+    return b58::platform::EntryFault(FALSE);
 }
 
 BOOL DeleteFileA(LPCSTR fileName) {

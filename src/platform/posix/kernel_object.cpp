@@ -1,3 +1,4 @@
+#include "platform/posix/entry_fault.h"
 #include "platform/posix/kernel_object.h"
 
 #include <atomic>
@@ -126,13 +127,15 @@ thread_local DWORD t_lastError = 0;
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD error) { t_lastError = error; }
 
-HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) try {
     if (name != nullptr) {  // named events are not needed by the driver
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
     SetLastError(ERROR_SUCCESS);
     return InsertHandle(std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE));
+} catch (...) {
+    return b58::platform::EntryFault(static_cast<HANDLE>(nullptr));
 }
 
 BOOL SetEvent(HANDLE event) {

@@ -1,6 +1,7 @@
 // CreateMutexA, OpenMutexA and ReleaseMutex. Each handle is an object of its own that
 // shares the mutex with the other handles to it, so closing one handle leaves the others
 // (and the owner's ownership) alone; a named mutex loses its name with its last handle.
+#include "platform/posix/entry_fault.h"
 #include "platform/posix/kernel_object.h"
 #include "platform/posix/mutex_core.h"
 #include "platform/posix/named_mutex.h"
@@ -34,7 +35,7 @@ using namespace b58::platform;
 
 // The access list in `attributes` is not enforced here: any process of the machine may
 // open and wait on a named mutex, whatever list it was created with.
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name) {
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name) try {
     if (!DescriptorIsUsable(attributes)) {
         SetLastError(ERROR_UNKNOWN_REVISION);
         return nullptr;
@@ -57,10 +58,12 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR 
     HANDLE handle = InsertHandle(std::make_shared<MutexObject>(std::move(result.mutex)));
     SetLastError(result.existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
+} catch (...) {
+    return b58::platform::EntryFault(static_cast<HANDLE>(nullptr));
 }
 
 // The requested access is not checked either: every handle may wait and release.
-HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) {
+HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) try {
     if (name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -71,6 +74,8 @@ HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) {
         return nullptr;
     }
     return InsertHandle(std::make_shared<MutexObject>(std::move(result.mutex)));
+} catch (...) {
+    return b58::platform::EntryFault(static_cast<HANDLE>(nullptr));
 }
 
 BOOL ReleaseMutex(HANDLE handle) {

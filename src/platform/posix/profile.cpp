@@ -1,11 +1,12 @@
-// GetPrivateProfileIntA: an integer from an INI file, read afresh on every call (the file
-// is never cached, so an edit takes effect at the next read). The rules are those the
-// platform's own reader follows:
+// GetPrivateProfileIntA: an integer from an INI file. An edit takes effect at the next read:
+// the file is read again unless it is provably the one read last (same file, size and change
+// times, and those times well before that read), so a large file costs one read, not one per
+// key. The rules are those the platform's own reader follows:
 //
 // File
 // - The name may be in Windows or POSIX form; a name without a directory part lies in the
-//   Windows directory (no name at all: "win.ini" there). A file that cannot be read is a
-//   file without sections.
+//   Windows directory (no name at all: "win.ini" there). A file that cannot be read, and
+//   anything that is not a regular file (folder, FIFO, device), is a file without sections.
 // - A UTF-8 byte-order mark is skipped. Lines end at "\n", "\r\n" or "\r".
 // - A line whose first non-blank character is '[' and that holds a ']' starts a section;
 //   the name lies between the '[' and the last ']', blanks around it trimmed. A '[' line
@@ -26,14 +27,23 @@
 // - Digits are taken up to the first character that is not one of the base; none gives 0.
 //   The value is accumulated modulo 2^32 and negated for '-', then returned as it is:
 //   "4294967295" gives 0xFFFFFFFF (-1 as INT), "12abc" 12, "- 5" 0, "0X10" 0.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <set>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/platform_control.h"
+#include "platform/posix/entry_fault.h"
 #include "platform/win32.h"
 
 namespace b58::platform {
@@ -71,10 +81,61 @@ std::string ProfilePath(const char* fileName) {
     return ToPosixPath(name.c_str());
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& posixPath) {
-    std::ifstream file(posixPath, std::ios::binary);
-    if (!file) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const FileIdentity& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+FileIdentity IdentityOf(const struct stat& status) {
+    return {status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
+}
+
+// File times are coarse: a file changed within this long before it was read may change again
+// with the same times, so only an older one is kept.
+constexpr time_t kSettledSeconds = 2;
+
+struct ProfileFile {
+    std::string content;
+    FileIdentity identity;
+    bool settled = false;  // its times lay kSettledSeconds or more before the read
+};
+
+// Only a regular file is read: a folder, FIFO or device counts as missing, and neither the
+// open nor a read waits for another program.
+std::optional<ProfileFile> ReadWholeFile(const std::string& posixPath) {
+    int fd;
+    do {
+        fd = open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return std::nullopt;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return std::nullopt;
+    }
+    ProfileFile file;
+    file.identity = IdentityOf(status);
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const time_t newest = std::max(status.st_mtim.tv_sec, status.st_ctim.tv_sec);
+    file.settled = now.tv_sec - newest >= kSettledSeconds;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // end of file, or a read error: what came so far counts
+        file.content.append(chunk, static_cast<size_t>(got));
+    }
+    close(fd);
+    return file;
 }
 
 // The value text of section/key in `content`, or nothing when the key is not there.
@@ -160,18 +221,91 @@ uint32_t ParseProfileInteger(std::string_view text) {
     return negative ? 0u - total : total;
 }
 
+std::string LowerKey(std::string_view section, std::string_view key) {
+    std::string out;
+    for (char c : section) out += LowerAscii(c);
+    out += '\n';
+    for (char c : key) out += LowerAscii(c);
+    return out;
+}
+
+// Every value of the file by "section\nkey" in lower case, by the lookup rules above: only the
+// first section of a name and, within it, the first key of a name count. One pass.
+std::map<std::string, std::string> IndexValues(std::string_view content) {
+    if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
+    std::map<std::string, std::string> values;
+    std::set<std::string> sectionsSeen;
+    std::string section;
+    bool counting = false;  // inside the first section of its name
+    while (!content.empty()) {
+        size_t end = content.find_first_of("\r\n");
+        std::string_view line = Trim(content.substr(0, end));
+        if (end == std::string_view::npos) {
+            content = {};
+        } else {
+            size_t next = end + 1;
+            if (content[end] == '\r' && next < content.size() && content[next] == '\n') ++next;
+            content.remove_prefix(next);
+        }
+        if (line.empty()) continue;
+        size_t close = line.rfind(']');
+        if (line.front() == '[' && close != std::string_view::npos) {
+            section = LowerKey(Trim(line.substr(1, close - 1)), "");
+            counting = sectionsSeen.insert(section).second;
+            continue;
+        }
+        if (!counting) continue;
+        const size_t equals = line.find('=');
+        std::string lookup = section;  // "section\n"
+        for (char c : Trim(line.substr(0, equals))) lookup += LowerAscii(c);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view() : Trim(line.substr(equals + 1));
+        values.emplace(std::move(lookup), std::string(value));  // the first of a name stays
+    }
+    return values;
+}
+
+// The last settled file read, as an index of its values.
+struct KeptProfile {
+    std::string path;
+    FileIdentity identity;
+    std::map<std::string, std::string> values;
+};
+std::mutex g_keptLock;
+std::optional<KeptProfile> g_kept;
+
+// The unquoted value text of section/key in the file, or nothing when there is none.
+std::optional<std::string> ProfileValue(const std::string& path, std::string_view section,
+                                        std::string_view key) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    std::lock_guard<std::mutex> hold(g_keptLock);
+    if (!g_kept || g_kept->path != path || !(g_kept->identity == IdentityOf(status))) {
+        std::optional<ProfileFile> file = ReadWholeFile(path);
+        if (!file) return std::nullopt;
+        if (!file->settled) {
+            g_kept.reset();
+            const std::optional<std::string_view> value = FindValue(file->content, section, key);
+            if (!value) return std::nullopt;
+            return std::string(Unquote(*value));
+        }
+        g_kept = KeptProfile{path, file->identity, IndexValues(file->content)};
+    }
+    auto found = g_kept->values.find(LowerKey(section, key));
+    if (found == g_kept->values.end()) return std::nullopt;
+    return std::string(Unquote(found->second));
+}
+
 }  // namespace
 }  // namespace b58::platform
 
-UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
+UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) try {
     using namespace b58::platform;
     const UINT fallback = static_cast<UINT>(defaultValue);
     if (section == nullptr || key == nullptr) return fallback;
-    std::optional<std::string> content = ReadWholeFile(ProfilePath(fileName));
-    if (!content) return fallback;
-    std::optional<std::string_view> value = FindValue(*content, Trim(section), Trim(key));
-    if (!value) return fallback;
-    std::string_view text = Unquote(*value);
-    if (text.empty()) return fallback;
-    return ParseProfileInteger(text);
+    const std::optional<std::string> text = ProfileValue(ProfilePath(fileName), Trim(section), Trim(key));
+    if (!text || text->empty()) return fallback;
+    return ParseProfileInteger(*text);
+} catch (...) {
+    return b58::platform::EntryFault(static_cast<UINT>(defaultValue));
 }

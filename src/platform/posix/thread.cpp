@@ -12,6 +12,7 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/posix/entry_fault.h"
 #include "platform/posix/kernel_object.h"
 #include "platform/posix/wall_clock.h"
 
@@ -142,7 +143,7 @@ bool ApplyStackSize(pthread_attr_t* attributes, SIZE_T stackSize) {
 using namespace b58::platform;
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE routine, LPVOID parameter,
-                    DWORD creationFlags, LPDWORD threadId) {
+                    DWORD creationFlags, LPDWORD threadId) try {
     if (routine == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -176,6 +177,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     if (threadId != nullptr) *threadId = id;
     SetLastError(ERROR_SUCCESS);
     return InsertHandle(std::make_shared<ThreadObject>(thread, std::move(record)));
+} catch (...) {
+    return b58::platform::EntryFault(static_cast<HANDLE>(nullptr));
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {

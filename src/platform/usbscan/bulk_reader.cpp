@@ -39,9 +39,11 @@ BulkReader::~BulkReader() {
 bool BulkReader::Queue(uint8_t* buffer, DWORD size, OVERLAPPED* overlapped) {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopping_) return false;
+    // The worker first: when it cannot start (or the queue cannot grow) the exception leaves
+    // nothing queued that would later complete into the caller's record.
+    if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
     queue_.push_back(
         Request{buffer, size, overlapped, cancelEpoch_, std::this_thread::get_id(), ++nextSerial_});
-    if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
     changed_.notify_all();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/entry_fault.h"
 #include "platform/posix/kernel_object.h"
 #include "platform/usbscan/device_config.h"
 #include "platform/usbscan/device_names.h"
@@ -45,7 +46,7 @@ BOOL Fail(DWORD error) {
 
 // The enumerator and the window are not used: every published interface is a present USB
 // device.
-HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR, HWND, DWORD flags) {
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR, HWND, DWORD flags) try {
     b58::usbscan::EnsureDevicesConfigured();
     bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
     if (classGuid == nullptr && !allClasses) {
@@ -58,11 +59,13 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR, HWND, DWORD flags) 
     SetLastError(ERROR_SUCCESS);
     return b58::platform::InsertHandle(
         std::make_shared<DeviceInfoSet>(kStillImageInterfaceClass, std::move(paths)));
+} catch (...) {
+    return b58::platform::EntryFault(static_cast<HDEVINFO>(INVALID_HANDLE_VALUE));
 }
 
 // There are no device information elements here, so `deviceInfo` narrows nothing.
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* interfaceClass,
-                                 DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) {
+                                 DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) try {
     auto info = b58::platform::ReferenceHandleAs<DeviceInfoSet>(set);
     if (!info) return Fail(ERROR_INVALID_HANDLE);
     if (interfaceClass == nullptr || interfaceData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -75,11 +78,13 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* int
     interfaceData->Reserved = memberIndex + 1;  // which member of the set the record names
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+} catch (...) {
+    return b58::platform::EntryFault(FALSE);
 }
 
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
-                                      LPDWORD requiredSize, PSP_DEVINFO_DATA) {
+                                      LPDWORD requiredSize, PSP_DEVINFO_DATA) try {
     auto info = b58::platform::ReferenceHandleAs<DeviceInfoSet>(set);
     if (!info) return Fail(ERROR_INVALID_HANDLE);
     if (interfaceData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -101,6 +106,8 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA in
     std::memcpy(reinterpret_cast<char*>(detail) + kDetailPathOffset, path.c_str(), path.size() + 1);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+} catch (...) {
+    return b58::platform::EntryFault(FALSE);
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {

@@ -3,8 +3,10 @@
 find_package(PkgConfig QUIET)
 set(B58_HAVE_LIBUSB OFF)
 if(PkgConfig_FOUND)
-    pkg_check_modules(LIBUSB IMPORTED_TARGET libusb-1.0)
+    pkg_check_modules(LIBUSB IMPORTED_TARGET GLOBAL libusb-1.0)
     if(LIBUSB_FOUND)
         set(B58_HAVE_LIBUSB ON)
     endif()
+    # Its tests emulate the device node with umockdev (Debian: umockdev, libumockdev-dev).
+    pkg_check_modules(UMOCKDEV QUIET IMPORTED_TARGET GLOBAL umockdev-1.0)
 endif()

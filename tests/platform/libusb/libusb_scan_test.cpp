@@ -110,6 +110,7 @@ class LibusbScan : public testing::ControllerTest {
     // _Open, SetParameters, StartScan, reads of 100 lines until the end, StopScan, _Close.
     Scanned Scan(std::shared_ptr<usbscan::UsbBackend> backend, const Request& request) {
         Scanned out;
+        FreeScanMemory();
         ResetDriverState();  // each scan calibrates afresh, as in a new process
         usbscan::Publish({0, testing::kScannerPath, std::move(backend)});
         out.opened = _Open() == 1;

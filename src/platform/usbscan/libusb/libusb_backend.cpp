@@ -62,20 +62,11 @@ class LibusbBackend final : public UsbBackend {
     }
 
     bool ControlOut(const UsbSetup& setup, const uint8_t* data) override {
-        int result =
-            libusb_control_transfer(handle_, setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex,
-                                    const_cast<uint8_t*>(data), setup.wLength, timeoutMs_);
-        NoteError(result);
-        return result == setup.wLength;
+        return Control(setup, const_cast<uint8_t*>(data), nullptr);
     }
 
     bool ControlIn(const UsbSetup& setup, uint8_t* data, uint32_t* transferred) override {
-        int result = libusb_control_transfer(handle_, setup.bmRequestType, setup.bRequest, setup.wValue,
-                                             setup.wIndex, data, setup.wLength, timeoutMs_);
-        NoteError(result);
-        if (result < 0) return false;
-        *transferred = static_cast<uint32_t>(result);
-        return true;
+        return Control(setup, data, transferred);
     }
 
     // A read of a length that is not a whole number of packets goes through a buffer rounded
@@ -135,6 +126,54 @@ class LibusbBackend final : public UsbBackend {
     bool Gone() const override { return gone_.load(std::memory_order_acquire); }
 
   private:
+    // One control transfer, asynchronous on the context's event thread like the bulk reads
+    // (so that every hand-over between the threads goes through our own lock), with the
+    // finite time-out. `transferred` null: host to device.
+    bool Control(const UsbSetup& setup, uint8_t* data, uint32_t* transferred) {
+        if (gone_.load(std::memory_order_acquire)) return false;
+        struct Pending {
+            std::mutex lock;
+            std::condition_variable done;
+            bool finished = false;
+        } pending;
+        std::vector<uint8_t> buffer(LIBUSB_CONTROL_SETUP_SIZE + setup.wLength);
+        libusb_fill_control_setup(buffer.data(), setup.bmRequestType, setup.bRequest, setup.wValue,
+                                  setup.wIndex, setup.wLength);
+        if (transferred == nullptr && setup.wLength > 0) {
+            std::memcpy(buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, data, setup.wLength);
+        }
+        libusb_transfer* transfer = libusb_alloc_transfer(0);
+        if (transfer == nullptr) return false;
+        libusb_fill_control_transfer(
+            transfer, handle_, buffer.data(),
+            [](libusb_transfer* done) {
+                auto* waiting = static_cast<Pending*>(done->user_data);
+                std::lock_guard<std::mutex> hold(waiting->lock);
+                waiting->finished = true;
+                waiting->done.notify_all();
+            },
+            &pending, timeoutMs_);
+        int submitted = libusb_submit_transfer(transfer);
+        if (submitted != 0) {
+            libusb_free_transfer(transfer);
+            NoteError(submitted);
+            return false;
+        }
+        {
+            std::unique_lock<std::mutex> hold(pending.lock);
+            pending.done.wait(hold, [&] { return pending.finished; });
+        }
+        const libusb_transfer_status status = transfer->status;
+        const int length = transfer->actual_length;
+        libusb_free_transfer(transfer);
+        if (status == LIBUSB_TRANSFER_NO_DEVICE) gone_.store(true, std::memory_order_release);
+        if (status != LIBUSB_TRANSFER_COMPLETED) return false;
+        if (transferred == nullptr) return length == setup.wLength;
+        std::memcpy(data, buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, static_cast<size_t>(length));
+        *transferred = static_cast<uint32_t>(length);
+        return true;
+    }
+
     static void LIBUSB_CALL Completed(libusb_transfer* transfer) {
         auto* self = static_cast<LibusbBackend*>(transfer->user_data);
         {

@@ -27,6 +27,12 @@ class Replay : public test::DriverSession {
         EXPECT_TRUE(usbscan::StartCapture(path));
         Scanned recorded = Scan(Model(), request);
         usbscan::StopCapture();
+        // B58_REPLAY_SAVE_DIR keeps the captures (how the committed ones were made).
+        if (const char* keep = std::getenv("B58_REPLAY_SAVE_DIR")) {
+            std::filesystem::copy_file(path,
+                                       std::filesystem::path(keep) / std::filesystem::path(path).filename(),
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
         return recorded;
     }
 
@@ -70,6 +76,24 @@ TEST_F(Replay, RecordedSessionsReplayWholeWithTheSameImages) {
         for (size_t i = 0; i < recorded.pixels.size(); ++i)
             largest = std::max(largest, std::abs(replayed.pixels[i] - recorded.pixels[i]));
         EXPECT_LE(largest, 4);
+    }
+}
+
+// The captures kept in the tree: the driver still sends the recorded command stream.
+TEST_F(Replay, KeptCapturesReplayWhole) {
+    const std::pair<const char*, Request> cases[] = {
+        {"open", {ModeColor24, 150, 0, false}},
+        {"colour150", {ModeColor24, 150, 0}},
+        {"adapter48", {ModeColor48, 150, 1}},
+    };
+    for (const auto& [name, request] : cases) {
+        SCOPED_TRACE(name);
+        auto replayer = Replayer(std::string(B58_REPLAY_CAPTURES) + "/" + name + ".pcap");
+        ASSERT_NE(replayer, nullptr);
+        const Scanned replayed = Scan(replayer, request);
+        EXPECT_EQ(replayer->Divergence(), "");
+        EXPECT_TRUE(replayer->Complete());
+        EXPECT_EQ(replayed.delivered, replayed.imageLines);
     }
 }
 

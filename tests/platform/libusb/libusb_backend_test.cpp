@@ -7,10 +7,13 @@
 #include <thread>
 
 #include "api/controller_fixture.h"
+#include "platform/usbscan/class_driver.h"
+#include "platform/usbscan/device_names.h"
 #include "platform/usbscan/libusb/libusb_backend.h"
 #include "sim/firmware_image.h"
 #include "sim/virtual_scanner.h"
 #include "usbdevfs_emulator.h"
+#include "usbscan_test_support.h"
 
 namespace b58 {
 namespace {
@@ -141,6 +144,32 @@ TEST_F(EmulatedUsb, StalledReadEndsOnCancelFromAnotherThreadAndOnUnplug) {
     uint8_t reply[64];
     uint32_t got = 0;
     EXPECT_FALSE(device->ControlIn(UsbSetup{0xC0, 0x04, 0x2011, 0x3F00, 64}, reply, &got));
+}
+
+TEST_F(EmulatedUsb, UnplugWithdrawsThePublishedDevice) {
+    test::UsbdevfsEmulator emulated(VirtualScanner("firmware=running"), 6);
+    std::string error;
+    auto device = OpenLibusb(emulated.ByAddress(), &error);
+    ASSERT_NE(device, nullptr) << error;
+    usbscan::Publish({6, usbscan::DefaultInterfacePath(6), device});
+    HANDLE handle = test::OpenDeviceHandle(test::FixedName(6), 0);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    uint8_t reply[64];
+    auto readReply = [&] {
+        IO_BLOCK block = test::RegisterBlock(0x2011, 0x3F00, 64, nullptr);
+        DWORD returned = 0;
+        return DeviceIoControl(handle, IOCTL_READ_REGISTERS, &block, sizeof block, reply, sizeof reply,
+                               &returned, nullptr);
+    };
+    EXPECT_TRUE(readReply());
+    emulated.Unplug();
+    EXPECT_FALSE(readReply());
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_DEVICE_NOT_CONNECTED});
+    EXPECT_FALSE(readReply());
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_DEVICE_NOT_CONNECTED});
+    EXPECT_EQ(test::OpenDeviceHandle(test::FixedName(6), 0), INVALID_HANDLE_VALUE);
+    CloseHandle(handle);
+    usbscan::Withdraw(6);
 }
 
 }  // namespace

@@ -341,15 +341,22 @@ void UsbdevfsEmulator::ServeBulk() {
             }
             bulkActive_ = urb;
         }
-        urb->data.assign(static_cast<size_t>(urb->length), 0);
+        // The device sends whole packets: a URB that is not a whole number of them and meets
+        // a full last packet overflows (the packet is lost, as on the wire).
+        const uint32_t length = static_cast<uint32_t>(urb->length);
+        const uint32_t whole = (length + packetSize_ - 1) / packetSize_ * packetSize_;
+        urb->data.assign(whole, 0);
         uint32_t got = 0;
-        usbscan::BulkStatus status =
-            device_->BulkRead(urb->data.data(), static_cast<uint32_t>(urb->length), &got);
-        urb->data.resize(got);
-        urb->actual = static_cast<int>(got);
+        usbscan::BulkStatus status = device_->BulkRead(urb->data.data(), whole, &got);
         urb->status = status == usbscan::BulkStatus::Ok          ? 0
                       : status == usbscan::BulkStatus::Cancelled ? -ENOENT
                                                                  : -EPIPE;
+        if (got > length) {
+            got = length / packetSize_ * packetSize_;
+            urb->status = -EOVERFLOW;
+        }
+        urb->data.resize(got);
+        urb->actual = static_cast<int>(got);
         if (urb->status == 0 && urb->actual < urb->length && (urb->flags & USBDEVFS_URB_SHORT_NOT_OK) != 0) {
             urb->status = -EREMOTEIO;
         }

@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ ccache
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libpng-dev libtiff-dev libjpeg62-turbo-dev libcli11-dev tshark
+    libusb-1.0-0-dev umockdev libumockdev-dev pkg-config
     g++-mingw-w64-i686-posix wine wine32:i386
 )
 

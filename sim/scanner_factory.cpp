@@ -24,7 +24,7 @@ std::shared_ptr<const ScannerModel> ImageModel(const ScannerConfig& config) {
 
 }  // namespace
 
-std::shared_ptr<usbscan::UsbBackend> CreateVirtualScanner(const std::string& options, std::string* error) {
+std::unique_ptr<VirtualScanner> MakeVirtualScanner(const std::string& options, std::string* error) {
     ScannerConfig config;
     if (!ParseScannerOptions(options, &config, error)) return nullptr;
     if (!config.streamFactory && !config.image.placeholder) {
@@ -35,7 +35,11 @@ std::shared_ptr<usbscan::UsbBackend> CreateVirtualScanner(const std::string& opt
             return nullptr;
         }
     }
-    return std::make_shared<VirtualScanner>(std::move(config));
+    return std::make_unique<VirtualScanner>(std::move(config));
+}
+
+std::shared_ptr<usbscan::UsbBackend> CreateVirtualScanner(const std::string& options, std::string* error) {
+    return MakeVirtualScanner(options, error);
 }
 
 }  // namespace b58::sim

@@ -125,5 +125,6 @@ class VirtualScanner : public usbscan::UsbBackend {
 // Builds a virtual scanner from an option string (the part after "sim" in B58_DEVICES, e.g.
 // "firmware=running,seed=7"); null, with a message in *error, for options it does not know.
 std::shared_ptr<usbscan::UsbBackend> CreateVirtualScanner(const std::string& options, std::string* error);
+std::unique_ptr<VirtualScanner> MakeVirtualScanner(const std::string& options, std::string* error);
 
 }  // namespace b58::sim

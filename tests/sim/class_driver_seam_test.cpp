@@ -19,6 +19,8 @@ using namespace harness;
 class PublishedScanner : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The driver loads the virtual scanner as a module; this program has it linked in.
+        usbscan::RegisterBackendFactory("sim", CreateVirtualScanner);
         ASSERT_EQ(usbscan::ApplyDeviceConfiguration("sim@7:firmware=running,rate=0,start_ms=0,stream=placeholder"), 1);
         handle_ = CreateFileA("\\\\.\\UsbScan7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);

@@ -5,11 +5,12 @@
 #include <map>
 #include <mutex>
 
+#include "platform/usbscan/backend_modules.h"
+#include "platform/usbscan/builtin_backends.h"
 #include "platform/usbscan/device_names.h"
 #include "platform/usbscan/device_registry.h"
 #include "platform/usbscan/usb_capture.h"
 #include "platform/win32.h"
-#include "sim/virtual_scanner.h"
 
 namespace b58::usbscan {
 namespace {
@@ -60,19 +61,21 @@ struct FactoryTable {
 FactoryTable& Factories() {
     static FactoryTable* table = [] {
         auto* t = new FactoryTable;  // never destroyed: lookups may run during exit
-        t->factories["sim"] = [](const std::string& options, std::string* error) {
-            return sim::CreateVirtualScanner(options, error);
-        };
+        for (auto& [name, factory] : BuiltinBackends()) t->factories[name] = std::move(factory);
         return t;
     }();
     return *table;
 }
 
+// A registered or built-in backend, else the module of that name.
 BackendFactory FindFactory(const std::string& name) {
     FactoryTable& table = Factories();
     std::lock_guard<std::mutex> hold(table.lock);
     auto it = table.factories.find(name);
-    return it == table.factories.end() ? BackendFactory() : it->second;
+    if (it != table.factories.end()) return it->second;
+    return [name](const std::string& options, std::string* error) {
+        return CreateModuleBackend(name, options, error);
+    };
 }
 
 }  // namespace
@@ -117,10 +120,6 @@ int ApplyDeviceConfiguration(std::string_view text, std::vector<std::string>* me
     for (const DeviceSpec& parsed : configuration.devices) {
         std::string entry = parsed.backend + "@" + std::to_string(parsed.index);
         BackendFactory factory = FindFactory(parsed.backend);
-        if (!factory) {
-            report("B58_DEVICES entry \"" + entry + "\" left out: unknown backend");
-            continue;
-        }
         std::string error;
         std::shared_ptr<UsbBackend> backend = factory(parsed.options, &error);
         if (!backend) {
@@ -128,7 +127,8 @@ int ApplyDeviceConfiguration(std::string_view text, std::vector<std::string>* me
                    (error.empty() ? std::string("the backend could not be created") : error));
             continue;
         }
-        if (PublishDevice(DeviceEntry{parsed.index, DefaultInterfacePath(parsed.index), std::move(backend)})) {
+        if (PublishDevice(
+                DeviceEntry{parsed.index, DefaultInterfacePath(parsed.index), std::move(backend)})) {
             ++published;
         }
     }

@@ -31,7 +31,7 @@ struct PublishedDevice {
 
     // The USB address shown in transfer captures.
     uint8_t UsbAddress() const { return static_cast<uint8_t>(index + 1); }
-    bool Present() const { return present.load(std::memory_order_acquire); }
+    bool Present() const { return present.load(std::memory_order_acquire) && !backend->Gone(); }
 };
 
 }  // namespace b58::usbscan

@@ -47,6 +47,10 @@ class UsbBackend {
 
     // Ends a BulkRead that is blocked waiting for data.
     virtual void CancelBulk() = 0;
+
+    // True once the device has gone (unplugged): the class driver then treats it as
+    // withdrawn.
+    virtual bool Gone() const { return false; }
 };
 
 // One published device.

@@ -1,0 +1,21 @@
+# The driver library carries no virtual scanner and needs no libpng: the scanner is a module
+# of its own that the class driver loads by name.
+# -DLIBRARY=<driver> -DNM=<nm> -DREADELF=<readelf>
+execute_process(COMMAND ${NM} -C ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE nm_result)
+if(NOT nm_result EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "b58::sim::[^\n]*" simulator "${symbols}")
+list(LENGTH simulator count)
+if(count GREATER 0)
+    list(GET simulator 0 first)
+    message(FATAL_ERROR "${LIBRARY} holds ${count} symbols of the virtual scanner, e.g. ${first}")
+endif()
+execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE readelf_result)
+if(NOT readelf_result EQUAL 0 OR NOT dynamic MATCHES "NEEDED")
+    message(FATAL_ERROR "readelf failed on ${LIBRARY}")
+endif()
+if(dynamic MATCHES "libpng")
+    message(FATAL_ERROR "${LIBRARY} needs libpng")
+endif()
+message(STATUS "no virtual scanner in ${LIBRARY}")

@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ ccache
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libpng-dev tshark
+    libsane-dev libsane1 sane-utils
     g++-mingw-w64-i686-posix wine wine32:i386
 )
 

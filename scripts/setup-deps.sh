@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ ccache
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libpng-dev tshark
+    libpng-dev libtiff-dev libjpeg62-turbo-dev libcli11-dev libz-mingw-w64-dev tshark
     libsane-dev libsane1 sane-utils
     g++-mingw-w64-i686-posix wine wine32:i386
 )

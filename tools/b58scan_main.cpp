@@ -22,6 +22,7 @@
 namespace {
 
 using namespace b58::tools;
+using b58::host::ResolveEntryPoints;
 
 void PrintUsage(std::ostream& out) {
     out << "usage: b58scan [--driver PATH] COMMAND\n"

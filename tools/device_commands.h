@@ -12,6 +12,8 @@
 
 namespace b58::tools {
 
+using host::DriverEntryPoints;
+
 enum ExitStatus : int {
     kExitOk = 0,
     kExitDriverUnusable = 1,  // the driver cannot be loaded or lacks entry points

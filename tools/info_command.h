@@ -8,6 +8,9 @@
 
 namespace b58::tools {
 
+using host::DriverLibrary;
+using host::kEntryPointCount;
+
 // Prints the report. Returns 0 when the driver offers all fifteen entry points, else 1.
 int RunInfo(const DriverLibrary& driver, std::ostream& out);
 

@@ -4,42 +4,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "scan_runner.h"
 #include "scanner_session.h"
 
 namespace b58::tools {
 namespace {
 
-// Lines asked for per ReadScannedData call: the driver calls the progress routine at the
-// first line of each call, so cancelling takes effect within this many lines.
-constexpr uint16_t kLinesPerRead = 100;
 constexpr int kBarWidth = 40;
-
-// What the progress routine sees; the driver's routine takes no context, and one scan runs
-// at a time.
-struct ProgressState {
-    const std::atomic<bool>* cancel = nullptr;
-    std::ostream* bar = nullptr;
-    uint32_t linesBefore = 0;  // delivered by earlier ReadScannedData calls
-    uint32_t imageLines = 0;
-    int shownPercent = -1;
-};
-ProgressState g_progress;
-
-void ShowProgress(uint32_t lines) {
-    ProgressState& p = g_progress;
-    if (p.bar == nullptr || p.imageLines == 0) return;
-    const int percent = static_cast<int>(std::min<uint64_t>(100, uint64_t{lines} * 100 / p.imageLines));
-    if (percent == p.shownPercent) return;
-    p.shownPercent = percent;
-    const int filled = percent * kBarWidth / 100;
-    *p.bar << "\rscanning [" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "
-           << percent << "% " << lines << "/" << p.imageLines << " lines" << std::flush;
-}
-
-int32_t B58_CALLBACK OnProgress(int32_t linesDone) {
-    ShowProgress(g_progress.linesBefore + static_cast<uint32_t>(linesDone));
-    return g_progress.cancel != nullptr && g_progress.cancel->load() ? 0 : 1;
-}
 
 bool ParseUnsigned(const std::string& text, uint32_t max, uint32_t& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
@@ -125,78 +96,79 @@ ScannedImage ImageForRequest(uint16_t mode, uint32_t lineBytes, uint32_t xDpi, u
     return image;
 }
 
+namespace {
+
+// Collects the scan's lines for the image file writers.
+class ImageCollector : public host::LineSink {
+  public:
+    explicit ImageCollector(ScannedImage& image) : image_(image) {}
+    bool Begin(const host::ImageFormat& format, std::string&) override {
+        image_.kind = format.kind;
+        image_.width = format.width;
+        image_.xDpi = format.xDpi;
+        image_.yDpi = format.yDpi;
+        image_.pixels.reserve(host::RowBytes(format) * format.height);
+        return true;
+    }
+    bool WriteLine(const uint8_t* row, std::string&) override {
+        image_.pixels.insert(image_.pixels.end(), row, row + image_.RowBytes());
+        return true;
+    }
+    bool End(uint32_t lines, std::string&) override {
+        image_.height = lines;
+        return true;
+    }
+
+  private:
+    ScannedImage& image_;
+};
+
+host::ScanDescription Describe(const ScanCommandOptions& options) {
+    const ScanRequestOptions& r = options.request;
+    host::ScanDescription d;
+    d.mode = r.mode == ModeLineArt ? host::ColorMode::Lineart
+             : r.mode == ModeGray  ? host::ColorMode::Gray
+                                   : host::ColorMode::Color;
+    d.depth = r.mode == ModeLineArt ? 1 : r.mode == ModeColor48 ? 16 : 8;
+    d.resolution = r.resolution;
+    d.source = static_cast<host::ScanSource>(r.source);
+    const double mm = host::kMmPerInch / host::kAreaUnitsPerInch;
+    d.area = {r.left * mm, r.top * mm, (r.right - r.left) * mm, (r.bottom - r.top) * mm};
+    d.threshold = options.threshold;
+    return d;
+}
+
+}  // namespace
+
 int RunScan(const DriverEntryPoints& driver, const ScanCommandOptions& options,
             const std::atomic<bool>& cancel, std::ostream& out, std::ostream& progress) {
     ScannerSession session(driver);
     if (int status = session.Open(progress); status != kExitOk) return status;
 
-    const ScanRequestOptions& request = options.request;
-    ScanParameters parameters = {};
-    parameters.Left = request.left;
-    parameters.Top = request.top;
-    parameters.Right = request.right;
-    parameters.Bottom = request.bottom;
-    parameters.Resolution = request.resolution;
-    parameters.ScanMode = request.mode;
-    parameters.Threshold = options.threshold;
-    parameters.ScanSource = request.source;
-    if (driver.setParameters(&parameters) == 0) {
-        progress << "b58scan: the driver did not accept the request (status " << parameters.Status << ")\n";
+    host::ScanCancel stopper;
+    int shownPercent = -1;
+    host::ScanHooks hooks;
+    hooks.progress = [&](uint32_t lines, uint32_t total) {
+        if (cancel.load()) stopper.Request();
+        const int percent =
+            static_cast<int>(std::min<uint64_t>(100, uint64_t{lines} * 100 / std::max(1u, total)));
+        if (percent == shownPercent) return;
+        shownPercent = percent;
+        const int filled = percent * kBarWidth / 100;
+        progress << "\rscanning [" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "
+                 << percent << "% " << lines << "/" << total << " lines" << std::flush;
+    };
+    if (cancel.load()) stopper.Request();
+    ScannedImage image;
+    ImageCollector collector(image);
+    const host::ScanOutcome outcome = host::RunScan(driver, Describe(options), collector, stopper, hooks);
+    if (outcome.end == host::ScanEnd::Refused || outcome.end == host::ScanEnd::SinkFailed) {
+        progress << "b58scan: " << outcome.message << "\n";
         return kExitCommandFailed;
     }
-    ScanParametersInfo info = {};
-    driver.getParameters(&info);
-    ScannedImage image = ImageForRequest(request.mode, info.LineBytes, info.RXDPI, info.RYDPI);
-    const uint32_t lineBytes = info.LineBytes;
-    if (lineBytes == 0 || image.width == 0 || info.ImageLines == 0) {
-        progress << "b58scan: the driver reports an empty image\n";
-        StopRecord stop = {};
-        driver.stopScan(&stop);
-        return kExitCommandFailed;
-    }
-    image.pixels.resize(size_t{lineBytes} * info.ImageLines);
-
-    g_progress = ProgressState{};
-    g_progress.cancel = &cancel;
-    g_progress.bar = &progress;
-    g_progress.imageLines = info.ImageLines;
-
-    ScanStartRecord start = {};
-    start.ProgressCallback = OnProgress;
-    if (driver.startScan(&start) == 0) {
-        StopRecord stop = {};
-        driver.stopScan(&stop);  // frees what the request allocated
-        progress << "b58scan: the scan did not start (calibration or the scanner failed)\n";
-        return kExitCommandFailed;
-    }
-
-    uint32_t lines = 0;
-    bool cancelled = false, failed = false;
-    while (lines < info.ImageLines) {
-        ReadRequest read = {};
-        read.LinesWanted = static_cast<uint16_t>(std::min<uint32_t>(kLinesPerRead, info.ImageLines - lines));
-        read.Buffer = image.pixels.data() + size_t{lines} * lineBytes;
-        g_progress.linesBefore = lines;
-        const int32_t result = driver.readScannedData(&read);
-        lines += read.LinesDone;
-        ShowProgress(lines);
-        if (result == 0 || read.Status == kStatusNoFurtherLine) {
-            failed = lines < info.ImageLines;
-            break;
-        }
-        if (read.Status == kStatusStoppedByHost) {
-            cancelled = true;
-            break;
-        }
-    }
-    StopRecord stop = {};
-    driver.stopScan(&stop);
     progress << "\n";
-    g_progress = ProgressState{};
-
-    image.height = lines;
-    image.pixels.resize(size_t{lines} * lineBytes);
-    if (lines == 0) {
+    const bool cancelled = outcome.end == host::ScanEnd::Cancelled;
+    if (outcome.lines == 0) {
         progress << "b58scan: no lines were scanned" << (cancelled ? " (cancelled)" : "") << "\n";
         return cancelled ? kExitCancelled : kExitCommandFailed;
     }
@@ -206,14 +178,14 @@ int RunScan(const DriverEntryPoints& driver, const ScanCommandOptions& options,
         return kExitCommandFailed;
     }
     out << "image: " << options.output << " (" << image.width << " x " << image.height << " pixels, "
-        << info.RXDPI << " x " << info.RYDPI << " dpi)\n";
+        << image.xDpi << " x " << image.yDpi << " dpi)\n";
     if (cancelled) {
-        progress << "b58scan: cancelled after " << lines << " of " << info.ImageLines << " lines\n";
+        progress << "b58scan: cancelled after " << outcome.lines << " of " << outcome.format.height
+                 << " lines\n";
         return kExitCancelled;
     }
-    if (failed) {
-        progress << "b58scan: the scanner delivered only " << lines << " of " << info.ImageLines
-                 << " lines\n";
+    if (outcome.end == host::ScanEnd::Failed) {
+        progress << "b58scan: " << outcome.message << "\n";
         return kExitCommandFailed;
     }
     return kExitOk;

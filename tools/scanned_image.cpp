@@ -5,20 +5,6 @@
 
 namespace b58::tools {
 
-size_t RowBytesFor(PixelKind kind, uint32_t width) {
-    switch (kind) {
-        case PixelKind::Bilevel:
-            return (width + 7) / 8;
-        case PixelKind::Gray8:
-            return width;
-        case PixelKind::Rgb24:
-            return size_t{width} * 3;
-        case PixelKind::Rgb48:
-            return size_t{width} * 6;
-    }
-    return 0;
-}
-
 size_t ScannedImage::RowBytes() const {
     return RowBytesFor(kind, width);
 }

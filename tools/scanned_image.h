@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "image_format.h"
+
 namespace b58::tools {
 
-enum class PixelKind {
-    Bilevel,  // 1 bit per pixel, most significant bit first, 1 = white
-    Gray8,
-    Rgb24,  // red, green, blue
-    Rgb48,  // red, green, blue; each sample 16 bits, low byte first
-};
+using host::PixelKind;  // line art here: 1 = white
+using host::RowBytesFor;
 
 struct ScannedImage {
     PixelKind kind = PixelKind::Gray8;
@@ -27,9 +25,6 @@ struct ScannedImage {
     size_t RowBytes() const;
     const uint8_t* Row(uint32_t y) const { return pixels.data() + y * RowBytes(); }
 };
-
-// Bytes per row of `width` pixels of `kind`.
-size_t RowBytesFor(PixelKind kind, uint32_t width);
 
 // Each writes the whole image; false with a message in `error` when the file cannot be
 // written (or, for PNG, when the program was built without PNG support).

@@ -5,6 +5,7 @@
 
 #include "device_commands.h"
 #include "driver_entry_points.h"
+#include "scan_runner.h"
 
 namespace b58::tools {
 
@@ -20,17 +21,15 @@ class ScannerSession {
 
     // kExitOk when the scanner is open; otherwise the reason is printed and returned.
     int Open(std::ostream& err) {
-        if (driver_.open() != 0) {
-            open_ = true;
-            return kExitOk;
-        }
-        // _Close releases whatever the failed _Open kept and returns the driver's last
-        // status: _Open leaves it at 1 when it got the device lock but found no scanner it
-        // could start, and untouched (0 in a freshly loaded driver) when another program
-        // held the lock for the whole wait.
-        if (driver_.close() == 0) {
-            err << "b58scan: the scanner is in use by another program\n";
-            return kExitScannerInUse;
+        switch (host::OpenScanner(driver_)) {
+            case host::OpenResult::Open:
+                open_ = true;
+                return kExitOk;
+            case host::OpenResult::InUse:
+                err << "b58scan: the scanner is in use by another program\n";
+                return kExitScannerInUse;
+            case host::OpenResult::NoScanner:
+                break;
         }
         err << "b58scan: no scanner found (is it connected and switched on?)\n";
         return kExitNoScanner;

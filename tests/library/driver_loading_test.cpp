@@ -7,6 +7,8 @@
 #include "driver_library.h"
 
 namespace b58::tools {
+using host::DriverLibrary;
+using host::kEntryPointCount;
 namespace {
 
 // The program is built beside the driver, where a host looks for it.

@@ -1,6 +1,6 @@
 #include "driver_entry_points.h"
 
-namespace b58::tools {
+namespace b58::host {
 
 DriverEntryPoints ResolveEntryPoints(const DriverLibrary& driver) {
     DriverEntryPoints e;
@@ -22,4 +22,4 @@ DriverEntryPoints ResolveEntryPoints(const DriverLibrary& driver) {
     return e;
 }
 
-}  // namespace b58::tools
+}  // namespace b58::host

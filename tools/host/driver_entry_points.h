@@ -1,12 +1,12 @@
-// The fifteen entry points as typed function pointers. The commands of b58scan take this
-// table rather than the library, so that they run against any implementation of the
-// interface: the loaded driver, or stand-ins in tests.
+// The fifteen entry points as typed function pointers. Host code takes this table rather
+// than the library, so that it runs against any implementation of the interface: the
+// loaded driver, or stand-ins in tests.
 #pragma once
 
 #include "api/exports.h"
 #include "driver_library.h"
 
-namespace b58::tools {
+namespace b58::host {
 
 struct DriverEntryPoints {
     decltype(&::_Open) open = nullptr;
@@ -29,4 +29,4 @@ struct DriverEntryPoints {
 // The library's entry points; those it lacks stay null.
 DriverEntryPoints ResolveEntryPoints(const DriverLibrary& driver);
 
-}  // namespace b58::tools
+}  // namespace b58::host

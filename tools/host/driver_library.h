@@ -9,7 +9,7 @@
 
 #include "api/exports.h"
 
-namespace b58::tools {
+namespace b58::host {
 
 inline constexpr size_t kEntryPointCount = sizeof kExportNames / sizeof kExportNames[0];
 
@@ -53,4 +53,4 @@ class DriverLibrary {
     void* entryPoints_[kEntryPointCount] = {};
 };
 
-}  // namespace b58::tools
+}  // namespace b58::host

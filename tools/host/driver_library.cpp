@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-namespace b58::tools {
+namespace b58::host {
 namespace {
 
 #if defined(_WIN32)
@@ -135,4 +135,4 @@ std::vector<const char*> DriverLibrary::Missing() const {
     return missing;
 }
 
-}  // namespace b58::tools
+}  // namespace b58::host

@@ -32,7 +32,7 @@ SANE_Status sane_b58_get_select_fd(SANE_Handle, SANE_Int*);
 namespace {
 
 // A configuration folder of the test's own, with the given device lines.
-class Backend : public ::testing::Test {
+class sane_backend : public ::testing::Test {
   protected:
     void Init(const std::string& devices) {
         config_.Write("b58.conf", "driver " B58_TEST_DRIVER "\nfirmware-dir " B58_TEST_WINDOWS_DIR "\n" + devices);
@@ -101,7 +101,7 @@ class Backend : public ::testing::Test {
     bool initialised_ = false;
 };
 
-TEST_F(Backend, NoDeviceConfiguredListsNone) {
+TEST_F(sane_backend, NoDeviceConfiguredListsNone) {
     Init("# nothing\n");
     const SANE_Device** list = nullptr;
     ASSERT_EQ(sane_b58_get_devices(&list, SANE_FALSE), SANE_STATUS_GOOD);
@@ -112,7 +112,7 @@ TEST_F(Backend, NoDeviceConfiguredListsNone) {
     EXPECT_EQ(h, nullptr);
 }
 
-TEST_F(Backend, ListsAndOpensTheConfiguredScanner) {
+TEST_F(sane_backend, ListsAndOpensTheConfiguredScanner) {
     Init("sim@0:rate=0,key=pressed\n");
     const SANE_Device** list = nullptr;
     ASSERT_EQ(sane_b58_get_devices(&list, SANE_TRUE), SANE_STATUS_GOOD);
@@ -143,7 +143,7 @@ TEST_F(Backend, ListsAndOpensTheConfiguredScanner) {
     sane_b58_close(h);
 }
 
-TEST_F(Backend, OpensAndClosesAHundredTimes) {
+TEST_F(sane_backend, OpensAndClosesAHundredTimes) {
     Init("sim@0:rate=0\n");
     for (int i = 0; i < 100; ++i) {
         SANE_Handle h = Open();
@@ -154,7 +154,7 @@ TEST_F(Backend, OpensAndClosesAHundredTimes) {
 
 // Every mode read in pieces of 1, 7 and 4093 bytes: the bytes are exactly what the
 // parameters announced before and after sane_start, then EOF (again on a further read).
-TEST_F(Backend, ReadsDeliverExactlyTheAnnouncedImage) {
+TEST_F(sane_backend, ReadsDeliverExactlyTheAnnouncedImage) {
     Init("sim@0:rate=0\n");
     SANE_Handle h = Open();
     ASSERT_NE(h, nullptr);
@@ -200,7 +200,7 @@ TEST_F(Backend, ReadsDeliverExactlyTheAnnouncedImage) {
 
 // sane_cancel from another thread at random points of a scan ends it (cancelled, or EOF
 // when the scan was quicker), and the next scan on the same handle completes.
-TEST_F(Backend, CancelFromAnotherThreadAtAnyPoint) {
+TEST_F(sane_backend, CancelFromAnotherThreadAtAnyPoint) {
     Init("sim@0\n");
     SANE_Handle h = Open();
     ASSERT_NE(h, nullptr);

@@ -21,7 +21,7 @@ ScannerCapabilities TestCapabilities() {
     return c;
 }
 
-struct Fixture : ::testing::Test {
+struct sane_options : ::testing::Test {
     ScanOptions options{TestCapabilities()};
 
     SANE_Status SetWord(SANE_Int option, SANE_Word value, SANE_Word* taken = nullptr, SANE_Int* info = nullptr) {
@@ -45,7 +45,7 @@ struct Fixture : ::testing::Test {
     bool Active(SANE_Int option) { return SANE_OPTION_IS_ACTIVE(options.Descriptor(option)->cap); }
 };
 
-TEST_F(Fixture, DescriptorsCarryTheStandardNamesTypesAndUnits) {
+TEST_F(sane_options, DescriptorsCarryTheStandardNamesTypesAndUnits) {
     const struct {
         SANE_Int option;
         const char* name;
@@ -78,7 +78,7 @@ TEST_F(Fixture, DescriptorsCarryTheStandardNamesTypesAndUnits) {
     EXPECT_EQ(options.Descriptor(-1), nullptr);
 }
 
-TEST_F(Fixture, OutOfRangeValuesAreTakenInexactAndReadBack) {
+TEST_F(sane_options, OutOfRangeValuesAreTakenInexactAndReadBack) {
     const struct {
         SANE_Int option;
         SANE_Word asked, taken;
@@ -101,7 +101,7 @@ TEST_F(Fixture, OutOfRangeValuesAreTakenInexactAndReadBack) {
     EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS);  // exact: no INEXACT
 }
 
-TEST_F(Fixture, InvalidRequestsAreRefused) {
+TEST_F(sane_options, InvalidRequestsAreRefused) {
     SANE_Word value = 0;
     EXPECT_EQ(SetWord(kOptPreview, 2), SANE_STATUS_INVAL);            // not a SANE_Bool
     EXPECT_EQ(SetString(kOptMode, "Halftone"), SANE_STATUS_INVAL);     // not in the list
@@ -119,7 +119,7 @@ TEST_F(Fixture, InvalidRequestsAreRefused) {
     EXPECT_EQ(GetWord(kOptResolution), 300);
 }
 
-TEST_F(Fixture, ModeSetsDepthsThresholdAndGammaTables) {
+TEST_F(sane_options, ModeSetsDepthsThresholdAndGammaTables) {
     ASSERT_EQ(SetWord(kOptDepth, 16), SANE_STATUS_GOOD);
     ASSERT_EQ(SetWord(kOptCustomGamma, SANE_TRUE), SANE_STATUS_GOOD);
     EXPECT_EQ(options.Descriptor(kOptGammaVectorR)->size, 65536 * static_cast<SANE_Int>(sizeof(SANE_Word)));
@@ -153,7 +153,7 @@ TEST_F(Fixture, ModeSetsDepthsThresholdAndGammaTables) {
     EXPECT_TRUE(info & SANE_INFO_INEXACT);
 }
 
-TEST_F(Fixture, SourceLimitsTheAreaToItsAperture) {
+TEST_F(sane_options, SourceLimitsTheAreaToItsAperture) {
     ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(10)), SANE_STATUS_GOOD);
     SANE_Int info = 0;
     ASSERT_EQ(SetString(kOptSource, "Transparency Adapter type 1", &info), SANE_STATUS_GOOD);
@@ -167,7 +167,7 @@ TEST_F(Fixture, SourceLimitsTheAreaToItsAperture) {
     EXPECT_NEAR(s.rightMm - s.leftMm, 28.1, 1e-3);
 }
 
-TEST_F(Fixture, SettingsFollowTheOptions) {
+TEST_F(sane_options, SettingsFollowTheOptions) {
     // Edges given the wrong way round still describe the area between them.
     ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(100)), SANE_STATUS_GOOD);
     ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(20)), SANE_STATUS_GOOD);
@@ -204,14 +204,14 @@ TEST_F(Fixture, SettingsFollowTheOptions) {
     EXPECT_EQ(table[0], 65535);
 }
 
-TEST_F(Fixture, ScanButtonReadsTheKey) {
+TEST_F(sane_options, ScanButtonReadsTheKey) {
     SANE_Word pressed = SANE_FALSE;
     EXPECT_EQ(options.Control(kOptScanButton, SANE_ACTION_GET_VALUE, &pressed, nullptr, false, [] { return true; }),
               SANE_STATUS_GOOD);
     EXPECT_EQ(pressed, SANE_TRUE);
 }
 
-TEST(BackendConfig, ParsesSettingsDevicesAndReportsBadLines) {
+TEST(sane_config, ParsesSettingsDevicesAndReportsBadLines) {
     std::istringstream text(
         "# comment\n"
         "driver /opt/b58/libb58spi.so   # trailing comment\n"

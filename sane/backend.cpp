@@ -65,6 +65,12 @@ void Debug(int level, const std::string& text) {
     if (DebugLevel() >= level) std::cerr << "[b58] " << text << std::endl;
 }
 
+struct Backend::OpenAttempt {
+    std::mutex lock;
+    bool done = false, abandoned = false;
+    host::OpenResult result = host::OpenResult::NoScanner;
+};
+
 // --- Backend ------------------------------------------------------------------------------
 
 ScannerCapabilities Backend::Capabilities() {
@@ -121,6 +127,20 @@ Backend::Backend(BackendConfig config) : config_(std::move(config)) {
 Backend::~Backend() {
     openHandle_.store(nullptr, std::memory_order_release);
     open_.reset();
+    bool openRunning = false;
+    if (lastAttempt_ != nullptr) {
+        std::lock_guard<std::mutex> hold(lastAttempt_->lock);
+        openRunning = !lastAttempt_->done;
+    }
+    if (openRunning) {
+        // An _Open given up on still waits for another program's lock (for seconds); the
+        // frontend is leaving and should not wait for it. The thread, and the driver it is
+        // inside, are left to the end of the process.
+        Debug(2, "exit: an open of the scanner is still waiting; left to the process's end");
+        static_cast<void>(thread_.release());
+        static_cast<void>(library_.release());
+        return;
+    }
     thread_.reset();
     library_.reset();
 }
@@ -141,12 +161,8 @@ SANE_Status Backend::Open(const std::string& requested, Handle*& handle) {
     // _Open waits for another program's lock longer than a frontend should; past the
     // time-out the attempt is left to finish on the driver thread, which closes the
     // device again should it open after all.
-    struct Attempt {
-        std::mutex lock;
-        bool done = false, abandoned = false;
-        host::OpenResult result = host::OpenResult::NoScanner;
-    };
-    auto attempt = std::make_shared<Attempt>();
+    auto attempt = std::make_shared<OpenAttempt>();
+    lastAttempt_ = attempt;
     const host::DriverEntryPoints driver = driver_;
     std::future<void> job = thread_->Post([attempt, driver] {
         const host::OpenResult result = host::OpenScanner(driver);

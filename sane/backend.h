@@ -80,6 +80,8 @@ class Backend {
     static ScannerCapabilities Capabilities();
 
   private:
+    struct OpenAttempt;
+
     BackendConfig config_;
     std::unique_ptr<host::DriverLibrary> library_;
     host::DriverEntryPoints driver_;
@@ -88,6 +90,7 @@ class Backend {
     std::vector<const SANE_Device*> deviceList_;
     std::unique_ptr<Handle> open_;
     std::atomic<Handle*> openHandle_{nullptr};
+    std::shared_ptr<OpenAttempt> lastAttempt_;  // an _Open left running may still be at it
 };
 
 // Writes a debug line to standard error when SANE_DEBUG_B58 is at least `level`.

@@ -22,7 +22,7 @@ struct ConfiguredDevice {
 struct BackendConfig {
     std::string driverPath;   // empty: libb58spi.so through the loader's search
     std::string firmwareDir;  // empty: the driver's built-in choice (or B58_WINDOWS_DIR)
-    int openTimeoutMs = 1000;
+    int openTimeoutMs = 750;
     std::vector<ConfiguredDevice> devices;
     std::vector<std::string> problems;  // lines left out, with the reason
 

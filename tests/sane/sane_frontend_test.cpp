@@ -247,8 +247,12 @@ TEST_F(sane_frontend, BusyWhileScanningAndInterruptFreesTheDevice) {
                   Environment(slow), work_.Name("first.log"));
     // Until its image file has data: the scan runs.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::filesystem::file_size(work_.Name("slow.pnm"), *std::make_unique<std::error_code>()) < 100000 &&
-           std::chrono::steady_clock::now() < deadline) {
+    auto written = [&] {
+        std::error_code noFileYet;
+        const uintmax_t size = std::filesystem::file_size(work_.Name("slow.pnm"), noFileYet);
+        return noFileYet ? uintmax_t{0} : size;
+    };
+    while (written() < 100000 && std::chrono::steady_clock::now() < deadline) {
         ASSERT_FALSE(first.Wait(milliseconds(20))) << first.Output();
     }
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #ifndef B58_SANE_DEFAULT_DRIVER
 #define B58_SANE_DEFAULT_DRIVER "libb58spi.so"
@@ -71,6 +73,30 @@ struct Backend::OpenAttempt {
     host::OpenResult result = host::OpenResult::NoScanner;
 };
 
+// The driver, once loaded, stays for the life of the process: its platform layer reads
+// its configuration once per process and keeps the virtual scanner published, and what it
+// keeps for the process would be lost by unloading it. A later sane_init finds it again.
+static const host::DriverLibrary* LoadedDriver(const std::string& path) {
+    static std::mutex lock;
+    static auto* loaded = new std::vector<std::pair<std::string, host::DriverLibrary*>>;  // never freed
+    std::lock_guard<std::mutex> hold(lock);
+    for (const auto& [name, library] : *loaded) {
+        if (name == path) return library;
+    }
+    std::string error;
+    std::unique_ptr<host::DriverLibrary> library = host::DriverLibrary::Load(path, error);
+    if (library == nullptr) {
+        Debug(1, error);
+        return nullptr;
+    }
+    if (!library->Complete()) {
+        Debug(1, "the driver " + library->LoadedFile() + " lacks entry points");
+        return nullptr;
+    }
+    loaded->emplace_back(path, library.release());
+    return loaded->back().second;
+}
+
 // --- Backend ------------------------------------------------------------------------------
 
 ScannerCapabilities Backend::Capabilities() {
@@ -99,14 +125,8 @@ Backend::Backend(BackendConfig config) : config_(std::move(config)) {
     if (!config_.firmwareDir.empty()) setenv("B58_WINDOWS_DIR", config_.firmwareDir.c_str(), 1);
 
     const std::string path = config_.driverPath.empty() ? B58_SANE_DEFAULT_DRIVER : config_.driverPath;
-    std::string error;
-    library_ = host::DriverLibrary::Load(path, error);
-    if (library_ == nullptr) {
-        Debug(1, error);
-    } else if (!library_->Complete()) {
-        Debug(1, "the driver " + library_->LoadedFile() + " lacks entry points");
-        library_.reset();
-    } else {
+    library_ = LoadedDriver(path);
+    if (library_ != nullptr) {
         driver_ = host::ResolveEntryPoints(*library_);
         Debug(2, "driver " + library_->LoadedFile());
     }
@@ -134,15 +154,13 @@ Backend::~Backend() {
     }
     if (openRunning) {
         // An _Open given up on still waits for another program's lock (for seconds); the
-        // frontend is leaving and should not wait for it. The thread, and the driver it is
-        // inside, are left to the end of the process.
+        // frontend is leaving and should not wait for it. The thread is left to the end of
+        // the process (the driver stays loaded anyway).
         Debug(2, "exit: an open of the scanner is still waiting; left to the process's end");
         static_cast<void>(thread_.release());
-        static_cast<void>(library_.release());
         return;
     }
     thread_.reset();
-    library_.reset();
 }
 
 const SANE_Device** Backend::Devices() {

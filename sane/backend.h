@@ -83,7 +83,7 @@ class Backend {
     struct OpenAttempt;
 
     BackendConfig config_;
-    std::unique_ptr<host::DriverLibrary> library_;
+    const host::DriverLibrary* library_ = nullptr;  // stays loaded for the process (see Backend())
     host::DriverEntryPoints driver_;
     std::unique_ptr<DriverThread> thread_;
     std::vector<SANE_Device> deviceRecords_;

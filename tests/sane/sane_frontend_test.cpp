@@ -238,7 +238,7 @@ TEST_F(sane_frontend, BatchScansThreePages) {
     }
 }
 
-// While one scanimage scans slowly: a second one is told the device is busy; Ctrl-C ends
+// While one scanimage scans slowly: another lists it and is told it is busy; Ctrl-C ends
 // the first, and the device then serves the next run.
 TEST_F(sane_frontend, BusyWhileScanningAndInterruptFreesTheDevice) {
     ScratchDirectory slow;
@@ -256,8 +256,10 @@ TEST_F(sane_frontend, BusyWhileScanningAndInterruptFreesTheDevice) {
         ASSERT_FALSE(first.Wait(milliseconds(20))) << first.Output();
     }
 
-    auto started = std::chrono::steady_clock::now();
     std::string out;
+    EXPECT_EQ(Scanimage({"-L"}, out, &slow), 0);  // listing opens nothing, so it does not wait
+    EXPECT_NE(out.find("device `b58:sim0'"), std::string::npos) << out;
+    auto started = std::chrono::steady_clock::now();
     EXPECT_NE(Scanimage({"-d", "b58:sim0", "-T"}, out, &slow), 0);
     const auto busyMs = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started).count();
     EXPECT_NE(out.find("Device busy"), std::string::npos) << out;

@@ -19,5 +19,5 @@ if [[ $# -gt 0 ]]; then
     exec build/default/bin/b58scan "$@"
 fi
 output="$PWD/build/default/scan.png"
-build/default/bin/b58scan scan --resolution 150 --mode color --output "$output"
+build/default/bin/b58scan scan --resolution 150 --mode Color -o "$output"
 echo "the scanned image is $output"

@@ -1,57 +1,38 @@
 // b58scan: a host program for the scanner driver. It loads the driver by file name and
 // drives it through its exported entry points only, as an imaging application would.
-//
-//   b58scan [--driver PATH] info [--resolution DPI] [--mode MODE] [--area L,T,R,B] [--source SRC]
-//   b58scan [--driver PATH] scan [--resolution DPI] [--mode MODE] [--area L,T,R,B | --size PAPER]
-//           [--source SRC] [--threshold N] --output FILE
-//   b58scan [--driver PATH] key | lamp on|off | home | status
-#include <atomic>
+// 'b58scan --help' and b58scan.1 describe the commands and options.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
-#include <vector>
 
+#if defined(_WIN32)
+#include <io.h>
+#define B58_ISATTY _isatty
+#define B58_FILENO _fileno
+#else
+#include <poll.h>
+#include <unistd.h>
+#define B58_ISATTY isatty
+#define B58_FILENO fileno
+#endif
+
+#include "command_line.h"
 #include "device_commands.h"
 #include "driver_entry_points.h"
 #include "driver_library.h"
 #include "info_command.h"
 #include "scan_command.h"
+#include "scanner_session.h"
 
 namespace {
 
 using namespace b58::tools;
 using b58::host::ResolveEntryPoints;
 
-void PrintUsage(std::ostream& out) {
-    out << "usage: b58scan [--driver PATH] COMMAND\n"
-           "commands:\n"
-           "  info [--resolution DPI] [--mode lineart|grey|colour|colour48]\n"
-           "       [--area LEFT,TOP,RIGHT,BOTTOM] [--source flatbed|ta1|ta2|ta4]\n"
-           "                 the driver, its entry points and version; the scanner's identity,\n"
-           "                 its gamma table formats, and what the driver makes of a scan request\n"
-           "                 (area in 300-dpi units; default colour, 300 dpi, US letter, flatbed)\n"
-           "  scan [--resolution DPI] [--mode lineart|gray|color|color48]\n"
-           "       [--area LEFT,TOP,RIGHT,BOTTOM | --size a4|a5|a6|b5|letter|legal|photo]\n"
-           "       [--source flatbed|ta1|ta2|ta4] [--threshold 0-255] --output FILE\n"
-           "                 scan into FILE (.png, .tif or .pnm/.pbm/.pgm/.ppm) with a progress\n"
-           "                 bar; Ctrl-C cancels and keeps the lines scanned so far\n"
-           "                 (default colour, 300 dpi, US letter, flatbed, threshold 128)\n"
-           "  key            whether the scanner's key has been pressed\n"
-           "  lamp on|off    switch the light of the current source\n"
-           "  home           move the carriage home\n"
-           "  status         whether the scanner answers\n"
-           "options:\n"
-           "  --driver PATH  load the driver from PATH instead of the one beside this program\n"
-           "exit status: 0 done, 1 driver unusable, 2 usage, 3 no scanner, 4 scanner in use,\n"
-           "             5 the scanner refused or failed the command, 6 scan cancelled\n"
-#if !defined(_WIN32)
-           "environment: B58_DEVICES chooses the scanners the driver sees (default \"sim@0\",\n"
-           "             the virtual scanner; set it empty for none)\n"
-#endif
-        ;
-}
+constexpr const char* kVersion = "2.0";
 
 // A name without a folder means the file in the current folder, not one the system's
 // library search happens to find.
@@ -63,79 +44,89 @@ std::string AsFilePath(const std::string& path) {
 #endif
 }
 
-std::atomic<bool> g_interrupted{false};
+b58::host::ScanCancel g_cancel;
 
 extern "C" void OnInterrupt(int) {
-    g_interrupted = true;
+    g_cancel.Request();
 }
 
-int Usage(const std::string& problem) {
-    std::cerr << "b58scan: " << problem << "\n";
-    PrintUsage(std::cerr);
-    return kExitUsage;
+// Waits for Enter, the scanner's key, or the end of the batch (q, end of input, Ctrl-C).
+bool WaitForPage(const DriverEntryPoints& driver, uint32_t page) {
+    std::cerr << "b58scan: place page " << page
+              << " and press Enter or the scanner's key (q and Enter to end)\n";
+#if !defined(_WIN32)
+    uint8_t key = 0;
+    driver.getKeyStatus(&key);  // forget a press from before the prompt
+    while (!g_cancel.Requested()) {
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        if (poll(&input, 1, 200) > 0) break;
+        key = 0;
+        if (driver.getKeyStatus(&key) != 0 && (key & 0x10) != 0) return true;
+    }
+    if (g_cancel.Requested()) return false;
+#else
+    (void)driver;
+#endif
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer != "q" && answer != "Q";
+}
+
+int PrintVersion(const b58::host::DriverLibrary& library) {
+    std::cout << "b58scan " << kVersion << "\ndriver: " << library.LoadedFile();
+    if (!library.Complete()) {
+        std::cout << " (lacks entry points; see 'b58scan info')\n";
+        return kExitDriverUnusable;
+    }
+    const DriverEntryPoints driver = ResolveEntryPoints(library);
+    VersionRecord version = {};
+    if (driver.getVersionInfo(&version) != 0) {
+        std::cout << ", version " << int{version.VersionMajor} << "." << int{version.VersionMinor};
+    }
+    std::cout << "\n";
+    ScannerSession session(driver);
+    std::ostringstream ignored;
+    if (session.Open(ignored) != kExitOk) {
+        std::cout << "scanner: none found\n";
+        return kExitOk;
+    }
+    DeviceInfoRecord device = {};
+    driver.getDeviceInfo(&device);
+    std::cout << "scanner: identifier " << DeviceIdentifier(device.DeviceInfoBlock, device.InfoBlockSize)
+              << ", information version " << device.InfoVersion << "\n";
+    return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string driverPath = DriverLibrary::DefaultPath();
-    std::string command;
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        if (command.empty() && std::strcmp(argv[i], "--driver") == 0 && i + 1 < argc) {
-            driverPath = AsFilePath(argv[++i]);
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            PrintUsage(std::cout);
-            return kExitOk;
-        } else if (command.empty() && argv[i][0] != '-') {
-            command = argv[i];
-        } else if (!command.empty()) {
-            arguments.push_back(argv[i]);
-        } else {
-            return Usage(std::string("unexpected argument '") + argv[i] + "'");
-        }
-    }
-
-    ScanRequestOptions request;
-    ScanCommandOptions scan;
-    bool lampOn = false;
-    if (command == "scan") {
-        if (arguments.size() % 2 != 0) return Usage("option '" + arguments.back() + "' needs a value");
-        for (size_t i = 0; i < arguments.size(); i += 2) {
-            std::string error;
-            if (!ApplyScanOption(arguments[i], arguments[i + 1], scan, error)) return Usage(error);
-        }
-        if (scan.output.empty()) return Usage("scan needs --output FILE");
-    } else if (command == "info") {
-        if (arguments.size() % 2 != 0) return Usage("option '" + arguments.back() + "' needs a value");
-        for (size_t i = 0; i < arguments.size(); i += 2) {
-            std::string error;
-            if (!ApplyRequestOption(arguments[i], arguments[i + 1], request, error)) return Usage(error);
-        }
-    } else if (command == "lamp") {
-        if (arguments.size() != 1 || (arguments[0] != "on" && arguments[0] != "off")) {
-            return Usage("lamp takes 'on' or 'off'");
-        }
-        lampOn = arguments[0] == "on";
-    } else if (command == "key" || command == "home" || command == "status") {
-        if (!arguments.empty()) return Usage("unexpected argument '" + arguments[0] + "'");
-    } else {
-        return Usage(command.empty() ? "no command given" : "unknown command '" + command + "'");
+    CommandLine line;
+    if (int status = ParseCommandLine(argc, argv, line, std::cout, std::cerr); status >= 0) return status;
+    const bool toStandardOutput = line.command == "scan" && line.output == "-" && line.batchPattern.empty();
+    if (toStandardOutput && B58_ISATTY(B58_FILENO(stdout))) {
+        std::cerr
+            << "b58scan: the image would go to the terminal: give -o FILE (see 'b58scan scan --help')\n";
+        return kExitUsage;
     }
 
 #if !defined(_WIN32)
     // The stand-in class driver publishes what B58_DEVICES names; without it, the virtual
     // scanner. It reads the variable when the driver first looks for a device.
+    const std::string device = DeviceSetting(line);
+    if (!device.empty()) setenv("B58_DEVICES", device.c_str(), 1);
     setenv("B58_DEVICES", "sim@0", 0);
 #endif
 
     std::string error;
-    auto library = DriverLibrary::Load(driverPath, error);
+    const std::string driverPath =
+        line.driverPath.empty() ? b58::host::DriverLibrary::DefaultPath() : AsFilePath(line.driverPath);
+    auto library = b58::host::DriverLibrary::Load(driverPath, error);
     if (!library) {
         std::cerr << "b58scan: " << error << "\n";
         return kExitDriverUnusable;
     }
-    if (command == "info") {
+    if (line.version) return PrintVersion(*library);
+    if (line.command == "info") {
         if (int status = RunInfo(*library, std::cout); status != kExitOk) return status;
     } else if (!library->Complete()) {
         std::cerr << "b58scan: " << library->LoadedFile() << " lacks entry points (see 'b58scan info')\n";
@@ -143,13 +134,21 @@ int main(int argc, char** argv) {
     }
 
     const DriverEntryPoints driver = ResolveEntryPoints(*library);
-    if (command == "info") return RunScannerInfo(driver, request, std::cout, std::cerr);
-    if (command == "scan") {
+    if (line.command == "info") return RunScannerInfo(driver, line.infoRequest, std::cout, std::cerr);
+    if (line.command == "scan") {
         std::signal(SIGINT, OnInterrupt);
-        return RunScan(driver, scan, g_interrupted, std::cout, std::cerr);
+#if !defined(_WIN32)
+        std::signal(SIGTERM, OnInterrupt);
+#endif
+        ScanEnvironment environment;
+        environment.out = toStandardOutput ? &std::cerr : &std::cout;
+        environment.err = &std::cerr;
+        environment.errIsTerminal = B58_ISATTY(B58_FILENO(stderr)) != 0;
+        environment.waitForPage = [&driver](uint32_t page) { return WaitForPage(driver, page); };
+        return RunScan(driver, line, g_cancel, environment);
     }
-    if (command == "key") return RunKey(driver, std::cout, std::cerr);
-    if (command == "lamp") return RunLamp(driver, lampOn, std::cout, std::cerr);
-    if (command == "home") return RunHome(driver, std::cout, std::cerr);
+    if (line.command == "key") return RunKey(driver, std::cout, std::cerr);
+    if (line.command == "lamp") return RunLamp(driver, line.lampOn, std::cout, std::cerr);
+    if (line.command == "home") return RunHome(driver, std::cout, std::cerr);
     return RunStatus(driver, std::cout, std::cerr);
 }

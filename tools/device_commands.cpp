@@ -1,8 +1,10 @@
 #include "device_commands.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
+#include "scan_request.h"
 #include "scanner_session.h"
 
 namespace b58::tools {
@@ -11,13 +13,13 @@ namespace {
 const char* ModeName(uint16_t mode) {
     switch (mode) {
         case ModeLineArt:
-            return "line art";
+            return "Lineart";
         case ModeGray:
-            return "grey";
+            return "Gray";
         case ModeColor24:
-            return "colour";
+            return "Color";
         case ModeColor48:
-            return "48-bit colour";
+            return "Color 16-bit";
         default:
             return "unknown mode";
     }
@@ -59,7 +61,9 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
     return value <= max;
 }
 
-std::string Identifier(const uint8_t* block, uint16_t blockSize) {
+}  // namespace
+
+std::string DeviceIdentifier(const uint8_t* block, uint16_t blockSize) {
     if (block == nullptr || blockSize < 36) return "(none)";
     std::string id;
     for (int i = 32; i < 36; ++i) {
@@ -68,8 +72,6 @@ std::string Identifier(const uint8_t* block, uint16_t blockSize) {
     }
     return id;
 }
-
-}  // namespace
 
 bool ApplyRequestOption(const std::string& name, const std::string& value, ScanRequestOptions& options,
                         std::string& error) {
@@ -81,16 +83,18 @@ bool ApplyRequestOption(const std::string& name, const std::string& value, ScanR
         }
         options.resolution = static_cast<uint16_t>(number);
     } else if (name == "--mode") {
-        if (value == "lineart") {
+        std::string mode = value;
+        for (char& c : mode) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (mode == "lineart") {
             options.mode = ModeLineArt;
-        } else if (value == "grey" || value == "gray") {
+        } else if (mode == "grey" || mode == "gray") {
             options.mode = ModeGray;
-        } else if (value == "colour" || value == "color") {
+        } else if (mode == "colour" || mode == "color") {
             options.mode = ModeColor24;
-        } else if (value == "colour48" || value == "color48") {
+        } else if (mode == "colour48" || mode == "color48") {
             options.mode = ModeColor48;
         } else {
-            error = "mode '" + value + "' is not lineart, grey, colour or colour48";
+            error = "mode '" + value + "' is not Lineart, Gray or Color";
             return false;
         }
     } else if (name == "--area") {
@@ -137,7 +141,7 @@ int RunScannerInfo(const DriverEntryPoints& driver, const ScanRequestOptions& re
 
     DeviceInfoRecord device = {};
     const int32_t deviceResult = driver.getDeviceInfo(&device);
-    out << "device: identifier " << Identifier(device.DeviceInfoBlock, device.InfoBlockSize)
+    out << "device: identifier " << DeviceIdentifier(device.DeviceInfoBlock, device.InfoBlockSize)
         << ", feature flag " << static_cast<int>(device.DeviceFlag) << " (GetDeviceInfo returned "
         << deviceResult << ", status " << device.Status << ")\n";
 
@@ -151,6 +155,9 @@ int RunScannerInfo(const DriverEntryPoints& driver, const ScanRequestOptions& re
             << gamma.GammaOutBits;
     }
     out << "\n";
+    out << "resolutions:";
+    for (unsigned dpi : host::DeliveredResolutions()) out << " " << dpi;
+    out << " dpi (b58scan rounds others down; 600 dpi comes as 300 across and b58scan makes it square)\n";
 
     ScanParameters parameters = {};
     parameters.Left = request.left;

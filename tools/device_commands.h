@@ -36,6 +36,9 @@ struct ScanRequestOptions {
 bool ApplyRequestOption(const std::string& name, const std::string& value, ScanRequestOptions& options,
                         std::string& error);
 
+// The four-character identifier in the device information block, or "(none)".
+std::string DeviceIdentifier(const uint8_t* block, uint16_t blockSize);
+
 int RunScannerInfo(const DriverEntryPoints& driver, const ScanRequestOptions& request, std::ostream& out,
                    std::ostream& err);
 int RunKey(const DriverEntryPoints& driver, std::ostream& out, std::ostream& err);

@@ -1,10 +1,11 @@
 #include "scan_command.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
-#include "scan_runner.h"
 #include "scanner_session.h"
 
 namespace b58::tools {
@@ -12,183 +13,151 @@ namespace {
 
 constexpr int kBarWidth = 40;
 
-bool ParseUnsigned(const std::string& text, uint32_t max, uint32_t& value) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    value = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
-    return value <= max;
-}
-
-}  // namespace
-
-bool PaperSize(const std::string& name, uint16_t& width, uint16_t& height) {
-    struct Paper {
-        const char* name;
-        uint16_t width, height;
-    };
-    static constexpr Paper kPapers[] = {
-        {"a4", 2480, 3508},     {"a5", 1748, 2480},    {"a6", 1240, 1748},    {"b5", 2079, 2953},
-        {"letter", 2550, 3300}, {"legal", 2550, 4200}, {"photo", 1200, 1800},  // 4 x 6 in
-    };
-    for (const Paper& paper : kPapers) {
-        if (name == paper.name) {
-            width = paper.width;
-            height = paper.height;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ApplyScanOption(const std::string& name, const std::string& value, ScanCommandOptions& options,
-                     std::string& error) {
-    if (name == "--size") {
-        uint16_t width = 0, height = 0;
-        if (!PaperSize(value, width, height)) {
-            error = "size '" + value + "' is not a4, a5, a6, b5, letter, legal or photo";
-            return false;
-        }
-        options.request.left = 0;
-        options.request.top = 0;
-        options.request.right = width;
-        options.request.bottom = height;
-    } else if (name == "--threshold") {
-        uint32_t threshold = 0;
-        if (!ParseUnsigned(value, 255, threshold)) {
-            error = "threshold '" + value + "' is not a number from 0 to 255";
-            return false;
-        }
-        options.threshold = static_cast<uint16_t>(threshold);
-    } else if (name == "--output") {
-        if (ImageFormatForPath(value).empty()) {
-            error = "output '" + value + "' does not end in .png, .tif, .tiff, .pnm, .pbm, .pgm or .ppm";
-            return false;
-        }
-        options.output = value;
-    } else {
-        return ApplyRequestOption(name, value, options.request, error);
-    }
-    return true;
-}
-
-ScannedImage ImageForRequest(uint16_t mode, uint32_t lineBytes, uint32_t xDpi, uint32_t yDpi) {
-    ScannedImage image;
-    image.xDpi = xDpi;
-    image.yDpi = yDpi;
-    switch (mode) {
-        case ModeLineArt:
-            image.kind = PixelKind::Bilevel;
-            image.width = lineBytes * 8;
-            break;
-        case ModeColor24:
-            image.kind = PixelKind::Rgb24;
-            image.width = lineBytes / 3;
-            break;
-        case ModeColor48:
-            image.kind = PixelKind::Rgb48;
-            image.width = lineBytes / 6;
-            break;
-        default:
-            image.kind = PixelKind::Gray8;
-            image.width = lineBytes;
-            break;
-    }
-    return image;
-}
-
-namespace {
-
-// Collects the scan's lines for the image file writers.
-class ImageCollector : public host::LineSink {
+class Progress {
   public:
-    explicit ImageCollector(ScannedImage& image) : image_(image) {}
-    bool Begin(const host::ImageFormat& format, std::string&) override {
-        image_.kind = format.kind;
-        image_.width = format.width;
-        image_.xDpi = format.xDpi;
-        image_.yDpi = format.yDpi;
-        image_.pixels.reserve(host::RowBytes(format) * format.height);
-        return true;
+    Progress(std::ostream& err, ProgressStyle style, bool terminal)
+        : err_(err),
+          bar_(style != ProgressStyle::Quiet && terminal),
+          lines_(style == ProgressStyle::Shown && !terminal) {}
+
+    void Show(uint32_t page, uint32_t lines, uint32_t total) {
+        const int percent =
+            static_cast<int>(std::min<uint64_t>(100, uint64_t{lines} * 100 / std::max(1u, total)));
+        if (percent == shown_) return;
+        shown_ = percent;
+        const std::string prefix = page > 0 ? "page " + std::to_string(page) + " " : "";
+        if (bar_) {
+            const int filled = percent * kBarWidth / 100;
+            err_ << "\r" << prefix << "scanning [" << std::string(filled, '#')
+                 << std::string(kBarWidth - filled, ' ') << "] " << percent << "% " << lines << "/" << total
+                 << " lines" << std::flush;
+            drawn_ = true;
+        } else if (lines_ && (percent % 10 == 0)) {
+            err_ << prefix << "scanning: " << percent << "%\n" << std::flush;
+        }
     }
-    bool WriteLine(const uint8_t* row, std::string&) override {
-        image_.pixels.insert(image_.pixels.end(), row, row + image_.RowBytes());
-        return true;
-    }
-    bool End(uint32_t lines, std::string&) override {
-        image_.height = lines;
-        return true;
+    void Finish() {
+        if (drawn_) err_ << "\n";
+        drawn_ = false;
+        shown_ = -1;
     }
 
   private:
-    ScannedImage& image_;
+    std::ostream& err_;
+    bool bar_, lines_, drawn_ = false;
+    int shown_ = -1;
 };
-
-host::ScanDescription Describe(const ScanCommandOptions& options) {
-    const ScanRequestOptions& r = options.request;
-    host::ScanDescription d;
-    d.mode = r.mode == ModeLineArt ? host::ColorMode::Lineart
-             : r.mode == ModeGray  ? host::ColorMode::Gray
-                                   : host::ColorMode::Color;
-    d.depth = r.mode == ModeLineArt ? 1 : r.mode == ModeColor48 ? 16 : 8;
-    d.resolution = r.resolution;
-    d.source = static_cast<host::ScanSource>(r.source);
-    const double mm = host::kMmPerInch / host::kAreaUnitsPerInch;
-    d.area = {r.left * mm, r.top * mm, (r.right - r.left) * mm, (r.bottom - r.top) * mm};
-    d.threshold = options.threshold;
-    return d;
-}
 
 }  // namespace
 
-int RunScan(const DriverEntryPoints& driver, const ScanCommandOptions& options,
-            const std::atomic<bool>& cancel, std::ostream& out, std::ostream& progress) {
-    ScannerSession session(driver);
-    if (int status = session.Open(progress); status != kExitOk) return status;
+std::string BatchFileName(const std::string& pattern, uint32_t page) {
+    std::string name;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%') {
+            name += pattern[i];
+            continue;
+        }
+        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+            name += '%';
+            ++i;
+            continue;
+        }
+        const size_t d = pattern.find('d', i);
+        const size_t width = static_cast<size_t>(std::atoi(pattern.substr(i + 1, d - i - 1).c_str()));
+        const std::string number = std::to_string(page);
+        name += std::string(width > number.size() ? width - number.size() : 0, '0') + number;
+        i = d;
+    }
+    return name;
+}
 
-    host::ScanCancel stopper;
-    int shownPercent = -1;
-    host::ScanHooks hooks;
-    hooks.progress = [&](uint32_t lines, uint32_t total) {
-        if (cancel.load()) stopper.Request();
-        const int percent =
-            static_cast<int>(std::min<uint64_t>(100, uint64_t{lines} * 100 / std::max(1u, total)));
-        if (percent == shownPercent) return;
-        shownPercent = percent;
-        const int filled = percent * kBarWidth / 100;
-        progress << "\rscanning [" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "
-                 << percent << "% " << lines << "/" << total << " lines" << std::flush;
-    };
-    if (cancel.load()) stopper.Request();
-    ScannedImage image;
-    ImageCollector collector(image);
-    const host::ScanOutcome outcome = host::RunScan(driver, Describe(options), collector, stopper, hooks);
-    if (outcome.end == host::ScanEnd::Refused || outcome.end == host::ScanEnd::SinkFailed) {
-        progress << "b58scan: " << outcome.message << "\n";
-        return kExitCommandFailed;
-    }
-    progress << "\n";
-    const bool cancelled = outcome.end == host::ScanEnd::Cancelled;
-    if (outcome.lines == 0) {
-        progress << "b58scan: no lines were scanned" << (cancelled ? " (cancelled)" : "") << "\n";
-        return cancelled ? kExitCancelled : kExitCommandFailed;
-    }
+int RunScan(const DriverEntryPoints& driver, const CommandLine& line, const host::ScanCancel& cancel,
+            const ScanEnvironment& environment) {
+    std::ostream& err = *environment.err;
+    std::ostream& out = *environment.out;
+    const bool quiet = line.progress == ProgressStyle::Quiet;
+
+    host::PlannedScan plan;
     std::string error;
-    if (!WriteImageFile(image, options.output, error)) {
-        progress << "b58scan: " << error << "\n";
+    if (!host::PlanScan(line.scan, plan, error)) {
+        err << "b58scan: " << error << "\n";
+        return kExitUsage;
+    }
+    if (plan.resolution != line.scan.resolution && !quiet) {
+        err << "b58scan: " << line.scan.resolution << " dpi is not available; scanning at " << plan.resolution
+            << " dpi\n";
+    }
+
+    ScannerSession session(driver);
+    if (int status = session.Open(err); status != kExitOk) return status;
+
+    Progress progress(err, line.progress, environment.errIsTerminal);
+    std::unique_ptr<ImageWriter> file;  // the one file of every page, when there is no pattern
+    const bool batch = !line.batchPattern.empty();
+    int status = kExitOk;
+    uint32_t pages = 0;
+    for (uint32_t page = 1; page <= line.batchCount && status == kExitOk; ++page) {
+        if (line.batchPrompt && (!environment.waitForPage || !environment.waitForPage(page))) break;
+        if (cancel.Requested()) {
+            status = kExitCancelled;
+            break;
+        }
+        const std::string path = batch ? BatchFileName(line.batchPattern, page) : line.output;
+        std::unique_ptr<ImageWriter> pageFile;
+        const bool opened = batch || !file;
+        if (opened) {
+            (batch ? pageFile : file) = OpenImageWriter(line.format, path, line.writer, error);
+            if (!(batch ? pageFile : file)) {
+                err << "b58scan: " << error << "\n";
+                return kExitCommandFailed;
+            }
+        }
+        ImageWriter& writer = batch ? *pageFile : *file;
+        host::ScanHooks hooks;
+        hooks.offsets = environment.offsets;
+        const uint32_t shownPage = line.batchCount > 1 ? page : 0;
+        hooks.progress = [&](uint32_t lines, uint32_t total) { progress.Show(shownPage, lines, total); };
+        const host::ScanOutcome outcome = host::RunScan(driver, line.scan, writer, cancel, hooks);
+        progress.Finish();
+        if (outcome.end == host::ScanEnd::Refused || outcome.end == host::ScanEnd::SinkFailed) {
+            err << "b58scan: " << outcome.message << "\n";
+            // A file begun for this page holds no image: it goes.
+            if (opened && path != "-" && pages == 0) {
+                std::string ignored;
+                writer.Close(ignored);
+                std::remove(path.c_str());
+            }
+            return kExitCommandFailed;
+        }
+        ++pages;
+        if (batch && !pageFile->Close(error)) {
+            err << "b58scan: " << error << "\n";
+            return kExitCommandFailed;
+        }
+        const std::string name = line.output == "-" && !batch ? "standard output" : path;
+        out << "image: " << name << (line.batchCount > 1 && !batch ? " page " + std::to_string(page) : "")
+            << " (" << outcome.format.width << " x " << outcome.lines << " pixels, " << outcome.format.xDpi
+            << " x " << outcome.format.yDpi << " dpi)\n";
+        if (outcome.end == host::ScanEnd::Complete) continue;
+        const std::string blank = writer.BlankLines() > 0
+                                      ? "; the file keeps its full height, the last " +
+                                            std::to_string(writer.BlankLines()) + " lines white"
+                                      : "";
+        if (outcome.end == host::ScanEnd::Cancelled) {
+            err << "b58scan: cancelled after " << outcome.lines << " of " << outcome.format.height
+                << " lines: the image is partial" << blank << "\n";
+            status = kExitCancelled;
+        } else {
+            err << "b58scan: " << outcome.message << ": the image is partial" << blank << "\n";
+            status = kExitCommandFailed;
+        }
+    }
+    if (file && !file->Close(error)) {
+        err << "b58scan: " << error << "\n";
         return kExitCommandFailed;
     }
-    out << "image: " << options.output << " (" << image.width << " x " << image.height << " pixels, "
-        << image.xDpi << " x " << image.yDpi << " dpi)\n";
-    if (cancelled) {
-        progress << "b58scan: cancelled after " << outcome.lines << " of " << outcome.format.height
-                 << " lines\n";
-        return kExitCancelled;
-    }
-    if (outcome.end == host::ScanEnd::Failed) {
-        progress << "b58scan: " << outcome.message << "\n";
-        return kExitCommandFailed;
-    }
-    return kExitOk;
+    if (pages == 0 && status == kExitOk && !quiet) err << "b58scan: no page scanned\n";
+    return status;
 }
 
 }  // namespace b58::tools

@@ -1,107 +1,176 @@
-// A baseline TIFF, little-endian and uncompressed: the header, the pixel rows as one strip,
-// then the image file directory and the values that do not fit in it.
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
+// TIFF through libtiff, a row at a time: CCITT Group 4 for line art, Deflate with the
+// horizontal predictor for grey and colour, 16-bit samples for 48-bit colour, resolution
+// tags, one directory per page. A scan that ends early leaves a shorter image, not a padded
+// one. TIFF needs to seek: on a pipe the file is
+// made in a temporary file and copied out at the end.
+#include "image_writer.h"
 
-#include "scanned_image.h"
+#if defined(B58_HAVE_TIFF)
+#include "tiff_stdio.h"
+
+#include <cstring>
+#include <vector>
 
 namespace b58::tools {
 namespace {
 
-enum TiffType : uint16_t { kShort = 3, kLong = 4, kRational = 5 };
-
-struct Entry {
-    uint16_t tag;
-    uint16_t type;
-    uint32_t count;
-    uint32_t value;  // the value itself (short or long) or the offset of the values
-};
-
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
+tsize_t ReadProc(thandle_t h, tdata_t data, tsize_t size) {
+    return static_cast<tsize_t>(std::fread(data, 1, static_cast<size_t>(size), static_cast<FILE*>(h)));
 }
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(v >> shift));
+tsize_t WriteProc(thandle_t h, tdata_t data, tsize_t size) {
+    return static_cast<tsize_t>(std::fwrite(data, 1, static_cast<size_t>(size), static_cast<FILE*>(h)));
 }
+toff_t SeekProc(thandle_t h, toff_t offset, int whence) {
+    FILE* f = static_cast<FILE*>(h);
+    if (std::fseek(f, static_cast<long>(offset), whence) != 0) return static_cast<toff_t>(-1);
+    return static_cast<toff_t>(std::ftell(f));
+}
+int CloseProc(thandle_t) {
+    return 0;  // the file belongs to the writer
+}
+toff_t SizeProc(thandle_t h) {
+    FILE* f = static_cast<FILE*>(h);
+    const long at = std::ftell(f);
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::fseek(f, at, SEEK_SET);
+    return static_cast<toff_t>(size);
+}
+int MapProc(thandle_t, tdata_t*, toff_t*) {
+    return 0;
+}
+void UnmapProc(thandle_t, tdata_t, toff_t) {}
 
 }  // namespace
 
-bool WriteTiff(const ScannedImage& image, const std::string& path, std::string& error) {
-    const uint64_t dataBytes = uint64_t{image.RowBytes()} * image.height;
-    if (dataBytes > 0xF0000000u) {
-        error = "image too large for a TIFF file";
-        return false;
+TIFF* OpenTiffOnStream(FILE* file, const char* name) {
+    return TIFFClientOpen(name, "w", file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
+                          UnmapProc);
+}
+
+namespace {
+
+class TiffWriter : public ImageWriter {
+  public:
+    explicit TiffWriter(std::unique_ptr<OutputFile> out) : out_(std::move(out)) {}
+    ~TiffWriter() override {
+        if (tiff_ != nullptr) TIFFClose(tiff_);
+        if (temporary_ != nullptr) std::fclose(temporary_);
     }
-    const bool colour = image.kind == PixelKind::Rgb24 || image.kind == PixelKind::Rgb48;
-    const uint16_t samples = colour ? 3 : 1;
-    const uint16_t bits = image.kind == PixelKind::Bilevel ? 1 : image.kind == PixelKind::Rgb48 ? 16 : 8;
 
-    // Header, strip, then the directory on a word boundary, then its outside values.
-    const uint32_t stripOffset = 8;
-    const uint32_t ifdOffset = static_cast<uint32_t>((stripOffset + dataBytes + 1) & ~uint64_t{1});
-    constexpr uint16_t kEntries = 13;
-    const uint32_t valuesOffset = ifdOffset + 2 + kEntries * 12 + 4;
-    const uint32_t bitsOffset = valuesOffset;              // 3 shorts, padded to 8 bytes
-    const uint32_t xResolutionOffset = valuesOffset + 8;   // rational
-    const uint32_t yResolutionOffset = valuesOffset + 16;  // rational
-    const uint32_t height = image.height;
-
-    const Entry entries[kEntries] = {
-        {256, kLong, 1, image.width},
-        {257, kLong, 1, height},
-        {258, kShort, samples, samples == 1 ? bits : bitsOffset},
-        {259, kShort, 1, 1},                 // no compression
-        {262, kShort, 1, colour ? 2u : 1u},  // RGB, or black is zero
-        {273, kLong, 1, stripOffset},
-        {277, kShort, 1, samples},
-        {278, kLong, 1, height},
-        {279, kLong, 1, static_cast<uint32_t>(dataBytes)},
-        {282, kRational, 1, xResolutionOffset},
-        {283, kRational, 1, yResolutionOffset},
-        {284, kShort, 1, 1},  // samples of a pixel together
-        {296, kShort, 1, 2},  // per inch
-    };
-
-    std::vector<uint8_t> head{'I', 'I'};
-    Put16(head, 42);
-    Put32(head, ifdOffset);
-
-    std::vector<uint8_t> tail;
-    if ((stripOffset + dataBytes) % 2 != 0) tail.push_back(0);
-    Put16(tail, kEntries);
-    for (const Entry& e : entries) {
-        Put16(tail, e.tag);
-        Put16(tail, e.type);
-        Put32(tail, e.count);
-        if (e.type == kShort && e.count == 1) {
-            Put16(tail, static_cast<uint16_t>(e.value));
-            Put16(tail, 0);
-        } else {
-            Put32(tail, e.value);
+    bool Begin(const host::ImageFormat& format, std::string& error) override {
+        if (tiff_ == nullptr) {
+            FILE* target = out_->Get();
+            if (!out_->Seekable()) target = temporary_ = std::tmpfile();
+            if (target == nullptr) return Fail("cannot make a temporary file for the TIFF", error);
+            tiff_ = OpenTiffOnStream(target, out_->Path().c_str());
+            if (tiff_ == nullptr) return Fail("cannot write " + out_->Path(), error);
         }
+        format_ = format;
+        row_ = 0;
+        const bool colour = format.kind == host::PixelKind::Rgb24 || format.kind == host::PixelKind::Rgb48;
+        const bool bilevel = format.kind == host::PixelKind::Bilevel;
+        TIFFSetField(tiff_, TIFFTAG_IMAGEWIDTH, format.width);
+        TIFFSetField(tiff_, TIFFTAG_IMAGELENGTH, format.height);
+        TIFFSetField(tiff_, TIFFTAG_BITSPERSAMPLE,
+                     bilevel                                 ? 1
+                     : format.kind == host::PixelKind::Rgb48 ? 16
+                                                             : 8);
+        TIFFSetField(tiff_, TIFFTAG_SAMPLESPERPIXEL, colour ? 3 : 1);
+        TIFFSetField(tiff_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff_, TIFFTAG_PHOTOMETRIC,
+                     colour ? PHOTOMETRIC_RGB
+                     : bilevel
+                         ? (format.polarity == host::BilevelPolarity::OneIsBlack ? PHOTOMETRIC_MINISWHITE
+                                                                                 : PHOTOMETRIC_MINISBLACK)
+                         : PHOTOMETRIC_MINISBLACK);
+        if (bilevel) {
+            TIFFSetField(tiff_, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        } else {
+            TIFFSetField(tiff_, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+            TIFFSetField(tiff_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+            TIFFSetField(tiff_, TIFFTAG_ZIPQUALITY, 1);
+        }
+        TIFFSetField(tiff_, TIFFTAG_ROWSPERSTRIP, bilevel ? 256u : 32u);
+        TIFFSetField(tiff_, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        TIFFSetField(tiff_, TIFFTAG_XRESOLUTION, static_cast<float>(format.xDpi));
+        TIFFSetField(tiff_, TIFFTAG_YRESOLUTION, static_cast<float>(format.yDpi));
+        TIFFSetField(tiff_, TIFFTAG_SOFTWARE, "b58scan");
+        if (pages_ > 0) TIFFSetField(tiff_, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        samples_.resize(host::RowBytes(format));
+        return true;
     }
-    Put32(tail, 0);  // no further directory
-    for (int i = 0; i < 3; ++i) Put16(tail, bits);
-    Put16(tail, 0);
-    Put32(tail, image.xDpi ? image.xDpi : 72);
-    Put32(tail, 1);
-    Put32(tail, image.yDpi ? image.yDpi : 72);
-    Put32(tail, 1);
 
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!file) {
-        error = "cannot create '" + path + "'";
+    bool WriteLine(const uint8_t* row, std::string& error) override {
+        const uint8_t* data = row;
+        if (format_.kind == host::PixelKind::Rgb48) {
+            // Little-endian samples to the machine's 16-bit order.
+            auto* out = reinterpret_cast<uint16_t*>(samples_.data());
+            for (size_t i = 0; i < samples_.size() / 2; ++i)
+                out[i] = static_cast<uint16_t>(row[2 * i] | row[2 * i + 1] << 8);
+            data = samples_.data();
+        } else {
+            std::memcpy(samples_.data(), row, samples_.size());  // libtiff may encode in place
+            data = samples_.data();
+        }
+        if (TIFFWriteScanline(tiff_, const_cast<uint8_t*>(data), row_++, 0) < 0) {
+            return Fail("cannot write " + out_->Path(), error);
+        }
+        return true;
+    }
+
+    bool End(uint32_t lines, std::string& error) override {
+        ++pages_;
+        // A scan that ended early: the image ends with its last line (the strips never
+        // written stay listed, empty).
+        if (lines < format_.height) TIFFSetField(tiff_, TIFFTAG_IMAGELENGTH, lines);
+        if (!TIFFWriteDirectory(tiff_)) return Fail("cannot write " + out_->Path(), error);
+        return true;
+    }
+
+    bool Close(std::string& error) override {
+        if (tiff_ != nullptr) TIFFClose(tiff_);
+        tiff_ = nullptr;
+        if (temporary_ != nullptr) {
+            std::rewind(temporary_);
+            char buffer[65536];
+            size_t n = 0;
+            while ((n = std::fread(buffer, 1, sizeof buffer, temporary_)) > 0)
+                std::fwrite(buffer, 1, n, out_->Get());
+            std::fclose(temporary_);
+            temporary_ = nullptr;
+        }
+        return out_->Close(error);
+    }
+
+  private:
+    bool Fail(const std::string& message, std::string& error) {
+        error = message;
         return false;
     }
-    bool ok = std::fwrite(head.data(), 1, head.size(), file.get()) == head.size();
-    if (ok && dataBytes) ok = std::fwrite(image.pixels.data(), 1, dataBytes, file.get()) == dataBytes;
-    if (ok) ok = std::fwrite(tail.data(), 1, tail.size(), file.get()) == tail.size();
-    if (std::fclose(file.release()) != 0) ok = false;
-    if (!ok) error = "cannot write '" + path + "'";
-    return ok;
+
+    std::unique_ptr<OutputFile> out_;
+    FILE* temporary_ = nullptr;
+    TIFF* tiff_ = nullptr;
+    host::ImageFormat format_;
+    uint32_t row_ = 0, pages_ = 0;
+    std::vector<uint8_t> samples_;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageWriter> MakeTiffWriter(std::unique_ptr<OutputFile> out) {
+    return std::make_unique<TiffWriter>(std::move(out));
 }
 
 }  // namespace b58::tools
+
+#else
+
+namespace b58::tools {
+std::unique_ptr<ImageWriter> MakeTiffWriter(std::unique_ptr<OutputFile>) {
+    return nullptr;
+}
+}  // namespace b58::tools
+
+#endif

@@ -153,10 +153,10 @@ TEST_F(DeviceCommands, InfoShowsIdentityFormatsAndTheRequestAsTheDriverSeesIt) {
     EXPECT_EQ(RunScannerInfo(driver_, request, out_, err_), kExitOk);
     const std::string text = out_.str();
     EXPECT_NE(text.find("device: identifier 00AB, feature flag 1"), std::string::npos) << text;
-    EXPECT_NE(
-        text.find("gamma tables (bits in/out): line art 8/8, grey 8/8, colour 8/8, 48-bit colour 16/16"),
-        std::string::npos)
+    EXPECT_NE(text.find("gamma tables (bits in/out): Lineart 8/8, Gray 8/8, Color 8/8, Color 16-bit 16/16"),
+              std::string::npos)
         << text;
+    EXPECT_NE(text.find("resolutions: 50 100 150 300 600 dpi"), std::string::npos) << text;
     EXPECT_NE(text.find("SetParameters: returned 1, status 0, resolution 300"), std::string::npos) << text;
     EXPECT_NE(text.find("GetParameters: 300 x 600 dpi, line size 900 bytes, image lines 1200"),
               std::string::npos)

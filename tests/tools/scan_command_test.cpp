@@ -1,5 +1,9 @@
 #include "scan_command.h"
 
+#include <tiffio.h>
+
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,7 +31,7 @@ struct FakeDriver {
     std::vector<int32_t> progressCalls;
     ProgressRoutine progress = nullptr;
     uint16_t threshold = 0;
-    std::atomic<bool>* cancelFlag = nullptr;  // set once cancelAt lines are delivered
+    host::ScanCancel* cancelFlag = nullptr;  // set once cancelAt lines are delivered
     uint32_t cancelAt = 0;
 } fake;
 
@@ -53,6 +57,7 @@ int32_t B58_CALL FakeGetParameters(ScanParametersInfo* info) {
 }
 int32_t B58_CALL FakeStartScan(ScanStartRecord* record) {
     fake.progress = record->ProgressCallback;
+    fake.delivered = 0;
     return fake.startFails ? 0 : 1;
 }
 int32_t B58_CALL FakeRead(ReadRequest* r) {
@@ -64,7 +69,7 @@ int32_t B58_CALL FakeRead(ReadRequest* r) {
             return 1;
         }
         std::fill_n(r->Buffer + i * kLineBytes, kLineBytes, static_cast<uint8_t>(fake.delivered++));
-        if (fake.cancelFlag != nullptr && fake.delivered == fake.cancelAt) *fake.cancelFlag = true;
+        if (fake.cancelFlag != nullptr && fake.delivered == fake.cancelAt) fake.cancelFlag->Request();
         ++r->LinesDone;
         if (i % 100 == 0 && fake.progress != nullptr) {
             fake.progressCalls.push_back(r->LinesDone);
@@ -103,40 +108,48 @@ class ScanCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fake = FakeDriver{};
-        options_.request.mode = ModeGray;
-        options_.request.resolution = 150;
-        options_.request.right = kLineBytes * 2;  // 40 x 250 pixels at 150 dpi
-        options_.request.bottom = 500;
-        options_.output = (dir_.Path() / "scan.pgm").string();
+        output_ = (dir_.Path() / "scan.pgm").string();
     }
-    int Run() { return RunScan(FakeEntryPoints(), options_, cancel_, out_, bar_); }
+    // b58scan scan with these options: grey, 40 x 250 pixels at 150 dpi.
+    int Run(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"b58scan", "scan",       "--mode", "Gray", "--resolution", "150",
+                                         "--area",  "0,0,80,500", "-p",     "-o",   output_};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<const char*> argv;
+        for (const std::string& a : args) argv.push_back(a.c_str());
+        CommandLine line;
+        if (ParseCommandLine(static_cast<int>(argv.size()), argv.data(), line, out_, bar_) != -1) return -1;
+        ScanEnvironment environment;
+        environment.out = &out_;
+        environment.err = &bar_;
+        return RunScan(FakeEntryPoints(), line, cancel_, environment);
+    }
     // The pixel rows of the written PGM.
     std::vector<uint8_t> Rows() {
-        std::vector<uint8_t> file = ReadFile(options_.output);
-        const std::string header = "P5\n" + std::to_string(kLineBytes) + " ";
+        std::vector<uint8_t> file = ReadFile(output_);
+        const std::string header = "P5\n";
         EXPECT_EQ(std::string(file.begin(), file.begin() + header.size()), header);
         size_t newlines = 0, at = 0;
-        while (at < file.size() && newlines < 3) newlines += file[at++] == '\n';
+        while (at < file.size() && newlines < 4) newlines += file[at++] == '\n';
         return {file.begin() + at, file.end()};
     }
 
     testing::ScratchDirectory dir_;
-    ScanCommandOptions options_;
-    std::atomic<bool> cancel_{false};
+    std::string output_;
+    host::ScanCancel cancel_;
     std::ostringstream out_, bar_;
 };
 
 TEST_F(ScanCommandTest, WholeScanIsWrittenWithProgressToTheEnd) {
-    options_.threshold = 77;
-    EXPECT_EQ(Run(), kExitOk);
+    EXPECT_EQ(Run({"--threshold", "77"}), kExitOk);
     const std::vector<uint8_t> rows = Rows();
     ASSERT_EQ(rows.size(), 250u * kLineBytes);
     for (uint32_t line = 0; line < 250; ++line) ASSERT_EQ(rows[line * kLineBytes], line);
     EXPECT_EQ(fake.stops, 1);
     EXPECT_EQ(fake.closes, 1);
     EXPECT_EQ(fake.threshold, 77);
-    EXPECT_NE(bar_.str().find("100% 250/250 lines"), std::string::npos);
-    EXPECT_NE(out_.str().find("40 x 250 pixels"), std::string::npos);
+    EXPECT_NE(bar_.str().find("scanning: 100%"), std::string::npos) << bar_.str();
+    EXPECT_NE(out_.str().find("40 x 250 pixels, 150 x 150 dpi"), std::string::npos) << out_.str();
 }
 
 TEST_F(ScanCommandTest, CancelKeepsTheLinesReadAndStopsTheScan) {
@@ -162,29 +175,35 @@ TEST_F(ScanCommandTest, FailedStartStillStopsAndWritesNothing) {
     fake.startFails = true;
     EXPECT_EQ(Run(), kExitCommandFailed);
     EXPECT_EQ(fake.stops, 1);
-    EXPECT_FALSE(std::filesystem::exists(options_.output));
+    EXPECT_FALSE(std::filesystem::exists(output_));
 }
 
-TEST(ScanOptionsTest, SizesThresholdAndOutput) {
-    ScanCommandOptions options;
-    std::string error;
-    ASSERT_TRUE(ApplyScanOption("--size", "a4", options, error));
-    EXPECT_EQ(options.request.right, 2480);
-    EXPECT_EQ(options.request.bottom, 3508);
-    EXPECT_FALSE(ApplyScanOption("--size", "tabloid", options, error));
-    EXPECT_FALSE(ApplyScanOption("--threshold", "256", options, error));
-    ASSERT_TRUE(ApplyScanOption("--threshold", "200", options, error));
-    EXPECT_EQ(options.threshold, 200);
-    EXPECT_FALSE(ApplyScanOption("--output", "scan.jpg", options, error));
-    ASSERT_TRUE(ApplyScanOption("--mode", "color48", options, error));
-    EXPECT_EQ(options.request.mode, ModeColor48);
-}
+TEST_F(ScanCommandTest, BatchOfThreePagesIntoOneTiffOrThreeFiles) {
+    output_ = (dir_.Path() / "pages.tif").string();
+    ASSERT_EQ(Run({"--batch-count", "3"}), kExitOk) << bar_.str();
+    TIFF* tiff = TIFFOpen(output_.c_str(), "r");
+    ASSERT_NE(tiff, nullptr);
+    EXPECT_EQ(TIFFNumberOfDirectories(tiff), 3);
+    TIFFClose(tiff);
+    EXPECT_EQ(fake.stops, 3);
+    EXPECT_EQ(fake.closes, 1);  // one session for the batch
 
-TEST(ScanOptionsTest, ImageWidthFollowsTheMode) {
-    EXPECT_EQ(ImageForRequest(ModeLineArt, 100, 300, 300).width, 800u);
-    EXPECT_EQ(ImageForRequest(ModeGray, 100, 300, 300).width, 100u);
-    EXPECT_EQ(ImageForRequest(ModeColor24, 300, 300, 300).width, 100u);
-    EXPECT_EQ(ImageForRequest(ModeColor48, 600, 300, 300).width, 100u);
+    const std::string pattern = (dir_.Path() / "page%02d.pgm").string();
+    std::vector<std::string> args = {"b58scan", "scan",   "--area", "0,0,80,500",         "--resolution",
+                                     "150",     "--mode", "gray",   "--batch=" + pattern, "--batch-count",
+                                     "3"};
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    CommandLine line;
+    ASSERT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), line, out_, bar_), -1)
+        << bar_.str();
+    ScanEnvironment environment;
+    environment.out = &out_;
+    environment.err = &bar_;
+    ASSERT_EQ(RunScan(FakeEntryPoints(), line, cancel_, environment), kExitOk);
+    for (const char* name : {"page01.pgm", "page02.pgm", "page03.pgm"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir_.Path() / name)) << name;
+    }
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ std::atomic<uint16_t*> g_customGamma{nullptr};
 decltype(&::SetParameters) g_setParameters = nullptr;
 
 int32_t B58_CALL SetParametersWithCustomGamma(ScanParameters* parameters) {
-    if (uint16_t* gamma = g_customGamma.load(std::memory_order_acquire); gamma != nullptr && parameters != nullptr)
+    if (uint16_t* gamma = g_customGamma.load(std::memory_order_acquire);
+        gamma != nullptr && parameters != nullptr)
         parameters->GammaTable = gamma;
     return g_setParameters(parameters);
 }
@@ -44,8 +45,9 @@ host::ScanDescription Describe(const ScanSettings& s) {
 }
 
 void Fill(SANE_Parameters& p, const host::ImageFormat& format) {
-    p.format = format.kind == host::PixelKind::Rgb24 || format.kind == host::PixelKind::Rgb48 ? SANE_FRAME_RGB
-                                                                                              : SANE_FRAME_GRAY;
+    p.format = format.kind == host::PixelKind::Rgb24 || format.kind == host::PixelKind::Rgb48
+                   ? SANE_FRAME_RGB
+                   : SANE_FRAME_GRAY;
     p.last_frame = SANE_TRUE;
     p.pixels_per_line = static_cast<SANE_Int>(format.width);
     p.lines = static_cast<SANE_Int>(format.height);

@@ -57,7 +57,7 @@ class FrameBuffer : public host::LineSink {
     host::ImageFormat format_;
     size_t rowBytes_ = 0;
     bool begun_ = false;
-    bool ended_ = false;        // End: every line the scan will give is in bytes_
+    bool ended_ = false;  // End: every line the scan will give is in bytes_
     SANE_Status failure_ = SANE_STATUS_GOOD;
 };
 

@@ -2,10 +2,10 @@
 
 #include <sane/saneopts.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <strings.h>
 
 namespace b58::sane {
 namespace {
@@ -58,7 +58,8 @@ SANE_Word Constrain(const SANE_Range& range, SANE_Word value) {
 SANE_Word Nearest(const SANE_Word* list, SANE_Word value) {
     SANE_Word best = list[1];
     for (SANE_Word i = 1; i <= list[0]; ++i) {
-        if (std::llabs(static_cast<long long>(list[i]) - value) < std::llabs(static_cast<long long>(best) - value))
+        if (std::llabs(static_cast<long long>(list[i]) - value) <
+            std::llabs(static_cast<long long>(best) - value))
             best = list[i];
     }
     return best;
@@ -87,7 +88,8 @@ ScanOptions::ScanOptions(ScannerCapabilities capabilities) : capabilities_(std::
                          SANE_UNIT_NONE, 0, kSettable);
     modeNames_.assign(std::begin(kModeNames), std::end(kModeNames));
     modeNames_.push_back(nullptr);
-    for (const char* name : kModeNames) d[kOptMode].size = std::max<SANE_Int>(d[kOptMode].size, std::strlen(name) + 1);
+    for (const char* name : kModeNames)
+        d[kOptMode].size = std::max<SANE_Int>(d[kOptMode].size, std::strlen(name) + 1);
     d[kOptMode].constraint_type = SANE_CONSTRAINT_STRING_LIST;
     d[kOptMode].constraint.string_list = modeNames_.data();
 
@@ -96,15 +98,16 @@ ScanOptions::ScanOptions(ScannerCapabilities capabilities) : capabilities_(std::
     d[kOptDepth].constraint_type = SANE_CONSTRAINT_WORD_LIST;
     d[kOptDepth].constraint.word_list = depthList_.data();
 
-    d[kOptResolution] = Option(SANE_NAME_SCAN_RESOLUTION, SANE_TITLE_SCAN_RESOLUTION, SANE_DESC_SCAN_RESOLUTION,
-                               SANE_TYPE_INT, SANE_UNIT_DPI, sizeof(SANE_Word), kSettable);
+    d[kOptResolution] =
+        Option(SANE_NAME_SCAN_RESOLUTION, SANE_TITLE_SCAN_RESOLUTION, SANE_DESC_SCAN_RESOLUTION,
+               SANE_TYPE_INT, SANE_UNIT_DPI, sizeof(SANE_Word), kSettable);
     resolutionList_.push_back(static_cast<SANE_Word>(capabilities_.resolutions.size()));
     for (int dpi : capabilities_.resolutions) resolutionList_.push_back(dpi);
     d[kOptResolution].constraint_type = SANE_CONSTRAINT_WORD_LIST;
     d[kOptResolution].constraint.word_list = resolutionList_.data();
 
-    d[kOptSource] = Option(SANE_NAME_SCAN_SOURCE, SANE_TITLE_SCAN_SOURCE, SANE_DESC_SCAN_SOURCE, SANE_TYPE_STRING,
-                           SANE_UNIT_NONE, 0, kSettable);
+    d[kOptSource] = Option(SANE_NAME_SCAN_SOURCE, SANE_TITLE_SCAN_SOURCE, SANE_DESC_SCAN_SOURCE,
+                           SANE_TYPE_STRING, SANE_UNIT_NONE, 0, kSettable);
     for (const ScanSourceInfo& source : capabilities_.sources) {
         sourceNames_.push_back(source.name);
         d[kOptSource].size = std::max<SANE_Int>(d[kOptSource].size, std::strlen(source.name) + 1);
@@ -134,8 +137,8 @@ ScanOptions::ScanOptions(ScannerCapabilities capabilities) : capabilities_(std::
         {kOptBrY, SANE_NAME_SCAN_BR_Y, SANE_TITLE_SCAN_BR_Y, SANE_DESC_SCAN_BR_Y, &yRange_},
     };
     for (const auto& edge : kEdges) {
-        d[edge.index] = Option(edge.name, edge.title, edge.desc, SANE_TYPE_FIXED, SANE_UNIT_MM, sizeof(SANE_Word),
-                               kSettable);
+        d[edge.index] = Option(edge.name, edge.title, edge.desc, SANE_TYPE_FIXED, SANE_UNIT_MM,
+                               sizeof(SANE_Word), kSettable);
         d[edge.index].constraint_type = SANE_CONSTRAINT_RANGE;
         d[edge.index].constraint.range = edge.range;
     }
@@ -153,14 +156,16 @@ ScanOptions::ScanOptions(ScannerCapabilities capabilities) : capabilities_(std::
         {kOptGammaVectorB, SANE_NAME_GAMMA_VECTOR_B, SANE_TITLE_GAMMA_VECTOR_B, SANE_DESC_GAMMA_VECTOR_B},
     };
     for (const auto& table : kTables) {
-        d[table.index] = Option(table.name, table.title, table.desc, SANE_TYPE_INT, SANE_UNIT_NONE, 0, kSettable);
+        d[table.index] =
+            Option(table.name, table.title, table.desc, SANE_TYPE_INT, SANE_UNIT_NONE, 0, kSettable);
         d[table.index].constraint_type = SANE_CONSTRAINT_RANGE;
         d[table.index].constraint.range = &gammaRange_;
     }
 
     d[kOptSensorsGroup] = Group(SANE_NAME_SENSORS, SANE_TITLE_SENSORS);
-    d[kOptScanButton] = Option(SANE_NAME_SCAN, SANE_TITLE_SCAN, SANE_DESC_SCAN, SANE_TYPE_BOOL, SANE_UNIT_NONE,
-                               sizeof(SANE_Word), SANE_CAP_HARD_SELECT | SANE_CAP_SOFT_DETECT);
+    d[kOptScanButton] =
+        Option(SANE_NAME_SCAN, SANE_TITLE_SCAN, SANE_DESC_SCAN, SANE_TYPE_BOOL, SANE_UNIT_NONE,
+               sizeof(SANE_Word), SANE_CAP_HARD_SELECT | SANE_CAP_SOFT_DETECT);
 
     // Defaults: colour, 8 bits, 300 dpi (or the nearest offered), the whole flatbed.
     resolution_ = resolutionList_.size() > 1 ? Nearest(resolutionList_.data(), 300) : 0;
@@ -185,7 +190,8 @@ void ScanOptions::UpdateActivity() {
     SetActive(d[kOptThreshold], mode_ == ScanMode::Lineart);
     const bool color = mode_ == ScanMode::Color;
     SetActive(d[kOptGammaVector], customGamma_ && !color);
-    for (SANE_Int i : {kOptGammaVectorR, kOptGammaVectorG, kOptGammaVectorB}) SetActive(d[i], customGamma_ && color);
+    for (SANE_Int i : {kOptGammaVectorR, kOptGammaVectorG, kOptGammaVectorB})
+        SetActive(d[i], customGamma_ && color);
 }
 
 // Depths offered per mode; a depth the new mode lacks becomes the nearest it has.

@@ -35,7 +35,8 @@ namespace {
 class sane_backend : public ::testing::Test {
   protected:
     void Init(const std::string& devices) {
-        config_.Write("b58.conf", "driver " B58_TEST_DRIVER "\nfirmware-dir " B58_TEST_WINDOWS_DIR "\n" + devices);
+        config_.Write("b58.conf",
+                      "driver " B58_TEST_DRIVER "\nfirmware-dir " B58_TEST_WINDOWS_DIR "\n" + devices);
         setenv("SANE_CONFIG_DIR", config_.Path().c_str(), 1);
         // The driver's pauses shortened; its machine-wide names kept apart from other trees'.
         setenv("B58_TIME_SCALE", "0.02", 0);
@@ -170,7 +171,8 @@ TEST_F(sane_backend, ReadsDeliverExactlyTheAnnouncedImage) {
         {"Gray", 8, 600, 4093, SANE_FRAME_GRAY},
     };
     for (const auto& c : kCases) {
-        SCOPED_TRACE(std::string(c.mode) + " " + std::to_string(c.depth) + " bits " + std::to_string(c.dpi) + " dpi");
+        SCOPED_TRACE(std::string(c.mode) + " " + std::to_string(c.depth) + " bits " + std::to_string(c.dpi) +
+                     " dpi");
         SetMode(h, c.mode);
         Set(h, "depth", c.depth);
         SmallArea(h, 10.16, c.dpi);  // 0.4 in
@@ -212,8 +214,9 @@ TEST_F(sane_backend, CustomGammaTablesReachTheDriver) {
     } kTables[] = {{"red-gamma-table", 20}, {"green-gamma-table", 128}, {"blue-gamma-table", 240}};
     for (const auto& t : kTables) {
         std::vector<SANE_Word> table(256, t.level);
-        ASSERT_EQ(sane_b58_control_option(h, Option(h, t.option), SANE_ACTION_SET_VALUE, table.data(), nullptr),
-                  SANE_STATUS_GOOD);
+        ASSERT_EQ(
+            sane_b58_control_option(h, Option(h, t.option), SANE_ACTION_SET_VALUE, table.data(), nullptr),
+            SANE_STATUS_GOOD);
     }
     ASSERT_EQ(sane_b58_start(h), SANE_STATUS_GOOD);
     std::vector<SANE_Byte> image;

@@ -85,10 +85,13 @@ ImageInfo TiffInfo(const std::string& b) {
     if (b.size() < 8) return info;
     const bool little = b[0] == 'I';
     auto u16 = [&](size_t at) -> uint32_t {
-        const auto lo = static_cast<uint8_t>(b[at + (little ? 0 : 1)]), hi = static_cast<uint8_t>(b[at + (little ? 1 : 0)]);
+        const auto lo = static_cast<uint8_t>(b[at + (little ? 0 : 1)]),
+                   hi = static_cast<uint8_t>(b[at + (little ? 1 : 0)]);
         return uint32_t{hi} << 8 | lo;
     };
-    auto u32 = [&](size_t at) -> uint32_t { return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2); };
+    auto u32 = [&](size_t at) -> uint32_t {
+        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+    };
     const uint32_t ifd = u32(4);
     if (ifd + 2 > b.size()) return info;
     const uint32_t entries = u16(ifd);
@@ -100,7 +103,8 @@ ImageInfo TiffInfo(const std::string& b) {
         if (tag == 256) info.width = value;
         if (tag == 257) info.height = value;
         if (tag == 258) info.bits = count > 2 ? u16(value) : value;
-        if (tag == 282 && value + 8 <= b.size() && u32(value + 4) != 0) info.dpi = u32(value) / u32(value + 4);
+        if (tag == 282 && value + 8 <= b.size() && u32(value + 4) != 0)
+            info.dpi = u32(value) / u32(value + 4);
     }
     return info;
 }
@@ -116,11 +120,13 @@ class sane_frontend : public ::testing::Test {
     // A SANE configuration folder publishing `devices` through the backend of this tree.
     static void WriteConfig(const ScratchDirectory& folder, const std::string& devices) {
         folder.Write("dll.conf", "b58\n");
-        folder.Write("b58.conf", "driver " B58_TEST_DRIVER "\nfirmware-dir " B58_TEST_WINDOWS_DIR "\n" + devices + "\n");
+        folder.Write("b58.conf",
+                     "driver " B58_TEST_DRIVER "\nfirmware-dir " B58_TEST_WINDOWS_DIR "\n" + devices + "\n");
     }
     std::vector<std::string> Environment(const ScratchDirectory& folder) const {
-        std::vector<std::string> env = {"LD_LIBRARY_PATH=" B58_TEST_SANE_LIB_DIR, "SANE_CONFIG_DIR=" + folder.Path().string(),
-                                        "B58_TIME_SCALE=0.02", "B58_IPC_NAMESPACE=" B58_TEST_IPC};
+        std::vector<std::string> env = {"LD_LIBRARY_PATH=" B58_TEST_SANE_LIB_DIR,
+                                        "SANE_CONFIG_DIR=" + folder.Path().string(), "B58_TIME_SCALE=0.02",
+                                        "B58_IPC_NAMESPACE=" B58_TEST_IPC};
         // An instrumented backend in a program that is not: its runtime goes first.
         if (std::strlen(B58_TEST_PRELOAD) > 0) {
             env.push_back("LD_PRELOAD=" B58_TEST_PRELOAD);
@@ -129,7 +135,8 @@ class sane_frontend : public ::testing::Test {
         return env;
     }
     // Runs scanimage with `args`; its exit status, and its output in `output`.
-    int Scanimage(const std::vector<std::string>& args, std::string& output, const ScratchDirectory* folder = nullptr) {
+    int Scanimage(const std::vector<std::string>& args, std::string& output,
+                  const ScratchDirectory* folder = nullptr) {
         std::vector<std::string> argv = {scanimage_};
         argv.insert(argv.end(), args.begin(), args.end());
         Process p(argv, Environment(folder != nullptr ? *folder : config_), work_.Name("scanimage.log"));
@@ -148,14 +155,19 @@ TEST_F(sane_frontend, ListsTheScannerItsOptionsAndPassesTheReadTest) {
     EXPECT_NE(out.find("device `b58:sim0'"), std::string::npos) << out;
 
     ASSERT_EQ(Scanimage({"-d", "b58:sim0", "-A"}, out), 0) << out;
-    for (const char* option : {"--mode Lineart|Gray|Color", "--depth 8|16bit", "--resolution 50|100|150|300|600dpi",
-                               "--source Flatbed|Transparency Adapter", "--preview", "--threshold 0..255",
-                               "-l 0..215.9mm", "-y 0..297", "--custom-gamma", "--red-gamma-table", "--scan"}) {
+    for (const char* option :
+         {"--mode Lineart|Gray|Color", "--depth 8|16bit", "--resolution 50|100|150|300|600dpi",
+          "--source Flatbed|Transparency Adapter", "--preview", "--threshold 0..255", "-l 0..215.9mm",
+          "-y 0..297", "--custom-gamma", "--red-gamma-table", "--scan"}) {
         EXPECT_NE(out.find(option), std::string::npos) << option << "\n" << out;
     }
     for (const char* mode : {"Lineart", "Gray", "Color"}) {
-        EXPECT_EQ(Scanimage({"-d", "b58:sim0", "-T", "--mode", mode, "--resolution", "150", "-x", "40", "-y", "30"}, out), 0)
-            << mode << "\n" << out;
+        EXPECT_EQ(
+            Scanimage({"-d", "b58:sim0", "-T", "--mode", mode, "--resolution", "150", "-x", "40", "-y", "30"},
+                      out),
+            0)
+            << mode << "\n"
+            << out;
         EXPECT_EQ(out.find("FAIL"), std::string::npos) << mode << "\n" << out;
     }
 
@@ -173,16 +185,18 @@ TEST_F(sane_frontend, ImagesMatchB58scanInEveryModeAndFormat) {
         const char* depth;
         const char* b58mode;
         uint32_t bits;
-    } kModes[] = {{"Lineart", "1", "lineart", 1}, {"Gray", "8", "gray", 8}, {"Color", "8", "color", 8},
+    } kModes[] = {{"Lineart", "1", "lineart", 1},
+                  {"Gray", "8", "gray", 8},
+                  {"Color", "8", "color", 8},
                   {"Color", "16", "color48", 16}};
     // Area 300,300,900,750 in 300-dpi units: 1 x 1 in from the corner, 2 x 1.5 in.
     for (const auto& m : kModes) {
         for (uint32_t dpi : {100u, 300u, 600u}) {
             const std::string name = std::string(m.b58mode) + "-" + std::to_string(dpi);
             SCOPED_TRACE(name);
-            const std::vector<std::string> request = {"-d", "b58:sim0", "--mode", m.mode, "--depth", m.depth,
-                                                      "--resolution", std::to_string(dpi), "-l", "25.4", "-t", "25.4",
-                                                      "-x", "50.8", "-y", "38.1"};
+            const std::vector<std::string> request = {
+                "-d", "b58:sim0", "--mode", m.mode, "--depth", m.depth, "--resolution", std::to_string(dpi),
+                "-l", "25.4",     "-t",     "25.4", "-x",      "50.8",  "-y",           "38.1"};
             const std::string pnmFile = work_.Name(name + ".pnm");
             std::string out;
             auto with = [&](std::vector<std::string> extra) {
@@ -199,10 +213,11 @@ TEST_F(sane_frontend, ImagesMatchB58scanInEveryModeAndFormat) {
             EXPECT_EQ(sane.maxval, m.bits == 16 ? 65535 : 1 + (m.bits == 8) * 254);
 
             const std::string b58File = work_.Name(name + "-b58scan.pnm");
-            Process b58scan({B58_TEST_B58SCAN, "scan", "--mode", m.b58mode, "--resolution", std::to_string(dpi),
-                             "--area", "300,300,900,750", "--output", b58File},
-                            {"B58_DEVICES=sim@0:rate=0", "B58_TIME_SCALE=0.02", "B58_IPC_NAMESPACE=" B58_TEST_IPC},
-                            work_.Name("b58scan.log"));
+            Process b58scan(
+                {B58_TEST_B58SCAN, "scan", "--mode", m.b58mode, "--resolution", std::to_string(dpi), "--area",
+                 "300,300,900,750", "--output", b58File},
+                {"B58_DEVICES=sim@0:rate=0", "B58_TIME_SCALE=0.02", "B58_IPC_NAMESPACE=" B58_TEST_IPC},
+                work_.Name("b58scan.log"));
             ASSERT_TRUE(b58scan.Wait(milliseconds(120000)));
             ASSERT_EQ(b58scan.Status(), 0) << b58scan.Output();
             ASSERT_TRUE(ParsePnm(ReadFile(b58File), ours));
@@ -227,14 +242,15 @@ TEST_F(sane_frontend, ImagesMatchB58scanInEveryModeAndFormat) {
 TEST_F(sane_frontend, BatchScansThreePages) {
     std::string out;
     const std::string pattern = work_.Name("page%d.pnm");
-    ASSERT_EQ(Scanimage({"-d", "b58:sim0", "--batch=" + pattern, "--batch-count=3", "--format=pnm", "--resolution", "50",
-                         "-x", "50", "-y", "50"},
+    ASSERT_EQ(Scanimage({"-d", "b58:sim0", "--batch=" + pattern, "--batch-count=3", "--format=pnm",
+                         "--resolution", "50", "-x", "50", "-y", "50"},
                         out),
               0)
         << out;
     for (int page = 1; page <= 4; ++page) {
         Pnm pnm;
-        EXPECT_EQ(ParsePnm(ReadFile(work_.Name("page" + std::to_string(page) + ".pnm")), pnm), page <= 3) << page;
+        EXPECT_EQ(ParsePnm(ReadFile(work_.Name("page" + std::to_string(page) + ".pnm")), pnm), page <= 3)
+            << page;
     }
 }
 
@@ -243,8 +259,9 @@ TEST_F(sane_frontend, BatchScansThreePages) {
 TEST_F(sane_frontend, BusyWhileScanningAndInterruptFreesTheDevice) {
     ScratchDirectory slow;
     WriteConfig(slow, "sim@0:rate=20000");
-    Process first({scanimage_, "-d", "b58:sim0", "--resolution", "300", "--format=pnm", "-o", work_.Name("slow.pnm")},
-                  Environment(slow), work_.Name("first.log"));
+    Process first(
+        {scanimage_, "-d", "b58:sim0", "--resolution", "300", "--format=pnm", "-o", work_.Name("slow.pnm")},
+        Environment(slow), work_.Name("first.log"));
     // Until its image file has data: the scan runs.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     auto written = [&] {
@@ -261,7 +278,8 @@ TEST_F(sane_frontend, BusyWhileScanningAndInterruptFreesTheDevice) {
     EXPECT_NE(out.find("device `b58:sim0'"), std::string::npos) << out;
     auto started = std::chrono::steady_clock::now();
     EXPECT_NE(Scanimage({"-d", "b58:sim0", "-T"}, out, &slow), 0);
-    const auto busyMs = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started).count();
+    const auto busyMs =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started).count();
     EXPECT_NE(out.find("Device busy"), std::string::npos) << out;
 
     started = std::chrono::steady_clock::now();
@@ -269,9 +287,11 @@ TEST_F(sane_frontend, BusyWhileScanningAndInterruptFreesTheDevice) {
     ASSERT_TRUE(first.Wait(milliseconds(20000))) << "scanimage did not end after SIGINT";
     const auto interruptMs =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started).count();
-    std::cout << "busy reported after " << busyMs << " ms; SIGINT ended scanimage after " << interruptMs << " ms\n";
+    std::cout << "busy reported after " << busyMs << " ms; SIGINT ended scanimage after " << interruptMs
+              << " ms\n";
 
-    EXPECT_EQ(Scanimage({"-d", "b58:sim0", "-T", "--resolution", "50", "-x", "20", "-y", "20"}, out), 0) << out;
+    EXPECT_EQ(Scanimage({"-d", "b58:sim0", "-T", "--resolution", "50", "-x", "20", "-y", "20"}, out), 0)
+        << out;
 }
 
 // saned on 127.0.0.1 with a folder of its own, the net backend pointed at it. The net
@@ -292,7 +312,8 @@ TEST_F(sane_frontend, ScansThroughSaned) {
         if (!free) GTEST_SKIP() << "port 6566 on 127.0.0.1 is in use";
     }
     config_.Write("saned.conf", "127.0.0.1\n");
-    Process daemon({saned, "-l", "-e", "-b", "127.0.0.1", "-p", "6566"}, Environment(config_), work_.Name("saned.log"));
+    Process daemon({saned, "-l", "-e", "-b", "127.0.0.1", "-p", "6566"}, Environment(config_),
+                   work_.Name("saned.log"));
     ScratchDirectory client;
     client.Write("dll.conf", "net\n");
     client.Write("net.conf", "connect_timeout = 5\n127.0.0.1\n");
@@ -306,8 +327,8 @@ TEST_F(sane_frontend, ScansThroughSaned) {
     }
     ASSERT_NE(out.find("net:127.0.0.1:b58:sim0"), std::string::npos) << status << out << daemon.Output();
     const std::string png = work_.Name("net.png");
-    ASSERT_EQ(Scanimage({"-d", "net:127.0.0.1:b58:sim0", "--format=png", "-o", png, "--resolution", "100", "-x", "50.8",
-                         "-y", "25.4"},
+    ASSERT_EQ(Scanimage({"-d", "net:127.0.0.1:b58:sim0", "--format=png", "-o", png, "--resolution", "100",
+                         "-x", "50.8", "-y", "25.4"},
                         out, &client),
               0)
         << out << daemon.Output();

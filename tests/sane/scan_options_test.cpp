@@ -24,10 +24,11 @@ ScannerCapabilities TestCapabilities() {
 struct sane_options : ::testing::Test {
     ScanOptions options{TestCapabilities()};
 
-    SANE_Status SetWord(SANE_Int option, SANE_Word value, SANE_Word* taken = nullptr, SANE_Int* info = nullptr) {
+    SANE_Status SetWord(SANE_Int option, SANE_Word value, SANE_Word* taken = nullptr,
+                        SANE_Int* info = nullptr) {
         SANE_Int ignored = 0;
-        SANE_Status status =
-            options.Control(option, SANE_ACTION_SET_VALUE, &value, info != nullptr ? info : &ignored, false, {});
+        SANE_Status status = options.Control(option, SANE_ACTION_SET_VALUE, &value,
+                                             info != nullptr ? info : &ignored, false, {});
         if (taken != nullptr) *taken = value;
         return status;
     }
@@ -35,11 +36,13 @@ struct sane_options : ::testing::Test {
         char buffer[64];
         std::strcpy(buffer, text);
         SANE_Int ignored = 0;
-        return options.Control(option, SANE_ACTION_SET_VALUE, buffer, info != nullptr ? info : &ignored, false, {});
+        return options.Control(option, SANE_ACTION_SET_VALUE, buffer, info != nullptr ? info : &ignored,
+                               false, {});
     }
     SANE_Word GetWord(SANE_Int option) {
         SANE_Word value = -1;
-        EXPECT_EQ(options.Control(option, SANE_ACTION_GET_VALUE, &value, nullptr, false, {}), SANE_STATUS_GOOD);
+        EXPECT_EQ(options.Control(option, SANE_ACTION_GET_VALUE, &value, nullptr, false, {}),
+                  SANE_STATUS_GOOD);
         return value;
     }
     bool Active(SANE_Int option) { return SANE_OPTION_IS_ACTIVE(options.Descriptor(option)->cap); }
@@ -73,7 +76,8 @@ TEST_F(sane_options, DescriptorsCarryTheStandardNamesTypesAndUnits) {
         EXPECT_EQ(d->unit, e.unit) << e.name;
     }
     const SANE_Int button = options.Descriptor(kOptScanButton)->cap;
-    EXPECT_TRUE((button & SANE_CAP_HARD_SELECT) && (button & SANE_CAP_SOFT_DETECT) && !(button & SANE_CAP_SOFT_SELECT));
+    EXPECT_TRUE((button & SANE_CAP_HARD_SELECT) && (button & SANE_CAP_SOFT_DETECT) &&
+                !(button & SANE_CAP_SOFT_SELECT));
     EXPECT_EQ(options.Descriptor(kOptionCount), nullptr);
     EXPECT_EQ(options.Descriptor(-1), nullptr);
 }
@@ -83,9 +87,13 @@ TEST_F(sane_options, OutOfRangeValuesAreTakenInexactAndReadBack) {
         SANE_Int option;
         SANE_Word asked, taken;
     } kCases[] = {
-        {kOptResolution, 1200, 600}, {kOptResolution, 1, 50},        {kOptResolution, 240, 300},
-        {kOptTlX, SANE_FIX(-5), 0},  {kOptBrX, SANE_FIX(400), SANE_FIX(215.9)},
-        {kOptBrY, SANE_FIX(1000), SANE_FIX(297.0)},                  {kOptDepth, 12, 8},
+        {kOptResolution, 1200, 600},
+        {kOptResolution, 1, 50},
+        {kOptResolution, 240, 300},
+        {kOptTlX, SANE_FIX(-5), 0},
+        {kOptBrX, SANE_FIX(400), SANE_FIX(215.9)},
+        {kOptBrY, SANE_FIX(1000), SANE_FIX(297.0)},
+        {kOptDepth, 12, 8},
         {kOptDepth, 32, 16},
     };
     for (const auto& c : kCases) {
@@ -103,14 +111,16 @@ TEST_F(sane_options, OutOfRangeValuesAreTakenInexactAndReadBack) {
 
 TEST_F(sane_options, InvalidRequestsAreRefused) {
     SANE_Word value = 0;
-    EXPECT_EQ(SetWord(kOptPreview, 2), SANE_STATUS_INVAL);            // not a SANE_Bool
+    EXPECT_EQ(SetWord(kOptPreview, 2), SANE_STATUS_INVAL);             // not a SANE_Bool
     EXPECT_EQ(SetString(kOptMode, "Halftone"), SANE_STATUS_INVAL);     // not in the list
     EXPECT_EQ(SetWord(kOptThreshold, 10), SANE_STATUS_INVAL);          // inactive outside line art
     EXPECT_EQ(SetWord(kOptScanButton, SANE_TRUE), SANE_STATUS_INVAL);  // a sensor
     EXPECT_EQ(SetWord(kOptCount, 3), SANE_STATUS_INVAL);
     EXPECT_EQ(SetWord(kOptModeGroup, 0), SANE_STATUS_INVAL);
-    EXPECT_EQ(options.Control(kOptionCount, SANE_ACTION_GET_VALUE, &value, nullptr, false, {}), SANE_STATUS_INVAL);
-    EXPECT_EQ(options.Control(kOptResolution, SANE_ACTION_SET_AUTO, nullptr, nullptr, false, {}), SANE_STATUS_INVAL);
+    EXPECT_EQ(options.Control(kOptionCount, SANE_ACTION_GET_VALUE, &value, nullptr, false, {}),
+              SANE_STATUS_INVAL);
+    EXPECT_EQ(options.Control(kOptResolution, SANE_ACTION_SET_AUTO, nullptr, nullptr, false, {}),
+              SANE_STATUS_INVAL);
     EXPECT_EQ(options.Control(kOptResolution, SANE_ACTION_SET_VALUE, nullptr, nullptr, false, {}),
               SANE_STATUS_INVAL);
     value = 150;
@@ -143,7 +153,8 @@ TEST_F(sane_options, ModeSetsDepthsThresholdAndGammaTables) {
         EXPECT_EQ(Active(kOptThreshold), m.threshold) << m.mode;
         EXPECT_EQ(Active(kOptGammaVector), m.master) << m.mode;
         EXPECT_EQ(Active(kOptGammaVectorB), m.colour) << m.mode;
-        EXPECT_EQ(options.Descriptor(kOptGammaVector)->size, m.tableEntries * static_cast<SANE_Int>(sizeof(SANE_Word)));
+        EXPECT_EQ(options.Descriptor(kOptGammaVector)->size,
+                  m.tableEntries * static_cast<SANE_Int>(sizeof(SANE_Word)));
     }
     EXPECT_EQ(depth->constraint.word_list[0], 2);  // colour offers 8 and 16
     SANE_Int info = 0;
@@ -206,8 +217,9 @@ TEST_F(sane_options, SettingsFollowTheOptions) {
 
 TEST_F(sane_options, ScanButtonReadsTheKey) {
     SANE_Word pressed = SANE_FALSE;
-    EXPECT_EQ(options.Control(kOptScanButton, SANE_ACTION_GET_VALUE, &pressed, nullptr, false, [] { return true; }),
-              SANE_STATUS_GOOD);
+    EXPECT_EQ(
+        options.Control(kOptScanButton, SANE_ACTION_GET_VALUE, &pressed, nullptr, false, [] { return true; }),
+        SANE_STATUS_GOOD);
     EXPECT_EQ(pressed, SANE_TRUE);
 }
 

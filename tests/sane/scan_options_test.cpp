@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "backend_config.h"
 
@@ -221,6 +222,55 @@ TEST_F(sane_options, ScanButtonReadsTheKey) {
         options.Control(kOptScanButton, SANE_ACTION_GET_VALUE, &pressed, nullptr, false, [] { return true; }),
         SANE_STATUS_GOOD);
     EXPECT_EQ(pressed, SANE_TRUE);
+}
+
+// What SANE's conformance checker asks of every option, in every mode: a sound
+// descriptor, its value taken back exactly, and every member of its list taken exactly.
+TEST_F(sane_options, EveryOptionKeepsTheRulesInEveryMode) {
+    ASSERT_EQ(SetWord(kOptCustomGamma, SANE_TRUE), SANE_STATUS_GOOD);  // the tables active too
+    for (const char* mode : {"Lineart", "Gray", "Color"}) {
+        ASSERT_EQ(SetString(kOptMode, mode), SANE_STATUS_GOOD);
+        for (SANE_Int i = 1; i < kOptionCount; ++i) {
+            const SANE_Option_Descriptor* d = options.Descriptor(i);
+            SCOPED_TRACE(std::string(mode) + " option " + std::to_string(i));
+            ASSERT_NE(d->name, nullptr);
+            ASSERT_NE(d->title, nullptr);
+            if (d->type == SANE_TYPE_GROUP) continue;
+            EXPECT_GT(d->size, 0);
+            if (d->type != SANE_TYPE_STRING) {
+                EXPECT_EQ(d->size % sizeof(SANE_Word), 0u);
+            }
+            if (d->constraint_type == SANE_CONSTRAINT_RANGE) {
+                EXPECT_LE(d->constraint.range->min, d->constraint.range->max);
+            }
+            if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+                EXPECT_GT(d->constraint.word_list[0], 0);
+            }
+            if (!SANE_OPTION_IS_ACTIVE(d->cap) || !SANE_OPTION_IS_SETTABLE(d->cap)) continue;
+            std::vector<SANE_Word> value(d->size / sizeof(SANE_Word) + 1);
+            ASSERT_EQ(options.Control(i, SANE_ACTION_GET_VALUE, value.data(), nullptr, false, {}),
+                      SANE_STATUS_GOOD);
+            SANE_Int info = 0;
+            ASSERT_EQ(options.Control(i, SANE_ACTION_SET_VALUE, value.data(), &info, false, {}),
+                      SANE_STATUS_GOOD);
+            EXPECT_FALSE(info & SANE_INFO_INEXACT);
+            if (d->constraint_type == SANE_CONSTRAINT_STRING_LIST && i != kOptMode) {
+                for (const SANE_String_Const* name = d->constraint.string_list; *name != nullptr; ++name) {
+                    EXPECT_LT(std::strlen(*name), static_cast<size_t>(d->size));
+                    EXPECT_EQ(SetString(i, *name, &info), SANE_STATUS_GOOD);
+                    EXPECT_FALSE(info & SANE_INFO_INEXACT) << *name;
+                }
+            }
+            if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+                for (SANE_Word k = 1; k <= d->constraint.word_list[0]; ++k) {
+                    SANE_Word taken = 0;
+                    EXPECT_EQ(SetWord(i, d->constraint.word_list[k], &taken, &info), SANE_STATUS_GOOD);
+                    EXPECT_EQ(taken, d->constraint.word_list[k]);
+                    EXPECT_FALSE(info & SANE_INFO_INEXACT);
+                }
+            }
+        }
+    }
 }
 
 TEST(sane_config, ParsesSettingsDevicesAndReportsBadLines) {

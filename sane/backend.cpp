@@ -138,7 +138,7 @@ Backend::Backend(BackendConfig config) : config_(std::move(config)) {
         SANE_Device record{};
         record.name = device.name.c_str();
         record.vendor = "B58";
-        record.model = device.entry.rfind("sim@", 0) == 0 ? "virtual flatbed scanner" : "USB flatbed scanner";
+        record.model = device.entry.rfind("sim@", 0) == 0 ? "virtual scanner" : "USB scanner";
         record.type = "flatbed scanner";
         deviceRecords_.push_back(record);
     }

@@ -7,8 +7,9 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ ccache
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libpng-dev libtiff-dev libjpeg62-turbo-dev libcli11-dev tshark
+    libpng-dev libtiff-dev libjpeg62-turbo-dev libcli11-dev libz-mingw-w64-dev tshark
     libusb-1.0-0-dev umockdev libumockdev-dev pkg-config
+    libsane-dev libsane1 sane-utils
     g++-mingw-w64-i686-posix wine wine32:i386
 )
 

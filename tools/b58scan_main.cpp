@@ -114,7 +114,12 @@ int main(int argc, char** argv) {
     // scanner. It reads the variable when the driver first looks for a device.
     const std::string device = DeviceSetting(line);
     if (!device.empty()) setenv("B58_DEVICES", device.c_str(), 1);
-    setenv("B58_DEVICES", "sim@0", 0);
+    if (getenv("B58_DEVICES") == nullptr) {
+        setenv("B58_DEVICES", "sim@0", 1);
+        // Nobody named a scanner: say that the image comes from the virtual one.
+        if (line.progress != ProgressStyle::Quiet && !line.version)
+            std::cerr << "b58scan: no scanner configured (-d or B58_DEVICES); using the virtual scanner sim@0\n";
+    }
 #endif
 
     std::string error;

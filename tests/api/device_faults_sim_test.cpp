@@ -189,8 +189,8 @@ std::string StepName(char code) {
 TEST_F(DeviceFaultTest, EveryFaultAtEveryPhaseIsReportedAndTheScannerRecovers) {
     // Where the scan first fails with the fault switched on before each phase (open, set,
     // calibration, main scan, stop): N nowhere, O _Open, S SetParameters, C StartScan,
-    // R ReadScannedData, ? not pinned (StopScan's own results; a bulk fault switched on after
-    // the start races the reader's first read).
+    // R ReadScannedData, ? not pinned (StopScan's own results; a bulk or handshake fault
+    // switched on after the start races the reader's first read or handshake).
     struct Case {
         const char* faults;
         const char* failsAt;
@@ -205,7 +205,7 @@ TEST_F(DeviceFaultTest, EveryFaultAtEveryPhaseIsReportedAndTheScannerRecovers) {
         {"fail_transfers=all", "OSC??", false},
         {"fail_bulk=1", "CCC?N", false},
         {"busy_ms=100000000", "CCCNN", false},
-        {"handshake_refusals=100000", "CCCNN", false},
+        {"handshake_refusals=100000", "CCC?N", false},
         {"bad_readback=0", "SSNNN", false},
         {"stream_end=1000", "CCCNN", false},
         {"stall_read=1", "CCC?N", false},

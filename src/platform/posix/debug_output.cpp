@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "platform/platform_control.h"
@@ -26,7 +27,10 @@ struct DebugChannel {
 };
 
 DebugChannel& Channel() {
-    static DebugChannel* channel = new DebugChannel;  // never destroyed: threads may trace late
+    // Never destroyed, as threads may trace late; and not on the heap, so that a host that
+    // unloads the library does not lose the channel as a leak.
+    alignas(DebugChannel) static unsigned char storage[sizeof(DebugChannel)];
+    static DebugChannel* channel = new (storage) DebugChannel;
     return *channel;
 }
 

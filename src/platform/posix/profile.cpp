@@ -59,6 +59,20 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+// The next line of `content`, trimmed, taken off its front (CR, LF and CR LF end lines).
+std::string_view TakeLine(std::string_view& content) {
+    const size_t end = content.find_first_of("\r\n");
+    const std::string_view line = Trim(content.substr(0, end));
+    if (end == std::string_view::npos) {
+        content = {};
+    } else {
+        size_t next = end + 1;
+        if (content[end] == '\r' && next < content.size() && content[next] == '\n') ++next;
+        content.remove_prefix(next);
+    }
+    return line;
+}
+
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -145,15 +159,7 @@ std::optional<std::string_view> FindValue(std::string_view content, std::string_
     enum class Where { BeforeAny, InWanted, Elsewhere } where = Where::BeforeAny;
     bool wantedSeen = false;
     while (!content.empty()) {
-        size_t end = content.find_first_of("\r\n");
-        std::string_view line = Trim(content.substr(0, end));
-        if (end == std::string_view::npos) {
-            content = {};
-        } else {
-            size_t next = end + 1;
-            if (content[end] == '\r' && next < content.size() && content[next] == '\n') ++next;
-            content.remove_prefix(next);
-        }
+        const std::string_view line = TakeLine(content);
         if (line.empty()) continue;
 
         size_t close = line.rfind(']');
@@ -238,15 +244,7 @@ std::map<std::string, std::string> IndexValues(std::string_view content) {
     std::string section;
     bool counting = false;  // inside the first section of its name
     while (!content.empty()) {
-        size_t end = content.find_first_of("\r\n");
-        std::string_view line = Trim(content.substr(0, end));
-        if (end == std::string_view::npos) {
-            content = {};
-        } else {
-            size_t next = end + 1;
-            if (content[end] == '\r' && next < content.size() && content[next] == '\n') ++next;
-            content.remove_prefix(next);
-        }
+        const std::string_view line = TakeLine(content);
         if (line.empty()) continue;
         size_t close = line.rfind(']');
         if (line.front() == '[' && close != std::string_view::npos) {

@@ -352,15 +352,17 @@ int32_t DeliverLines(ReadRequest* request) {
 
 int32_t EndScan(StopRecord* record) {
     DriverState& s = g_state;
+    // Sequentially consistent: a ReadScannedData entering now either sees the stop or is
+    // seen inside by the wait below. Set before waiting for another StopScan, so that reads
+    // end at once whichever stop frees the scan.
+    s.StopRequested.store(1, std::memory_order_seq_cst);
+    const auto onlyStop = s.ScanCalls.SerialiseStop();
     // A process that never opened the scanner has no scan of its own to stop, and its stop
-    // command would end the scan of the process that holds the scanner.
+    // command would end the scan of the process that holds the scanner. (Looked at under the
+    // stop lock: another StopScan may be clearing the scan.)
     if (s.ReaderThread == nullptr && !s.WorkingMemoryAllocated && !HostHoldsScanner("StopScan", record))
         return 0;
     if (record != nullptr) record->Status = kStatusOk;
-    // Sequentially consistent: a ReadScannedData entering now either sees the stop or is
-    // seen inside by the wait below.
-    s.StopRequested.store(1, std::memory_order_seq_cst);
-    const auto onlyStop = s.ScanCalls.SerialiseStop();
     if (!s.ScanCalls.WaitForHostCalls(kReaderEndWaitMs)) {
         // A read still converting from the ring: its memory stays. Another StopScan waits again.
         Trace("StopScan: a read did not end, scan memory kept");

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "controller_fixture.h"
+#include "virtual_scanner_fixture.h"
 #include "sim/driver_plan.h"
 #include "sim/firmware_image.h"
 #include "sim/ground_truth.h"
@@ -47,15 +47,10 @@ struct ScanResult {
     std::vector<uint8_t> pixels;
 };
 
-class ScanFlowTest : public testing::ControllerTest {
+class ScanFlowTest : public testing::VirtualScannerTest {
   protected:
     void SetUp() override {
-        ControllerTest::SetUp();
-        // Short pauses, but a block time-out (30 s) that a sanitizer build still meets.
-        platform::SetTimeScale(0.02);
-        const auto image = sim::BuildFirmwareImage();
-        windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
-        usbscan::WithdrawAll();
+        VirtualScannerTest::SetUp();
         std::string error;
         auto scanner = sim::CreateVirtualScanner("seed=1,rate=0", &error);
         ASSERT_NE(scanner, nullptr) << error;

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "controller_fixture.h"
+#include "virtual_scanner_fixture.h"
 #include "sim/firmware_image.h"
 #include "sim/virtual_scanner.h"
 
@@ -48,14 +48,10 @@ struct ScanOutcome {
     double readMs = 0;              // from the start to the end of the last read
 };
 
-class ScanStopTest : public testing::ControllerTest {
+class ScanStopTest : public testing::VirtualScannerTest {
   protected:
     void SetUp() override {
-        ControllerTest::SetUp();
-        // Short pauses, but a block time-out (30 s) that a sanitizer build still meets.
-        platform::SetTimeScale(0.02);
-        const auto image = sim::BuildFirmwareImage();
-        windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
+        VirtualScannerTest::SetUp();
     }
     void TearDown() override {
         StopRecord stop{};

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "api/controller_fixture.h"
+#include "api/virtual_scanner_fixture.h"
 #include "host/image_offsets.h"
 #include "sim/bed_layout.h"
 #include "sim/calibration_search.h"
@@ -130,15 +130,10 @@ struct Figures {
     double lineArtMisses = 0;
 };
 
-class FidelityTest : public testing::ControllerTest {
+class FidelityTest : public testing::VirtualScannerTest {
   protected:
     void SetUp() override {
-        ControllerTest::SetUp();
-        // Short pauses, but a block time-out (30 s) that a sanitizer build still meets.
-        platform::SetTimeScale(0.02);
-        const auto image = sim::BuildFirmwareImage();
-        windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
-        usbscan::WithdrawAll();
+        VirtualScannerTest::SetUp();
         sim::ScannerConfig config;
         std::string error;
         ASSERT_TRUE(sim::ParseScannerOptions("seed=1,rate=0", &config, &error)) << error;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "api/controller_fixture.h"
+#include "api/virtual_scanner_fixture.h"
 #include "sim/firmware_image.h"
 #include "sim/virtual_scanner.h"
 
@@ -40,14 +40,10 @@ struct Request {
     bool scan = true;  // false: _Open and _Close only
 };
 
-class DriverSession : public b58::testing::ControllerTest {
+class DriverSession : public b58::testing::VirtualScannerTest {
   protected:
     void SetUp() override {
-        ControllerTest::SetUp();
-        platform::SetTimeScale(0.02);
-        const auto image = sim::BuildFirmwareImage();
-        windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
-        usbscan::WithdrawAll();
+        VirtualScannerTest::SetUp();
     }
 
     static std::shared_ptr<usbscan::UsbBackend> Model() {

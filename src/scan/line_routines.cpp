@@ -132,6 +132,10 @@ int WaitSinglePlane(uint32_t n) {
 
 }  // namespace
 
+void ResetJoinNoise() {
+    g_joinRandom = JoinRandom();
+}
+
 int B58_CALL LineArtLines(uint8_t* hostLine) {
     if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;

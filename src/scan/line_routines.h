@@ -17,4 +17,9 @@ int B58_CALL Color24PixelModeLines(uint8_t* hostLine);
 int B58_CALL Color24LineModeLines(uint8_t* hostLine);
 int B58_CALL Color48LineModeLines(uint8_t* hostLine);
 
+// The join repair's noise generator back to its state at load. It is process-wide and never
+// reseeded, so the repaired joins of a scan depend on the scans before it in the process;
+// tests that compare whole images reset it first.
+void ResetJoinNoise();
+
 }  // namespace b58

@@ -1,3 +1,8 @@
+// An oracle: an independent copy of the driver's AFE searches (the flatbed's three-phase
+// search and the adapter's halving search, with their strip measurements and gain mapping),
+// kept on purpose to check the driver against. It shares no code with src/; do not replace
+// it with calls into the driver. tests/api/sim_oracles_test.cpp holds it against the AFE
+// values the driver settles on before a scan, in every mode and source.
 #include "sim/calibration_search.h"
 
 #include <algorithm>

@@ -1,3 +1,10 @@
+// An oracle: an independent copy of the driver's arithmetic from a host's request to the scan
+// window it programs (resolution normalisation, window origin, vertical start, pre-roll,
+// lines rule, even-spread sizes), kept on purpose to check the driver against. It is written
+// from the scanner's side and shares no code with src/; do not replace it with calls into the
+// driver. tests/api/sim_oracles_test.cpp holds it against the window the driver programs in
+// every mode and source, and tests/sim/driver_geometry_test.cpp its even-spread sizes against
+// the driver's geometry routine.
 #include "sim/driver_plan.h"
 
 #include <algorithm>

@@ -13,7 +13,7 @@
 
 #include "api/exports.h"
 #include "api/scan_memory.h"
-#include "device/scripted_controller.h"
+#include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"

@@ -10,7 +10,7 @@
 #include "api/device_mutex.h"
 #include "api/exports.h"
 #include "device/device_discovery.h"
-#include "device/scripted_controller.h"
+#include "support/scripted_controller.h"
 #include "platform/child_process.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "calibration/afe_calibration.h"
-#include "recording_scanner.h"
+#include "calibration_fixture.h"
 #include "support/scratch_directory.h"
 
 namespace b58 {

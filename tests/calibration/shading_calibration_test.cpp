@@ -9,7 +9,7 @@
 #include "calibration/shading_maps.h"
 #include "calibration/strip_scan.h"
 #include "device/device_discovery.h"
-#include "device/scripted_controller.h"
+#include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "calibration/strip_scan.h"
-#include "recording_scanner.h"
+#include "calibration_fixture.h"
 
 namespace b58 {
 namespace {

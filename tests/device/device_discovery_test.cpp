@@ -6,7 +6,7 @@
 #include <string>
 
 #include "device/command_set.h"
-#include "device/scripted_controller.h"
+#include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_usb_backend.h"
+#include "support/fake_usb_backend.h"
 #include "platform/usbscan/class_driver.h"
 #include "platform/usbscan/device_names.h"
 #include "platform/win32.h"

@@ -19,6 +19,7 @@
 #include "platform/usbscan/class_driver.h"
 #include "scan/line_routines.h"
 #include "state/driver_state.h"
+#include "support/stream_scanner.h"
 
 namespace b58 {
 namespace {
@@ -26,39 +27,8 @@ namespace {
 constexpr char kInterfacePath[] =
     "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f0e&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
 
-uint8_t StreamByte(uint64_t offset) {
-    return static_cast<uint8_t>(offset * 7 + offset / 251);
-}
-
-// A scanner that takes every command and streams numbered bytes, optionally failing once
-// the stream reaches a given offset.
-class StreamScanner : public usbscan::UsbBackend {
-  public:
-    std::atomic<uint64_t> failAt{UINT64_MAX};
-
-    bool ControlOut(const usbscan::UsbSetup&, const uint8_t*) override { return true; }
-    bool ControlIn(const usbscan::UsbSetup& setup, uint8_t* data, uint32_t* transferred) override {
-        std::memset(data, 0, setup.wLength);
-        *transferred = setup.wLength;
-        return true;
-    }
-    usbscan::BulkStatus BulkRead(uint8_t* data, uint32_t length, uint32_t* transferred) override {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (offset_ + length > failAt) {
-            *transferred = 0;
-            return usbscan::BulkStatus::Failed;
-        }
-        for (uint32_t i = 0; i < length; ++i) data[i] = StreamByte(offset_ + i);
-        offset_ += length;
-        *transferred = length;
-        return usbscan::BulkStatus::Ok;
-    }
-    void CancelBulk() override {}
-
-  private:
-    std::mutex lock_;
-    uint64_t offset_ = 0;
-};
+using testing::StreamByte;
+using testing::StreamScanner;
 
 class ReaderThreads : public ::testing::Test {
   protected:

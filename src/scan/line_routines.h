@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "api/exports.h"
+#include "contract/host_records.h"
 
 namespace b58 {
 

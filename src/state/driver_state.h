@@ -11,7 +11,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "api/exports.h"
+#include "contract/host_records.h"
 #include "platform/win32.h"
 #include "scan/scan_hand_off.h"
 

@@ -262,5 +262,23 @@ TEST_F(GoldenScanTest, RepeatedCasesAreIdentical) {
     EXPECT_EQ(a.transcript, b.transcript);
 }
 
+// Nothing of one scan reaches the next within one open session: after other scans, the
+// same request gives the same image as the session's first scan (the join noise restarted).
+TEST_F(GoldenScanTest, LaterScansOfASessionMatchItsFirst) {
+    const Outcome first = Run({0, ModeGray, 300});
+    ASSERT_EQ(_Open(), 1);
+    std::ostringstream calls;
+    for (const Case& k : {Case{0, ModeColor48, 150}, Case{2, ModeColor24, 150}, Case{0, ModeGray, 300}}) {
+        SCOPED_TRACE(k.Name());
+        ResetJoinNoise();
+        const std::vector<uint8_t> image = Scan(k, calls);
+        StopRecord stop{};
+        ASSERT_EQ(StopScan(&stop), 1);
+        if (k.mode == ModeGray) {
+            EXPECT_TRUE(image == first.image) << calls.str();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace b58

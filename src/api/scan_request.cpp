@@ -148,15 +148,21 @@ ScanRequestResult DeriveScanConfig(const ScanParameters& request, uint8_t resolu
         result.fault = ScanRequestFault::TooTall;
         return result;
     }
-    uint16_t hwWidth = 0, hwHeight = 0, geometryWidth = 0, geometryHeight = 0;
-    if (ComputeScanGeometry(kGeometrySizesOnly, static_cast<uint8_t>(c.LAMPSTEP), c.PixelFormatCode, kBaseDpi,
-                            c.YMAXDPI, c.RXDPI, c.RYDPI, static_cast<uint16_t>(widthUnits),
-                            static_cast<uint16_t>(motorCount), &hwWidth, &hwHeight, &geometryWidth,
-                            &geometryHeight, nullptr) == 0) {
+    const ScanGeometry geometry = ComputeScanGeometry({.colourOrderCode = kGeometrySizesOnly,
+                                                       .planeLineOffset = static_cast<uint8_t>(c.LAMPSTEP),
+                                                       .pixelFormat = c.PixelFormatCode,
+                                                       .baseX = kBaseDpi,
+                                                       .baseY = c.YMAXDPI,
+                                                       .targetX = c.RXDPI,
+                                                       .targetY = c.RYDPI,
+                                                       .xCount = static_cast<uint16_t>(widthUnits),
+                                                       .yCount = static_cast<uint16_t>(motorCount)},
+                                                      nullptr);
+    if (geometry.status == 0) {
         result.fault = ScanRequestFault::TooTall;
         return result;
     }
-    if (geometryWidth > kMaxLinePixels) {
+    if (geometry.SWWidth > kMaxLinePixels) {
         result.fault = ScanRequestFault::TooWide;
         return result;
     }

@@ -12,11 +12,11 @@ ScanWindowParameters BuildStripWindow(const StripWindowShape& shape, int32_t dev
     ScanWindowParameters w;
     w.myStartx = shape.leftEdge;
     w.myStarty = shape.startLine;
-    w.HWWidth = shape.hwWidth;
-    w.HWHeight = shape.hwHeight;
+    w.HWWidth = shape.HWWidth;
+    w.HWHeight = shape.HWHeight;
     w.RXDPI = shape.xDpi;
-    w.SWWidth = shape.swWidth;
-    w.SWHeight = shape.swHeight;
+    w.SWWidth = shape.SWWidth;
+    w.SWHeight = shape.SWHeight;
     w.PixelFormatCode = shape.pixelFormatCode;
     w.DataWidth = shape.dataWidth;
     w.Option10_5 = 0;

@@ -15,6 +15,7 @@
 #include "calibration/shading_calibration.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "scan/reader_wait.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
@@ -24,11 +25,11 @@ namespace b58 {
 namespace {
 
 constexpr size_t kShadingReferenceBytes = 29'600;
-constexpr uint16_t kOriginForwardSteps = 83;
-constexpr int kTaBackstepBase = 280;
-constexpr uint16_t kAfeStripLines = 2;
-constexpr uint16_t kShadingStripLines = 40;
-constexpr uint16_t kMaxCalibrationDpi = 1200;
+constexpr uint16_t kOriginForwardSteps = Model().bed.originForwardSteps;
+constexpr int kTaBackstepBase = Model().adapter.backstepBase;
+constexpr uint16_t kAfeStripLines = Model().strips.afeLines;
+constexpr uint16_t kShadingStripLines = Model().strips.shadingLines;
+constexpr uint16_t kMaxCalibrationDpi = Model().strips.maxCalibrationDpi;
 constexpr uint16_t kProgressInterval = 100;
 
 bool AllocateShadingReferences() {
@@ -199,7 +200,7 @@ int32_t RunStartScan(ScanStartRecord* record) {
     const ScanGeometry geometry =
         ComputeScanGeometry({.planeLineOffset = static_cast<uint8_t>(s.LAMPSTEP),
                              .pixelFormat = s.PixelFormatCode,
-                             .baseX = 300,
+                             .baseX = Model().sensor.baseDpi,
                              .baseY = s.YMAXDPI,
                              .targetX = s.RXDPI,
                              .targetY = s.RYDPI,

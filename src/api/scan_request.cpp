@@ -1,15 +1,16 @@
 #include "api/scan_request.h"
 
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
 
 namespace b58 {
 namespace {
 
-constexpr uint32_t kBaseDpi = 300;
-constexpr uint32_t kHighResDpi = 600;
-constexpr int32_t kLargestStartTopLine = 200;
+constexpr uint32_t kBaseDpi = Model().sensor.baseDpi;
+constexpr uint32_t kHighResDpi = Model().sensor.fineMotorDpi;
+constexpr int32_t kLargestStartTopLine = Model().bed.largestStartTopLine;
 
 struct Normalised {
     uint16_t dpi;

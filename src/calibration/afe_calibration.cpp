@@ -1,6 +1,7 @@
 #include "calibration/afe_calibration.h"
 
 #include "calibration/afe_pass.h"
+#include "device/scanner_model.h"
 #include "settings/settings.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
@@ -9,13 +10,10 @@ namespace b58 {
 
 namespace {
 
-constexpr int kInitialOffset = 32;
 constexpr int kCoarsePassLimit = 15;
-constexpr int kGainStart = 12;
 constexpr int kGainPassCounterLimit = 50;  // the counter reaching it ends the phase: 49 passes
 constexpr int kFinePassLimit = 60;
 constexpr int kHeadroomPassLimit = 30;
-constexpr uint16_t kClosingDpi = 300;
 
 void TraceValues(const ChannelSet& c) {
     Trace("ROffset=%d,RGain,=%d,GOffset=%d,GGain,=%d,BOffset=%d,BGain,=%d", c[0].offset, c[0].gain,
@@ -35,7 +33,7 @@ CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request) {
     const uint16_t calibrationDpi = request.calibrationDpi;
     ChannelSet c;
     for (size_t i = 0; i < 3; ++i) {
-        c[i].offset = kInitialOffset;
+        c[i].offset = Model().afe.initialOffset;
         c[i].gain = settings.GAIN_INIT[i] & 0xFF;
     }
 
@@ -49,7 +47,7 @@ CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request) {
     }
 
     // Gain: the span from black to white into the L1 band.
-    for (auto& channel : c) channel.gain = kGainStart;
+    for (auto& channel : c) channel.gain = Model().afe.flatbedGainStart;
     ClearSettled(c);
     for (int counter = 0;;) {
         if (AllSettled(c)) break;
@@ -91,7 +89,7 @@ CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request) {
 
     // A closing strip with the final values; a short one still keeps the results found.
     const LevelSet last = passes.Levels();
-    const bool closed = passes.Run(c, kClosingDpi, false);
+    const bool closed = passes.Run(c, Model().strips.closingDpi, false);
     const AfeValues found = FinishAfeSearch(c, last);
     return {closed ? g_state.StripScanOk : 0, true, found};
 }

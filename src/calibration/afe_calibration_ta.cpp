@@ -1,5 +1,6 @@
 #include "calibration/afe_calibration.h"
 #include "calibration/afe_pass.h"
+#include "device/scanner_model.h"
 #include "settings/settings.h"
 #include "state/driver_state.h"
 
@@ -7,9 +8,7 @@ namespace b58 {
 
 namespace {
 
-constexpr int kInitialOffset = 32;
 constexpr int kOffsetPasses = 6;
-constexpr int kGainStart = 24;
 constexpr int kGainPasses = 7;  // the last only measures
 constexpr int kFinePasses = 6;
 
@@ -21,12 +20,12 @@ CalibrationResult CalibrateAFEForTa(HANDLE device, const AfeSearchRequest& reque
     const uint16_t calibrationDpi = request.calibrationDpi;
     ChannelSet c;
     for (size_t i = 0; i < 3; ++i) {
-        c[i].offset = kInitialOffset;
+        c[i].offset = Model().afe.initialOffset;
         c[i].gain = settings.GAIN_INIT[i] & 0xFF;
     }
 
     // Offsets by halving steps: the middle of black and white into 124..131.
-    int step = kInitialOffset;
+    int step = Model().afe.initialOffset;
     for (int pass = 0; pass < kOffsetPasses; ++pass) {
         step /= 2;
         if (!passes.Run(c, calibrationDpi)) return {};
@@ -34,8 +33,8 @@ CalibrationResult CalibrateAFEForTa(HANDLE device, const AfeSearchRequest& reque
     }
 
     // Gains by halving steps: the span from black to white into the L1 band.
-    for (auto& channel : c) channel.gain = kGainStart;
-    step = kGainStart;
+    for (auto& channel : c) channel.gain = Model().afe.adapterGainStart;
+    step = Model().afe.adapterGainStart;
     for (int pass = 0; pass < kGainPasses; ++pass) {
         step = (step + 1) / 2;
         if (step < 1) step = 1;

@@ -8,21 +8,19 @@
 #include "device/command_set.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
 namespace {
 
-constexpr uint16_t kStripDpi = 300;
-constexpr uint16_t kStripLines = 200;
-constexpr uint16_t kFlatbedStripPixels = 512;
-constexpr uint16_t kTaStripPixels = 700;
+constexpr uint16_t kStripDpi = Model().strips.originDpi;
+constexpr uint16_t kStripLines = Model().strips.originLines;
 constexpr uint16_t kGreyPixelFormat = 2;
 constexpr DWORD kFlatbedStripWaitMs = 150000;
 constexpr DWORD kAfterHomeMs = 500;
 constexpr uint32_t kTaReadBlock = 5120;
-constexpr uint8_t kLampFlatbed = 1;
 
 // The geometry of an origin strip: one grey plane at the strip resolution.
 GeometryRequest StripGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, uint16_t pixels) {
@@ -82,7 +80,8 @@ bool ReadWholeStrip(HANDLE device, uint8_t* strip, DWORD size) {
 }  // namespace
 
 ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues& afe, uint16_t* lineTable) {
-    const ScanGeometry geometry = ComputeScanGeometry(StripGeometry(0, 0, kFlatbedStripPixels), lineTable);
+    const ScanGeometry geometry =
+        ComputeScanGeometry(StripGeometry(0, 0, Model().strips.flatbedOriginPixels), lineTable);
     const uint16_t width = geometry.SWWidth;
     const uint16_t height = geometry.SWHeight;
     std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
@@ -91,7 +90,7 @@ ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues&
     if (!ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, deviceKind, window)) return {};
     // The lamp command's block goes out again with the carriage-home command at the end.
     uint8_t block[kPacketSize] = {};
-    block[0] = kLampFlatbed;
+    block[0] = Model().lamps.flatbed;
     if (!ProcessCommandMiscControl(nullptr, kReportSilent, device, deviceKind, kCmdLampControl, block, block))
         return {};
     if (!SetAFEParameters(nullptr, kReportSilent, device, deviceKind, afe.ROffset, afe.RGain, afe.GOffset,
@@ -123,8 +122,10 @@ int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
     DriverState& s = g_state;
     const HANDLE device = s.DeviceHandle;
     const int32_t kind = s.DeviceKind;
-    const ScanGeometry geometry = ComputeScanGeometry(
-        StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.LAMPSTEP), kTaStripPixels), nullptr);
+    const ScanGeometry geometry =
+        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.LAMPSTEP),
+                                          Model().strips.adapterOriginPixels),
+                            nullptr);
     if (geometry.sized) {
         s.HWWidth = geometry.HWWidth;
         s.HWHeight = geometry.HWHeight;

@@ -6,15 +6,16 @@
 #include "calibration/strip_scan.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
+#include "device/scanner_model.h"
 #include "state/driver_state.h"
 
 namespace b58 {
 namespace {
 
-// Room for 50 rows of the widest strip: 8-bit rows lie StripWidth samples apart, 16-bit rows
-// 2 x StripWidth.
-constexpr size_t kPlaneSamples8 = 50 * kMaxLinePixels;
-constexpr size_t kPlaneSamples16 = 2 * 50 * kMaxLinePixels;
+// Room for the shading rows of the widest strip: 8-bit rows lie StripWidth samples apart,
+// 16-bit rows 2 x StripWidth.
+constexpr size_t kPlaneSamples8 = Model().strips.shadingRows * kMaxLinePixels;
+constexpr size_t kPlaneSamples16 = 2 * Model().strips.shadingRows * kMaxLinePixels;
 constexpr DWORD kLampOffSettleMs = 1000;
 constexpr uint16_t kGreyPixelFormat = 2;
 

@@ -2,6 +2,7 @@
 
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -33,8 +34,8 @@ bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& re
     }
 
     const ScanGeometry geometry = ComputeScanGeometry({.pixelFormat = shape->pixelFormatCode,
-                                                       .baseX = 300,
-                                                       .baseY = 300,
+                                                       .baseX = Model().sensor.baseDpi,
+                                                       .baseY = Model().sensor.baseDpi,
                                                        .targetX = shape->xDpi,
                                                        .targetY = shape->yDpi,
                                                        .xCount = request.widthUnits,

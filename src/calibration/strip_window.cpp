@@ -1,11 +1,12 @@
 #include "calibration/strip_window.h"
+#include "device/scanner_model.h"
 
 namespace b58 {
 
 namespace {
-constexpr uint8_t kLampsOff = 0;
-constexpr uint8_t kLampFlatbed = 1;
-constexpr uint8_t kLampAdapter = 2;
+constexpr uint8_t kLampsOff = Model().lamps.none;
+constexpr uint8_t kLampFlatbed = Model().lamps.flatbed;
+constexpr uint8_t kLampAdapter = Model().lamps.adapter;
 }  // namespace
 
 ScanWindowParameters BuildStripWindow(const StripWindowShape& shape, int32_t deviceKind) {

@@ -7,11 +7,13 @@
 
 #include <cstdint>
 
+#include "device/scanner_model.h"
+
 namespace b58 {
 
-inline constexpr uint16_t kGeometryMaxXCount = 14400;  // base pixels across
-inline constexpr uint16_t kGeometryMaxYCount = 28800;  // base lines down
-inline constexpr uint16_t kGeometryMaxOutputLines = 14400;
+inline constexpr uint16_t kGeometryMaxXCount = Model().sensor.maxBaseXCount;
+inline constexpr uint16_t kGeometryMaxYCount = Model().sensor.maxBaseYCount;
+inline constexpr uint16_t kGeometryMaxOutputLines = Model().sensor.maxOutputLines;
 inline constexpr uint8_t kGeometrySizesOnly = 0x80;      // colour order code bit: no line table
 inline constexpr uint16_t kColourPixelFormat = 4;        // PixelFormatCode of a three-plane scan
 inline constexpr uint16_t kLineTableIndexMask = 0x3FFF;  // entry bits 0-13: output line

@@ -6,8 +6,12 @@
 
 #include "sim/driver_plan.h"
 #include "sim/even_spread.h"
+#include "sim/sensor_model.h"
 
+#include "device/device_discovery.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
+#include "platform/usbscan/device_names.h"
 
 namespace b58::sim {
 namespace {
@@ -41,6 +45,16 @@ TEST(DriverGeometry, DeviceKeepsWhatTheDriversRoutineCounts) {
             }
         }
     }
+}
+
+// The virtual scanner is built to the driver's model table: its sensor chips are the
+// segments the join repair works on, and the interface it publishes is the one the driver
+// looks for.
+TEST(DriverModel, VirtualScannerMatchesTheModelTable) {
+    EXPECT_EQ(sensor::kChipPixels, Model().sensor.segmentPixels);
+    for (int index : {0, 9})
+        EXPECT_TRUE(IsScannerInterfacePath(usbscan::DefaultInterfacePath(index).c_str()));
+    EXPECT_FALSE(IsScannerInterfacePath("\\\\?\\usb#vid_1a2b&pid_0000#5&0&1"));
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 namespace b58 {
 
-inline constexpr size_t kCommandPacketSize = Model().interface.commandPacketSize;
-inline constexpr size_t kScanWindowPacketSize = Model().interface.scanWindowPacketSize;
+inline constexpr size_t kCommandPacketSize = Model().connection.commandPacketSize;
+inline constexpr size_t kScanWindowPacketSize = Model().connection.scanWindowPacketSize;
 
 // Command bytes of the controller.
 enum ControllerCommand : uint8_t {

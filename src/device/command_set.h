@@ -23,7 +23,7 @@
 namespace b58 {
 
 inline constexpr int32_t kReportSilent = 0;
-inline constexpr size_t kMiscControlDataSize = Model().interface.miscControlDataSize;
+inline constexpr size_t kMiscControlDataSize = Model().connection.miscControlDataSize;
 
 // The controller's status query: byte 3 of the reply is 1 or 3 while it is busy.
 inline constexpr uint32_t kReadyPollPauseMs = 100;

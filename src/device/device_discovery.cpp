@@ -21,7 +21,7 @@ HANDLE OpenDevice(const char* name) {
 }  // namespace
 
 bool IsScannerInterfacePath(const char* path) {
-    const InterfaceFacts& facts = Model().interface;
+    const InterfaceFacts& facts = Model().connection;
     return std::strstr(path, facts.productTag) != nullptr && std::strstr(path, facts.vendorTag) != nullptr;
 }
 

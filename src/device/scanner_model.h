@@ -92,7 +92,7 @@ struct ScannerModel {
     StripFacts strips;
     AfeFacts afe;
     LampFacts lamps;
-    InterfaceFacts interface;
+    InterfaceFacts connection;
 };
 
 inline constexpr ScannerModel kB58Model{
@@ -128,13 +128,13 @@ inline constexpr ScannerModel kB58Model{
             .adapterMidTolerance = 2,
             .adapterBlackCeiling = 20},
     .lamps = {.none = 0, .flatbed = 1, .adapter = 2},
-    .interface = {.kind = 4,
-                  .vendorTag = "vid_1a2b",
-                  .productTag = "pid_3c4d",
-                  .commandPacketSize = 64,
-                  .scanWindowPacketSize = 26,
-                  .miscControlDataSize = 58,
-                  .deviceInfoBlockSize = 96},
+    .connection = {.kind = 4,
+                   .vendorTag = "vid_1a2b",
+                   .productTag = "pid_3c4d",
+                   .commandPacketSize = 64,
+                   .scanWindowPacketSize = 26,
+                   .miscControlDataSize = 58,
+                   .deviceInfoBlockSize = 96},
 };
 
 // What the searches and the geometry rely on of any model's table.

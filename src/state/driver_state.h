@@ -23,8 +23,8 @@ inline constexpr int kMaxLinePixels =
 inline constexpr int kRingSlots = 1200;  // line slots per plane
 inline constexpr int kPlanes = 3;
 inline constexpr uint32_t kLineRingBytes = 26'640'000;
-inline constexpr int kDeviceInfoBlockSize = Model().interface.deviceInfoBlockSize;
-inline constexpr int kPacketSize = static_cast<int>(Model().interface.commandPacketSize);
+inline constexpr int kDeviceInfoBlockSize = Model().connection.deviceInfoBlockSize;
+inline constexpr int kPacketSize = static_cast<int>(Model().connection.commandPacketSize);
 
 typedef int(B58_CALL* LineRoutineFn)(uint8_t* hostLine);
 // What a line routine returns.
@@ -63,7 +63,7 @@ struct DriverState {
     int32_t HostOpened = 0;
     int32_t OsVersionClass = 0;
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
-    int32_t DeviceKind = Model().interface.kind;
+    int32_t DeviceKind = Model().connection.kind;
     int32_t LastStatus = 0;
     uint8_t MiscControlBuffer[kPacketSize] = {};
     uint8_t DeviceInfoBlock[kDeviceInfoBlockSize] = {};

@@ -199,7 +199,7 @@ int32_t RunStartScan(ScanStartRecord* record) {
     s.PrerollPending = 1;
     const ScanGeometry geometry =
         ComputeScanGeometry({.planeLineOffset = static_cast<uint8_t>(s.LAMPSTEP),
-                             .pixelFormat = s.PixelFormatCode,
+                             .pixelFormatCode = s.PixelFormatCode,
                              .baseX = Model().sensor.baseDpi,
                              .baseY = s.YMAXDPI,
                              .targetX = s.RXDPI,

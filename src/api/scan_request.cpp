@@ -151,7 +151,7 @@ ScanRequestResult DeriveScanConfig(const ScanParameters& request, uint8_t resolu
     }
     const ScanGeometry geometry = ComputeScanGeometry({.colourOrderCode = kGeometrySizesOnly,
                                                        .planeLineOffset = static_cast<uint8_t>(c.LAMPSTEP),
-                                                       .pixelFormat = c.PixelFormatCode,
+                                                       .pixelFormatCode = c.PixelFormatCode,
                                                        .baseX = kBaseDpi,
                                                        .baseY = c.YMAXDPI,
                                                        .targetX = c.RXDPI,

@@ -16,9 +16,9 @@ struct StripLevels {
 };
 
 // Measures one plane: white bins of 10 pixels over the strip, black bins over the black
-// window at the strip's left (by the TA flag and the resolution).
+// window at the strip's left (by the adapter lamp and the resolution).
 StripLevels MeasureStripLevels(const uint8_t* plane, uint16_t stripWidth, uint16_t stripLines,
-                               uint16_t calibrationDpi, int taFlag);
+                               uint16_t calibrationDpi, int taSelector);
 
 // Both return StripScanOk of the run as the status (nonzero for success); on failure the
 // result holds no values. When values are found they are also stored as the driver-wide AFE

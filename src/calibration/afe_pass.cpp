@@ -37,14 +37,14 @@ bool AfeSearchPasses::Run(const ChannelSet& c, uint16_t dpi, bool measure) {
         ScanCalibrationStrip(device_, strip, {planes_[0].data(), planes_[1].data(), planes_[2].data()});
     if (!g_state.StripScanOk) return false;
     if (!measure) return true;
-    const int taFlag = taSelector_ ? 1 : 0;
+    const int taSelector = taSelector_ ? 1 : 0;
     if (request_.pixelFormatCode == kColourPixelFormat) {
         for (size_t i = 0; i < 3; ++i)
-            levels_[i] = MeasureStripLevels(planes_[i].data(), width, lines, dpi, taFlag);
+            levels_[i] = MeasureStripLevels(planes_[i].data(), width, lines, dpi, taSelector);
     } else {
         // A one-plane strip fills only the green plane: red and blue take its levels, so
         // that their searches follow green's instead of chasing planes nothing wrote.
-        levels_[1] = MeasureStripLevels(planes_[1].data(), width, lines, dpi, taFlag);
+        levels_[1] = MeasureStripLevels(planes_[1].data(), width, lines, dpi, taSelector);
         levels_[0] = levels_[2] = levels_[1];
     }
     return true;

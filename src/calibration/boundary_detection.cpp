@@ -26,7 +26,7 @@ constexpr uint32_t kTaReadBlock = 5120;
 GeometryRequest StripGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, uint16_t pixels) {
     return GeometryRequest{.colourOrderCode = colourOrderCode,
                            .planeLineOffset = planeLineOffset,
-                           .pixelFormat = kGreyPixelFormat,
+                           .pixelFormatCode = kGreyPixelFormat,
                            .baseX = kStripDpi,
                            .baseY = kStripDpi,
                            .targetX = kStripDpi,
@@ -118,7 +118,7 @@ ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues&
     return {1, left, top};
 }
 
-int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
+int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
     DriverState& s = g_state;
     const HANDLE device = s.DeviceHandle;
     const int32_t kind = s.DeviceKind;
@@ -171,7 +171,7 @@ int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
     const int left = FindTaLeftEdge(strip.data(), width, height);
     const int top = FindTaTopEdge(strip.data(), width, height, left);
     *leftbound = static_cast<uint16_t>(left);
-    *topLine = top;
+    *TopLine = top;
     Trace("LeftSide=%d,TopSide=%d", left, top);
 
     const uint8_t stopped = SendStopCommand(device);

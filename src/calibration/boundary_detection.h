@@ -18,6 +18,6 @@ ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues&
 // 1 when it ran to the end, 0 when the scanner failed a step (a command refused, a strip
 // line short, the data handshake never taken; leftbound is then at least 36, TopLine as it
 // was). Takes the device, the AFE values, TaMode, YMAXDPI and LAMPSTEP from the driver state.
-int FindTaBounds(uint16_t* leftbound, int32_t* topLine);
+int FindTaBounds(uint16_t* leftbound, int32_t* TopLine);
 
 }  // namespace b58

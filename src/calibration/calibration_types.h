@@ -3,6 +3,7 @@
 // AFE search, the shading calibration and the origin search.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace b58 {
@@ -20,6 +21,9 @@ struct AfeValues {
     friend bool operator==(const AfeValues&, const AfeValues&) = default;
 };
 
+// The option bits 20.0-20.2 of a strip's window.
+using StripOptions = std::array<uint8_t, 3>;
+
 // One calibration strip: a small scan of the calibration area.
 struct StripRequest {
     uint16_t startLine = 0;   // first motor line
@@ -32,8 +36,8 @@ struct StripRequest {
     bool dark = false;       // lamps off: the dark strip
     bool pixelMode = false;  // samples interleaved per pixel rather than a line per colour
     uint16_t pixelFormatCode = 0;
-    uint8_t options20[3] = {};  // the window's option bits 20.0-20.2
-    bool taSelector = false;    // under the adapter's lamp
+    StripOptions options20{};  // the window's option bits 20.0-20.2
+    bool taSelector = false;   // under the adapter's lamp
 };
 
 // Where a strip's colour planes go; rows lie the strip's width apart (twice that for 16 bits).

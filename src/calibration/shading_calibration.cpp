@@ -51,8 +51,8 @@ void ReferencesFromBlackLevels(const Planes<uint16_t>& white, StripSize strip,
 
 // The strip of a shading calibration: the request's place, size and values, the lamps and
 // option bits given.
-StripRequest ShadingStrip(const ShadingRequest& request, uint16_t startLine, bool dark, uint8_t option0,
-                          uint8_t option1, uint8_t option2, bool taSelector) {
+StripRequest ShadingStrip(const ShadingRequest& request, uint16_t startLine, bool dark, StripOptions options,
+                          bool taSelector) {
     return StripRequest{.startLine = startLine,
                         .lineCount = request.lineCount,
                         .leftEdge = request.leftEdge,
@@ -63,7 +63,7 @@ StripRequest ShadingStrip(const ShadingRequest& request, uint16_t startLine, boo
                         .dark = dark,
                         .pixelMode = request.pixelMode,
                         .pixelFormatCode = request.pixelFormatCode,
-                        .options20 = {option0, option1, option2},
+                        .options20 = options,
                         .taSelector = taSelector};
 }
 
@@ -82,11 +82,12 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
     // taken there would be the film's content.
     const uint16_t whiteLine = taMode ? 0 : request.startLine;
     if (wide) {
-        strip = ScanCalibrationStrip16(device, ShadingStrip(request, whiteLine, false, 1, 1, 0, taMode != 0),
-                                       {white16.r.data(), white16.g.data(), white16.b.data()});
+        strip =
+            ScanCalibrationStrip16(device, ShadingStrip(request, whiteLine, false, {1, 1, 0}, taMode != 0),
+                                   {white16.r.data(), white16.g.data(), white16.b.data()});
     } else {
         strip =
-            ScanCalibrationStrip(device, ShadingStrip(request, whiteLine, false, 1, taMode, 0, taMode != 0),
+            ScanCalibrationStrip(device, ShadingStrip(request, whiteLine, false, {1, taMode, 0}, taMode != 0),
                                  {white.r.data(), white.g.data(), white.b.data()});
     }
     if (s.StripScanOk == 0) return 0;
@@ -95,9 +96,9 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
     if (darkStrip) {
         if (!LampsOff(device)) return 0;
         Sleep(kLampOffSettleMs);
-        strip =
-            ScanCalibrationStrip(device, ShadingStrip(request, request.startLine, true, 0, 1, 1, taMode != 0),
-                                 {dark.r.data(), dark.g.data(), dark.b.data()});
+        strip = ScanCalibrationStrip(device,
+                                     ShadingStrip(request, request.startLine, true, {0, 1, 1}, taMode != 0),
+                                     {dark.r.data(), dark.g.data(), dark.b.data()});
         if (s.StripScanOk == 0) return 0;
     }
     if (s.RAWDATA != 0) return s.StripScanOk;
@@ -140,7 +141,7 @@ int CalibrateShading16(HANDLE device, const ShadingRequest& request, const Shadi
     DriverState& s = g_state;
     Planes<uint16_t> white(kPlaneSamples16);
     StripSize strip =
-        ScanCalibrationStrip16(device, ShadingStrip(request, request.startLine, false, 1, 0, 0, false),
+        ScanCalibrationStrip16(device, ShadingStrip(request, request.startLine, false, {1, 0, 0}, false),
                                {white.r.data(), white.g.data(), white.b.data()});
     if (s.StripScanOk == 0) return 0;
 
@@ -153,7 +154,7 @@ int CalibrateShading16(HANDLE device, const ShadingRequest& request, const Shadi
 
     // The strip scan turns the lamp off for the dark strip itself.
     Planes<uint16_t> dark(kPlaneSamples16);
-    strip = ScanCalibrationStrip16(device, ShadingStrip(request, request.startLine, true, 1, 1, 1, false),
+    strip = ScanCalibrationStrip16(device, ShadingStrip(request, request.startLine, true, {1, 1, 1}, false),
                                    {dark.r.data(), dark.g.data(), dark.b.data()});
     if (s.StripScanOk == 0) return 0;
     if (s.RAWDATA != 0) return s.StripScanOk;

@@ -33,7 +33,7 @@ bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& re
         return false;
     }
 
-    const ScanGeometry geometry = ComputeScanGeometry({.pixelFormat = shape->pixelFormatCode,
+    const ScanGeometry geometry = ComputeScanGeometry({.pixelFormatCode = shape->pixelFormatCode,
                                                        .baseX = Model().sensor.baseDpi,
                                                        .baseY = Model().sensor.baseDpi,
                                                        .targetX = shape->xDpi,

@@ -32,7 +32,7 @@ uint32_t SpreadCount(uint32_t base, uint32_t target, uint32_t count) {
 }  // namespace
 
 ScanGeometry ComputeScanGeometry(const GeometryRequest& request, uint16_t* lineTable) {
-    const auto [colourOrderCode, planeLineOffset, pixelFormat, baseX, baseY, targetX, targetY, xCount,
+    const auto [colourOrderCode, planeLineOffset, pixelFormatCode, baseX, baseY, targetX, targetY, xCount,
                 yCount] = request;
     ScanGeometry result;
     const bool sizesOnly = (colourOrderCode & kGeometrySizesOnly) != 0;
@@ -76,9 +76,9 @@ ScanGeometry ComputeScanGeometry(const GeometryRequest& request, uint16_t* lineT
     }
 
     std::memset(lineTable, 0, sizeof(uint16_t) * 3 * static_cast<size_t>(outputLines));
-    const bool colour = pixelFormat == kColourPixelFormat;
+    const bool colour = pixelFormatCode == kColourPixelFormat;
     const uint8_t* planeColours = PlaneColours(colourOrderCode);
-    const uint32_t onePlaneColour = pixelFormat == 1 ? 1 : 2;
+    const uint32_t onePlaneColour = pixelFormatCode == 1 ? 1 : 2;
     size_t entries = 0;
     for (size_t p = 0; p < marks.size(); ++p) {
         if (marks[p] == 0) continue;

@@ -24,12 +24,12 @@ inline constexpr int kLineTableColourShift = 14;         // entry bits 14-15: co
 //                    2: 2 3 1, 3: 2 1 3, 4: 1 3 2); any other value 1 2 3; with
 //                    kGeometrySizesOnly set, no line table is built
 //   planeLineOffset  g, raw lines between the colour planes of one output line
-//   pixelFormat      4 = three planes; 1 = one plane with colour code 1; else one plane, code 2
+//   pixelFormatCode  4 = three planes; 1 = one plane with colour code 1; else one plane, code 2
 //   targetX/targetY  1 to baseX/baseY; xCount <= 14400, yCount <= 28800
 struct GeometryRequest {
     uint8_t colourOrderCode = 0;
     uint8_t planeLineOffset = 0;
-    uint16_t pixelFormat = 0;
+    uint16_t pixelFormatCode = 0;
     uint16_t baseX = 0;
     uint16_t baseY = 0;
     uint16_t targetX = 0;

@@ -32,10 +32,10 @@ ScanOrigin FindFlatbedBounds(HANDLE, int32_t, const AfeValues&, uint16_t*) {
     return {1, Calibration().leftbound, Calibration().topLine};
 }
 
-int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
+int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
     Calibration().calls.push_back("FindTaBounds");
     *leftbound = Calibration().leftbound;
-    *topLine = Calibration().topLine;
+    *TopLine = Calibration().topLine;
     return 1;
 }
 

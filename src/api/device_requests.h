@@ -5,13 +5,15 @@
 
 #include <cstdint>
 
+#include "device/scanner_model.h"
+
 namespace b58 {
 
 // LampMask values of the lamp control command.
-inline constexpr uint8_t kLampNone = 0;
-inline constexpr uint8_t kLampFlatbed = 1;
-inline constexpr uint8_t kLampTa = 2;
-inline constexpr uint8_t kLampBoth = 3;
+inline constexpr uint8_t kLampNone = Model().lamps.none;
+inline constexpr uint8_t kLampFlatbed = Model().lamps.flatbed;
+inline constexpr uint8_t kLampTa = Model().lamps.adapter;
+inline constexpr uint8_t kLampBoth = kLampFlatbed | kLampTa;
 
 // Downloads the firmware file from the system's driver directory.
 uint8_t DownloadFirmwareToDevice();

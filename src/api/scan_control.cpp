@@ -15,6 +15,7 @@
 #include "calibration/shading_calibration.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "scan/reader_wait.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
@@ -24,11 +25,11 @@ namespace b58 {
 namespace {
 
 constexpr size_t kShadingReferenceBytes = 29'600;
-constexpr uint16_t kOriginForwardSteps = 83;
-constexpr int kTaBackstepBase = 280;
-constexpr uint16_t kAfeStripLines = 2;
-constexpr uint16_t kShadingStripLines = 40;
-constexpr uint16_t kMaxCalibrationDpi = 1200;
+constexpr uint16_t kOriginForwardSteps = Model().bed.originForwardSteps;
+constexpr int kTaBackstepBase = Model().adapter.backstepBase;
+constexpr uint16_t kAfeStripLines = Model().strips.afeLines;
+constexpr uint16_t kShadingStripLines = Model().strips.shadingLines;
+constexpr uint16_t kMaxCalibrationDpi = Model().strips.maxCalibrationDpi;
 constexpr uint16_t kProgressInterval = 100;
 
 bool AllocateShadingReferences() {
@@ -70,16 +71,32 @@ int CalibrateShadingForScan(uint16_t startLine) {
     DriverState& s = g_state;
     // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
-    if (s.DataWidth == 16 && s.TaMode == 0) {
-        return CalibrateShading16(s.DeviceHandle, startLine, kShadingStripLines, s.ROffset, s.RGain,
-                                  s.GOffset, s.GGain, s.BOffset, s.BGain, s.WhiteRefR, s.DarkRefR,
-                                  s.WhiteRefG, s.DarkRefG, s.WhiteRefB, s.DarkRefB, s.RXDPI, s.RXDPI,
-                                  s.myStartx, s.ScanPixelModeFlag, s.WidthUnits, s.PixelFormatCode, s.TaMode);
-    }
-    return CalibrateShading(s.DeviceHandle, startLine, kShadingStripLines, s.ROffset, s.RGain, s.GOffset,
-                            s.GGain, s.BOffset, s.BGain, s.PixelMapR, s.PixelMapG, s.PixelMapB, s.RXDPI,
-                            s.RXDPI, s.myStartx, s.ScanPixelModeFlag, s.WidthUnits, s.PixelFormatCode,
-                            s.TaMode, s.DataWidth);
+    const ShadingRequest request{.startLine = startLine,
+                                 .lineCount = kShadingStripLines,
+                                 .afe = {s.ROffset, s.RGain, s.GOffset, s.GGain, s.BOffset, s.BGain},
+                                 .xDpi = s.RXDPI,
+                                 .yDpi = s.RXDPI,
+                                 .leftEdge = static_cast<uint16_t>(s.myStartx),
+                                 .pixelMode = s.ScanPixelModeFlag != 0,
+                                 .widthUnits = s.WidthUnits,
+                                 .pixelFormatCode = s.PixelFormatCode,
+                                 .taMode = s.TaMode,
+                                 .dataWidth = s.DataWidth};
+    if (s.DataWidth == 16 && s.TaMode == 0)
+        return CalibrateShading16(
+            s.DeviceHandle, request,
+            {s.WhiteRefR, s.DarkRefR, s.WhiteRefG, s.DarkRefG, s.WhiteRefB, s.DarkRefB});
+    return CalibrateShading(s.DeviceHandle, request, {s.PixelMapR, s.PixelMapG, s.PixelMapB});
+}
+
+// An AFE search for this scan, its strips from startLine.
+AfeSearchRequest AfeSearchFor(uint16_t startLine) {
+    const DriverState& s = g_state;
+    return AfeSearchRequest{.startLine = startLine,
+                            .lineCount = kAfeStripLines,
+                            .pixelMode = s.ScanPixelModeFlag != 0,
+                            .calibrationDpi = s.CalibrationDpi,
+                            .pixelFormatCode = s.PixelFormatCode};
 }
 
 ScanWindowParameters ScanWindowForScan(uint16_t modeField) {
@@ -119,9 +136,7 @@ int32_t RunStartScan(ScanStartRecord* record) {
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     if (s.TaMode == 0) {
-        s.LastStatus = CalibrateAFE(s.DeviceHandle, s.KSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
-                                    &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
-                                    s.CalibrationDpi, s.PixelFormatCode);
+        s.LastStatus = CalibrateAFE(s.DeviceHandle, AfeSearchFor(s.KSTARTY)).status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
 
@@ -130,14 +145,15 @@ int32_t RunStartScan(ScanStartRecord* record) {
         3u * (s.SWHeight > kGeometryMaxOutputLines ? s.SWHeight : kGeometryMaxOutputLines);
     std::vector<uint16_t> lineTable(tableEntries);
     if (s.TaMode == 0) {
-        s.LastStatus =
-            FindFlatbedBounds(s.DeviceHandle, s.DeviceKind, &s.ROffset, &s.RGain, &s.GOffset, &s.GGain,
-                              &s.BOffset, &s.BGain, &s.leftbound, &s.TopLine, lineTable.data());
+        const ScanOrigin origin =
+            FindFlatbedBounds(s.DeviceHandle, s.DeviceKind,
+                              {s.ROffset, s.RGain, s.GOffset, s.GGain, s.BOffset, s.BGain}, lineTable.data());
+        s.leftbound = origin.leftbound;
+        s.TopLine = origin.TopLine;
+        s.LastStatus = origin.status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
-        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, s.TAKSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
-                                         &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
-                                         s.CalibrationDpi, s.PixelFormatCode);
+        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, AfeSearchFor(s.TAKSTARTY)).status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
         s.LastStatus = FindTaBounds(&s.leftbound, &s.TopLine);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter boundary detection");
@@ -181,9 +197,22 @@ int32_t RunStartScan(ScanStartRecord* record) {
     s.HeightMinus = s.YMAXDPI ? static_cast<uint16_t>(s.LAMPSTEP * s.RXDPI / s.YMAXDPI) : 0;
     Trace("HeightMinus=%d,LAMPSTEP=%d,RXDPI=%d,YMAXDPI=%d", s.HeightMinus, s.LAMPSTEP, s.RXDPI, s.YMAXDPI);
     s.PrerollPending = 1;
-    ComputeScanGeometry(0, static_cast<uint8_t>(s.LAMPSTEP), s.PixelFormatCode, 300, s.YMAXDPI, s.RXDPI,
-                        s.RYDPI, s.WidthUnits, static_cast<uint16_t>(s.MotorLines + s.LAMPSTEP), &s.HWWidth,
-                        &s.HWHeight, &s.SWWidth, &s.SWHeight, lineTable.data());
+    const ScanGeometry geometry =
+        ComputeScanGeometry({.planeLineOffset = static_cast<uint8_t>(s.LAMPSTEP),
+                             .pixelFormatCode = s.PixelFormatCode,
+                             .baseX = Model().sensor.baseDpi,
+                             .baseY = s.YMAXDPI,
+                             .targetX = s.RXDPI,
+                             .targetY = s.RYDPI,
+                             .xCount = s.WidthUnits,
+                             .yCount = static_cast<uint16_t>(s.MotorLines + s.LAMPSTEP)},
+                            lineTable.data());
+    if (geometry.sized) {
+        s.HWWidth = geometry.HWWidth;
+        s.HWHeight = geometry.HWHeight;
+        s.SWWidth = geometry.SWWidth;
+        s.SWHeight = geometry.SWHeight;
+    }
 
     VerticalStartInput down;
     down.windowTop = s.WindowTop;

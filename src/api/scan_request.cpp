@@ -1,15 +1,16 @@
 #include "api/scan_request.h"
 
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
 
 namespace b58 {
 namespace {
 
-constexpr uint32_t kBaseDpi = 300;
-constexpr uint32_t kHighResDpi = 600;
-constexpr int32_t kLargestStartTopLine = 200;
+constexpr uint32_t kBaseDpi = Model().sensor.baseDpi;
+constexpr uint32_t kHighResDpi = Model().sensor.fineMotorDpi;
+constexpr int32_t kLargestStartTopLine = Model().bed.largestStartTopLine;
 
 struct Normalised {
     uint16_t dpi;
@@ -148,15 +149,21 @@ ScanRequestResult DeriveScanConfig(const ScanParameters& request, uint8_t resolu
         result.fault = ScanRequestFault::TooTall;
         return result;
     }
-    uint16_t hwWidth = 0, hwHeight = 0, geometryWidth = 0, geometryHeight = 0;
-    if (ComputeScanGeometry(kGeometrySizesOnly, static_cast<uint8_t>(c.LAMPSTEP), c.PixelFormatCode, kBaseDpi,
-                            c.YMAXDPI, c.RXDPI, c.RYDPI, static_cast<uint16_t>(widthUnits),
-                            static_cast<uint16_t>(motorCount), &hwWidth, &hwHeight, &geometryWidth,
-                            &geometryHeight, nullptr) == 0) {
+    const ScanGeometry geometry = ComputeScanGeometry({.colourOrderCode = kGeometrySizesOnly,
+                                                       .planeLineOffset = static_cast<uint8_t>(c.LAMPSTEP),
+                                                       .pixelFormatCode = c.PixelFormatCode,
+                                                       .baseX = kBaseDpi,
+                                                       .baseY = c.YMAXDPI,
+                                                       .targetX = c.RXDPI,
+                                                       .targetY = c.RYDPI,
+                                                       .xCount = static_cast<uint16_t>(widthUnits),
+                                                       .yCount = static_cast<uint16_t>(motorCount)},
+                                                      nullptr);
+    if (geometry.status == 0) {
         result.fault = ScanRequestFault::TooTall;
         return result;
     }
-    if (geometryWidth > kMaxLinePixels) {
+    if (geometry.SWWidth > kMaxLinePixels) {
         result.fault = ScanRequestFault::TooWide;
         return result;
     }

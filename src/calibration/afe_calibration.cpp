@@ -1,6 +1,7 @@
 #include "calibration/afe_calibration.h"
 
 #include "calibration/afe_pass.h"
+#include "device/scanner_model.h"
 #include "settings/settings.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
@@ -9,13 +10,10 @@ namespace b58 {
 
 namespace {
 
-constexpr int kInitialOffset = 32;
 constexpr int kCoarsePassLimit = 15;
-constexpr int kGainStart = 12;
 constexpr int kGainPassCounterLimit = 50;  // the counter reaching it ends the phase: 49 passes
 constexpr int kFinePassLimit = 60;
 constexpr int kHeadroomPassLimit = 30;
-constexpr uint16_t kClosingDpi = 300;
 
 void TraceValues(const ChannelSet& c) {
     Trace("ROffset=%d,RGain,=%d,GOffset=%d,GGain,=%d,BOffset=%d,BGain,=%d", c[0].offset, c[0].gain,
@@ -29,20 +27,19 @@ void TraceLevels(const char* phase, const LevelSet& l) {
 
 }  // namespace
 
-int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t* rOffset, uint8_t* rGain,
-                 uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain, int32_t pixelModeFlag,
-                 uint16_t calibrationDpi, uint16_t pixelFormatCode) {
+CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request) {
     const CalibrationSettings settings = ReadCalibrationSettings(true);
-    AfeSearchPasses passes(device, startLine, lineCount, pixelModeFlag, pixelFormatCode, 0);
+    AfeSearchPasses passes(device, request, false);
+    const uint16_t calibrationDpi = request.calibrationDpi;
     ChannelSet c;
     for (size_t i = 0; i < 3; ++i) {
-        c[i].offset = kInitialOffset;
+        c[i].offset = Model().afe.initialOffset;
         c[i].gain = settings.GAIN_INIT[i] & 0xFF;
     }
 
     // Coarse offset: the middle of black and white into 100..109.
     for (int pass = 0; pass < kCoarsePassLimit; ++pass) {
-        if (!passes.Run(c, calibrationDpi)) return 0;
+        if (!passes.Run(c, calibrationDpi)) return {};
         TraceValues(c);
         TraceLevels("first==offset", passes.Levels());
         for (size_t i = 0; i < 3; ++i) CoarseOffsetRule(passes.Levels()[i], c[i]);
@@ -50,12 +47,12 @@ int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t*
     }
 
     // Gain: the span from black to white into the L1 band.
-    for (auto& channel : c) channel.gain = kGainStart;
+    for (auto& channel : c) channel.gain = Model().afe.flatbedGainStart;
     ClearSettled(c);
     for (int counter = 0;;) {
         if (AllSettled(c)) break;
         if (++counter == kGainPassCounterLimit) break;
-        if (!passes.Run(c, calibrationDpi)) return 0;
+        if (!passes.Run(c, calibrationDpi)) return {};
         TraceValues(c);
         TraceLevels("####GAIN", passes.Levels());
         for (size_t i = 0; i < 3; ++i)
@@ -66,7 +63,7 @@ int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t*
     // Fine offset: the black into MIN_DARK..MAX_DARK-1.
     ClearSettled(c);
     for (int pass = 0; pass < kFinePassLimit; ++pass) {
-        if (!passes.Run(c, calibrationDpi)) return 0;
+        if (!passes.Run(c, calibrationDpi)) return {};
         TraceValues(c);
         TraceLevels("second===offset", passes.Levels());
         for (size_t i = 0; i < 3; ++i)
@@ -82,7 +79,7 @@ int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t*
     // bin stays below the ceiling, with the black held in its band.
     ClearSettled(c);
     for (int pass = 0; pass < kHeadroomPassLimit; ++pass) {
-        if (!passes.Run(c, calibrationDpi)) return 0;
+        if (!passes.Run(c, calibrationDpi)) return {};
         TraceValues(c);
         TraceLevels("third===white", passes.Levels());
         for (size_t i = 0; i < 3; ++i)
@@ -92,9 +89,9 @@ int CalibrateAFE(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t*
 
     // A closing strip with the final values; a short one still keeps the results found.
     const LevelSet last = passes.Levels();
-    const bool closed = passes.Run(c, kClosingDpi, false);
-    FinishAfeSearch(c, last, rOffset, rGain, gOffset, gGain, bOffset, bGain);
-    return closed ? g_state.StripScanOk : 0;
+    const bool closed = passes.Run(c, Model().strips.closingDpi, false);
+    const AfeValues found = FinishAfeSearch(c, last);
+    return {closed ? g_state.StripScanOk : 0, true, found};
 }
 
 }  // namespace b58

@@ -17,8 +17,7 @@ using LevelSet = std::array<StripLevels, 3>;
 
 class AfeSearchPasses {
   public:
-    AfeSearchPasses(HANDLE device, uint16_t startLine, uint16_t lineCount, int32_t pixelModeFlag,
-                    uint16_t pixelFormatCode, uint8_t taSelector);
+    AfeSearchPasses(HANDLE device, const AfeSearchRequest& request, bool taSelector);
 
     // Scans a strip at `dpi` both ways with the channels' values (their low 8 bits) and, unless
     // `measure` is false, measures it. The first strip of a search is sent options 1, 0, 0,
@@ -28,20 +27,16 @@ class AfeSearchPasses {
 
   private:
     HANDLE device_;
-    uint16_t startLine_;
-    uint16_t lineCount_;
-    int32_t pixelModeFlag_;
-    uint16_t pixelFormatCode_;
-    uint8_t taSelector_;
+    AfeSearchRequest request_;
+    bool taSelector_;
     bool first_ = true;
     std::array<std::vector<uint8_t>, 3> planes_;
     LevelSet levels_{};
 };
 
-// Stores the black levels of the last measurement and the six values, clamped to 0..63, in
-// the outputs and the driver-wide AFE values.
-void FinishAfeSearch(const ChannelSet& channels, const LevelSet& lastLevels, uint8_t* rOffset, uint8_t* rGain,
-                     uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain);
+// Stores the black levels of the last measurement and the six values, clamped to 0..63, as
+// the driver-wide AFE values, and returns the six.
+AfeValues FinishAfeSearch(const ChannelSet& channels, const LevelSet& lastLevels);
 
 bool AllSettled(const ChannelSet& channels);
 void ClearSettled(ChannelSet& channels);

@@ -5,15 +5,16 @@
 namespace b58 {
 
 namespace {
-constexpr int kCoarseStep = 2;
-constexpr int kCoarseLow = 100;
-constexpr int kCoarseHigh = 110;
-constexpr int kTaMidLow = 124;
-constexpr int kTaMidHigh = 132;
-constexpr int kTaMidTarget = 128;
-constexpr int kTaMidTolerance = 2;
+constexpr AfeFacts kAfe = Model().afe;
+constexpr int kCoarseStep = kAfe.coarseStep;
+constexpr int kCoarseLow = kAfe.coarseLow;
+constexpr int kCoarseHigh = kAfe.coarseHigh;
+constexpr int kTaMidLow = kAfe.adapterMidLow;
+constexpr int kTaMidHigh = kAfe.adapterMidHigh;
+constexpr int kTaMidTarget = kAfe.adapterMidTarget;
+constexpr int kTaMidTolerance = kAfe.adapterMidTolerance;
 constexpr int kTaWhiteCeiling = kWhiteCeiling;
-constexpr int kTaBlackCeiling = 20;
+constexpr int kTaBlackCeiling = kAfe.adapterBlackCeiling;
 
 int RangeOf(const StripLevels& levels) {
     return static_cast<int>(levels.MaxWhite) - static_cast<int>(levels.MinBlack);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "calibration/afe_calibration.h"
+#include "device/scanner_model.h"
 
 namespace b58 {
 
@@ -17,7 +18,7 @@ struct ChannelSearch {
     bool settled = false;  // cleared at the start of a phase; once set it stays set
 };
 
-inline constexpr int kAfeMax = 63;
+inline constexpr int kAfeMax = Model().afe.maxValue;
 
 // Flatbed, coarse offset: MidLevel band 100..109, steps of 2.
 void CoarseOffsetRule(const StripLevels& levels, ChannelSearch& channel);
@@ -31,7 +32,7 @@ void FineOffsetRule(const StripLevels& levels, uint16_t minDark, uint16_t maxDar
 // Flatbed, white headroom (after the fine offset): the gain comes down while MaxWhite reaches
 // kWhiteCeiling, and the offset keeps the black in minDark..maxDark-1 as the gain moves it.
 // Settled (recomputed every pass) when both hold or can move no further.
-inline constexpr int kWhiteCeiling = 245;
+inline constexpr int kWhiteCeiling = Model().afe.whiteCeiling;
 void HeadroomRule(const StripLevels& levels, uint16_t minDark, uint16_t maxDark, ChannelSearch& channel);
 
 // Adapter, offset halving: MidLevel band 124..131.

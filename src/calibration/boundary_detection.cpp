@@ -8,33 +8,43 @@
 #include "device/command_set.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
 namespace {
 
-constexpr uint16_t kStripDpi = 300;
-constexpr uint16_t kStripLines = 200;
-constexpr uint16_t kFlatbedStripPixels = 512;
-constexpr uint16_t kTaStripPixels = 700;
+constexpr uint16_t kStripDpi = Model().strips.originDpi;
+constexpr uint16_t kStripLines = Model().strips.originLines;
 constexpr uint16_t kGreyPixelFormat = 2;
 constexpr DWORD kFlatbedStripWaitMs = 150000;
 constexpr DWORD kAfterHomeMs = 500;
 constexpr uint32_t kTaReadBlock = 5120;
-constexpr uint8_t kLampFlatbed = 1;
+
+// The geometry of an origin strip: one grey plane at the strip resolution.
+GeometryRequest StripGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, uint16_t pixels) {
+    return GeometryRequest{.colourOrderCode = colourOrderCode,
+                           .planeLineOffset = planeLineOffset,
+                           .pixelFormatCode = kGreyPixelFormat,
+                           .baseX = kStripDpi,
+                           .baseY = kStripDpi,
+                           .targetX = kStripDpi,
+                           .targetY = kStripDpi,
+                           .xCount = pixels,
+                           .yCount = kStripLines};
+}
 
 // The window both origin strips are taken with; the adapter's differs in its last fields.
-ScanWindowParameters OriginStripWindow(uint16_t hwWidth, uint16_t hwHeight, uint16_t width, uint16_t height,
-                                       int32_t deviceKind) {
+ScanWindowParameters OriginStripWindow(const ScanGeometry& geometry, int32_t deviceKind) {
     ScanWindowParameters w;
     w.myStartx = 0;
     w.myStarty = 0;
-    w.HWWidth = hwWidth;
-    w.HWHeight = hwHeight;
+    w.HWWidth = geometry.HWWidth;
+    w.HWHeight = geometry.HWHeight;
     w.RXDPI = kStripDpi;
-    w.SWWidth = width;
-    w.SWHeight = height;
+    w.SWWidth = geometry.SWWidth;
+    w.SWHeight = geometry.SWHeight;
     w.PixelFormatCode = kGreyPixelFormat;
     w.DataWidth = 8;
     w.InterfaceType = static_cast<uint16_t>(deviceKind);
@@ -69,34 +79,31 @@ bool ReadWholeStrip(HANDLE device, uint8_t* strip, DWORD size) {
 
 }  // namespace
 
-int FindFlatbedBounds(HANDLE device, int32_t deviceKind, const uint8_t* rOffset, const uint8_t* rGain,
-                      const uint8_t* gOffset, const uint8_t* gGain, const uint8_t* bOffset,
-                      const uint8_t* bGain, uint16_t* leftbound, int32_t* topLine, uint16_t* lineTable) {
-    *leftbound = 0;
-    *topLine = 0;
-    uint16_t hwWidth = 0, hwHeight = 0, width = 0, height = 0;
-    ComputeScanGeometry(0, 0, kGreyPixelFormat, kStripDpi, kStripDpi, kStripDpi, kStripDpi,
-                        kFlatbedStripPixels, kStripLines, &hwWidth, &hwHeight, &width, &height, lineTable);
+ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues& afe, uint16_t* lineTable) {
+    const ScanGeometry geometry =
+        ComputeScanGeometry(StripGeometry(0, 0, Model().strips.flatbedOriginPixels), lineTable);
+    const uint16_t width = geometry.SWWidth;
+    const uint16_t height = geometry.SWHeight;
     std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
 
-    const ScanWindowParameters window = OriginStripWindow(hwWidth, hwHeight, width, height, deviceKind);
-    if (!ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, deviceKind, window)) return 0;
+    const ScanWindowParameters window = OriginStripWindow(geometry, deviceKind);
+    if (!ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, deviceKind, window)) return {};
     // The lamp command's block goes out again with the carriage-home command at the end.
     uint8_t block[kPacketSize] = {};
-    block[0] = kLampFlatbed;
+    block[0] = Model().lamps.flatbed;
     if (!ProcessCommandMiscControl(nullptr, kReportSilent, device, deviceKind, kCmdLampControl, block, block))
-        return 0;
-    if (!SetAFEParameters(nullptr, kReportSilent, device, deviceKind, *rOffset, *rGain, *gOffset, *gGain,
-                          *bOffset, *bGain))
-        return 0;
-    if (!WaitScannerReady(device)) return 0;
-    if (!ProcessCommandSetStartScan(nullptr, kReportSilent, device, deviceKind)) return 0;
+        return {};
+    if (!SetAFEParameters(nullptr, kReportSilent, device, deviceKind, afe.ROffset, afe.RGain, afe.GOffset,
+                          afe.GGain, afe.BOffset, afe.BGain))
+        return {};
+    if (!WaitScannerReady(device)) return {};
+    if (!ProcessCommandSetStartScan(nullptr, kReportSilent, device, deviceKind)) return {};
     // A scanner that refuses the handshake or does not deliver the strip has failed; only a
     // strip that arrived and shows no edge falls back to the fixed origin.
     const bool arrived = WaitScanData(nullptr, device, deviceKind) != 0 &&
                          ReadWholeStrip(device, strip.data(), static_cast<DWORD>(strip.size()));
     const bool stopped = SendStopCommand(device) != 0;
-    if (!arrived || !stopped) return 0;
+    if (!arrived || !stopped) return {};
     uint16_t left = 0;
     int32_t top = 0;
     FlatbedOriginFromStrip(strip.data(), width, height, &left, &top);
@@ -104,27 +111,31 @@ int FindFlatbedBounds(HANDLE device, int32_t deviceKind, const uint8_t* rOffset,
     if (!ProcessCommandSendUserCommand(nullptr, kReportSilent, device, deviceKind, kCmdCarriageHome, block,
                                        sizeof block, block, sizeof block) ||
         !WaitScannerReady(device))
-        return 0;
+        return {};
     Sleep(kAfterHomeMs);
 
-    *leftbound = left;
-    *topLine = top;
     Trace("LeftBound = %d, TopBound = %d", left, top);
-    return 1;
+    return {1, left, top};
 }
 
-int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
+int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
     DriverState& s = g_state;
     const HANDLE device = s.DeviceHandle;
     const int32_t kind = s.DeviceKind;
-    uint16_t width = 0, height = 0;
-    ComputeScanGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.LAMPSTEP), kGreyPixelFormat, kStripDpi,
-                        kStripDpi, kStripDpi, kStripDpi, kTaStripPixels, kStripLines, &s.HWWidth, &s.HWHeight,
-                        &width, &height, nullptr);
+    const ScanGeometry geometry =
+        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.LAMPSTEP),
+                                          Model().strips.adapterOriginPixels),
+                            nullptr);
+    if (geometry.sized) {
+        s.HWWidth = geometry.HWWidth;
+        s.HWHeight = geometry.HWHeight;
+    }
+    const uint16_t width = geometry.SWWidth;
+    const uint16_t height = geometry.SWHeight;
     std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
     if (*leftbound < kTaMinimumLeftbound) *leftbound = kTaMinimumLeftbound;
 
-    ScanWindowParameters window = OriginStripWindow(s.HWWidth, s.HWHeight, width, height, kind);
+    ScanWindowParameters window = OriginStripWindow(geometry, kind);
     window.TaMode = 1;
     window.YMAXDPI = s.YMAXDPI;
     window.LAMPSTEP = s.LAMPSTEP;
@@ -160,7 +171,7 @@ int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
     const int left = FindTaLeftEdge(strip.data(), width, height);
     const int top = FindTaTopEdge(strip.data(), width, height, left);
     *leftbound = static_cast<uint16_t>(left);
-    *topLine = top;
+    *TopLine = top;
     Trace("LeftSide=%d,TopSide=%d", left, top);
 
     const uint8_t stopped = SendStopCommand(device);

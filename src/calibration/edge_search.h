@@ -4,16 +4,18 @@
 
 #include <cstdint>
 
+#include "device/scanner_model.h"
+
 namespace b58 {
 
 // Fixed origin used when the flatbed strip shows no usable edge, or one out of range.
-inline constexpr uint16_t kFlatbedDefaultLeft = 72;
-inline constexpr int32_t kFlatbedDefaultTop = 86;
+inline constexpr uint16_t kFlatbedDefaultLeft = Model().bed.defaultLeft;
+inline constexpr int32_t kFlatbedDefaultTop = Model().bed.defaultTop;
 // Fixed origin used when the adapter strip shows no edge.
-inline constexpr uint16_t kTaDefaultLeft = 368;
-inline constexpr int32_t kTaDefaultTop = 58;
+inline constexpr uint16_t kTaDefaultLeft = Model().adapter.defaultLeft;
+inline constexpr int32_t kTaDefaultTop = Model().adapter.defaultTop;
 // The adapter's lit window never starts further left than this.
-inline constexpr uint16_t kTaMinimumLeftbound = 36;
+inline constexpr uint16_t kTaMinimumLeftbound = Model().adapter.minimumLeftbound;
 
 // Flatbed left edge: the first column x, from width - 1 down to 3, whose mean over rows
 // 6, 8, 10, 12, 14 differs by more than 40 from that of column x - 2. 2 when there is none

@@ -6,20 +6,18 @@
 namespace b58 {
 namespace {
 
-constexpr int kWhiteLow = 35;
-constexpr int kWhiteHigh = 65;
-constexpr int kDarkLow16 = 25;
-constexpr int kDarkHigh16 = 50;
+constexpr PercentBand kWhiteBand{35, 65};
+constexpr PercentBand kDarkBand16{25, 50};
 
 template <typename Sample>
-TrimmedSum TrimmedMeanOf(const Sample* plane, int rowStride, int rows, int pixel, int lowPercent,
-                         int highPercent, uint16_t* scratch) {
+TrimmedSum TrimmedMeanOf(const Sample* plane, int rowStride, int rows, int pixel, PercentBand band,
+                         uint16_t* scratch) {
     TrimmedSum result;
     if (rows <= 0) return result;
     for (int r = 0; r < rows; ++r) scratch[r] = plane[static_cast<long>(r) * rowStride + pixel];
     SortSamples(scratch, rows);
-    const int lo = rows * lowPercent / 100;
-    int hi = rows * highPercent / 100;
+    const int lo = rows * band.low / 100;
+    int hi = rows * band.high / 100;
     if (hi > rows - 1) hi = rows - 1;
     for (int i = lo; i <= hi; ++i) result.sum += scratch[i];
     result.count = hi >= lo ? static_cast<uint32_t>(hi - lo + 1) : 0;
@@ -60,14 +58,14 @@ void SortSamples(uint16_t* samples, int count) {
     if (count > 1) std::sort(samples, samples + count);
 }
 
-TrimmedSum TrimmedMean(const uint8_t* plane, int rowStride, int rows, int pixel, int lowPercent,
-                       int highPercent, uint16_t* scratch) {
-    return TrimmedMeanOf(plane, rowStride, rows, pixel, lowPercent, highPercent, scratch);
+TrimmedSum TrimmedMean(const uint8_t* plane, int rowStride, int rows, int pixel, PercentBand band,
+                       uint16_t* scratch) {
+    return TrimmedMeanOf(plane, rowStride, rows, pixel, band, scratch);
 }
 
-TrimmedSum TrimmedMean(const uint16_t* plane, int rowStride, int rows, int pixel, int lowPercent,
-                       int highPercent, uint16_t* scratch) {
-    return TrimmedMeanOf(plane, rowStride, rows, pixel, lowPercent, highPercent, scratch);
+TrimmedSum TrimmedMean(const uint16_t* plane, int rowStride, int rows, int pixel, PercentBand band,
+                       uint16_t* scratch) {
+    return TrimmedMeanOf(plane, rowStride, rows, pixel, band, scratch);
 }
 
 // A white level at or below the black one (a dead pixel) gets the identity map rather than
@@ -78,7 +76,7 @@ void BuildMapsFromBlackLevel(const uint8_t* white, uint16_t stripWidth, uint16_t
     const float scale = static_cast<float>(factor) / 100.0f;
     FillMaps(stripWidth, maps, [&](int p, float* black, float* span, float* bias) {
         const int w = static_cast<int>(
-            TrimmedMean(white, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer());
+            TrimmedMean(white, stripWidth, stripLines, p, kWhiteBand, scratch.data()).Integer());
         const int range = w - blackLevel;
         if (range <= 0) return false;
         *black = blackLevel;
@@ -92,10 +90,8 @@ void BuildMapsFromDarkStrip(const uint8_t* white, const uint8_t* dark, uint16_t 
                             uint16_t stripLines, uint8_t* maps) {
     std::vector<uint16_t> scratch(stripLines);
     FillMaps(stripWidth, maps, [&](int p, float* black, float* span, float* bias) {
-        const float w =
-            TrimmedMean(white, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Exact();
-        const float b =
-            TrimmedMean(dark, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Exact();
+        const float w = TrimmedMean(white, stripWidth, stripLines, p, kWhiteBand, scratch.data()).Exact();
+        const float b = TrimmedMean(dark, stripWidth, stripLines, p, kWhiteBand, scratch.data()).Exact();
         if (w - b <= 0.0f) return false;
         *black = b;
         *span = w - b;
@@ -109,7 +105,7 @@ void BuildTaMapsFromBlackLevel(const uint8_t* white, uint16_t stripWidth, uint16
     std::vector<uint16_t> scratch(stripLines);
     FillMaps(stripWidth, maps, [&](int p, float* black, float* span, float* bias) {
         const int w = static_cast<int>(
-            TrimmedMean(white, stripWidth, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer());
+            TrimmedMean(white, stripWidth, stripLines, p, kWhiteBand, scratch.data()).Integer());
         if (w - blackLevel <= 0) return false;
         *black = blackLevel;
         *span = static_cast<float>(w - blackLevel);
@@ -124,9 +120,9 @@ void BuildReferences16(const uint16_t* white, const uint16_t* dark, uint16_t str
     const int stride = 2 * stripWidth;
     for (int p = 0; p < stripWidth; ++p) {
         whiteRef[p] = static_cast<uint16_t>(
-            TrimmedMean(white, stride, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer());
+            TrimmedMean(white, stride, stripLines, p, kWhiteBand, scratch.data()).Integer());
         darkRef[p] = static_cast<uint16_t>(
-            TrimmedMean(dark, stride, stripLines, p, kDarkLow16, kDarkHigh16, scratch.data()).Integer());
+            TrimmedMean(dark, stride, stripLines, p, kDarkBand16, scratch.data()).Integer());
     }
 }
 
@@ -136,8 +132,7 @@ void BuildReferences16FromBlackLevel(const uint16_t* white, uint16_t stripWidth,
     const int stride = 2 * stripWidth;
     const uint32_t dark = blackLevel * 257u;  // the byte's full 16-bit equivalent
     for (int p = 0; p < stripWidth; ++p) {
-        const uint32_t w =
-            TrimmedMean(white, stride, stripLines, p, kWhiteLow, kWhiteHigh, scratch.data()).Integer();
+        const uint32_t w = TrimmedMean(white, stride, stripLines, p, kWhiteBand, scratch.data()).Integer();
         if (w <= dark) {
             whiteRef[p] = 65535;
             darkRef[p] = 0;

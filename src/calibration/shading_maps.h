@@ -21,12 +21,18 @@ struct TrimmedSum {
     float Exact() const { return count == 0 ? 0.0f : static_cast<float>(sum) / static_cast<float>(count); }
 };
 
+// The middle band of a pixel's sorted samples, in percent of the rows.
+struct PercentBand {
+    int low = 0;
+    int high = 100;
+};
+
 // Collects the sample of `pixel` from each of `rows` rows (`rowStride` apart), sorts them and
 // sums the sorted positions rows x low% / 100 .. rows x high% / 100. `scratch` holds `rows`.
-TrimmedSum TrimmedMean(const uint8_t* plane, int rowStride, int rows, int pixel, int lowPercent,
-                       int highPercent, uint16_t* scratch);
-TrimmedSum TrimmedMean(const uint16_t* plane, int rowStride, int rows, int pixel, int lowPercent,
-                       int highPercent, uint16_t* scratch);
+TrimmedSum TrimmedMean(const uint8_t* plane, int rowStride, int rows, int pixel, PercentBand band,
+                       uint16_t* scratch);
+TrimmedSum TrimmedMean(const uint16_t* plane, int rowStride, int rows, int pixel, PercentBand band,
+                       uint16_t* scratch);
 
 // White from the strip, black from the colour's black level; the white span is scaled by
 // factor percent and the entries are truncated.

@@ -17,16 +17,16 @@ struct BlackWindow {
     uint32_t binSize;
 };
 
-BlackWindow BlackWindowOf(uint16_t dpi, int taFlag) {
+BlackWindow BlackWindowOf(uint16_t dpi, int taSelector) {
     const uint32_t d = dpi;
-    if (taFlag) return {0, d * 400 / 300, d >= 75 ? 10u : 5u};
+    if (taSelector) return {0, d * 400 / 300, d >= 75 ? 10u : 5u};
     return {d * 12 / 300, d * 120 / 300, d >= 300 ? 4u : d >= 100 ? 3u : 2u};
 }
 
 }  // namespace
 
 StripLevels MeasureStripLevels(const uint8_t* plane, uint16_t stripWidth, uint16_t stripLines,
-                               uint16_t calibrationDpi, int taFlag) {
+                               uint16_t calibrationDpi, int taSelector) {
     StripLevels levels;
     levels.MinBlack = kNoBlack;
     // A strip without rows has no levels to average (and nothing to divide by).
@@ -55,7 +55,7 @@ StripLevels MeasureStripLevels(const uint8_t* plane, uint16_t stripWidth, uint16
     // size and is averaged over the samples it holds: dividing it by the full size would read
     // the black a third or half too dark and over-drive the offsets.
     std::fill(bins, bins + kBins, 0u);
-    const BlackWindow window = BlackWindowOf(calibrationDpi, taFlag);
+    const BlackWindow window = BlackWindowOf(calibrationDpi, taSelector);
     const uint32_t end = std::min({window.end, static_cast<uint32_t>(stripWidth), kBins * window.binSize});
     for (uint32_t r = 0; r < stripLines; ++r) {
         const uint8_t* row = plane + static_cast<size_t>(r) * stripWidth;

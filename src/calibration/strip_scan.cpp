@@ -29,43 +29,32 @@ bool ReadStripLine(HANDLE device, uint8_t* line, uint32_t bytes) {
 
 }  // namespace
 
-void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount, uint8_t* planeR,
-                          uint8_t* planeG, uint8_t* planeB, uint8_t rOffset, uint8_t rGain, uint8_t gOffset,
-                          uint8_t gGain, uint8_t bOffset, uint8_t bGain, uint16_t xDpi, uint16_t yDpi,
-                          uint16_t* stripWidth, uint16_t* stripLines, uint16_t leftEdge, uint8_t darkFlag,
-                          int32_t pixelModeFlag, uint16_t widthUnits, uint8_t option20_0, uint8_t option20_1,
-                          uint8_t option20_2, uint16_t pixelFormatCode, uint8_t taSelector) {
+StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
+                               const StripPlanes<uint8_t>& planes) {
     std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
     std::vector<uint8_t> lineBuffer(kLineModeBufferBytes);
     std::vector<uint8_t> pixelBuffer(kPixelModeBufferBytes);
-    const bool dark = darkFlag != 0;
-    const bool ta = taSelector != 0;
-    const bool pixelMode = pixelModeFlag != 0;
+    const bool ta = request.taSelector;
+    const bool pixelMode = request.pixelMode;
+    uint8_t* const planeR = planes.r;
+    uint8_t* const planeG = planes.g;
+    uint8_t* const planeB = planes.b;
 
-    StripWindowShape shape{.leftEdge = leftEdge,
-                           .startLine = startLine,
-                           .xDpi = xDpi,
-                           .yDpi = yDpi,
-                           .pixelFormatCode = pixelFormatCode,
-                           .dataWidth = 8,
-                           .options20 = {option20_0, option20_1, option20_2}};
-    if (!PrepareStrip(device, &shape, widthUnits, lineCount, dark, ta, lineTable.data(), stripWidth,
-                      stripLines))
-        return;
-    shape.taModeBit = StripTaModeBit(dark, ta, g_state.TaMode != 0);
+    StripWindowShape shape = StripShapeOf(request, request.pixelFormatCode, 8);
+    if (!PrepareStrip(device, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
+    shape.taModeBit = StripTaModeBit(request.dark, ta, g_state.TaMode != 0);
     shape.modeField = StripModeField(pixelMode, g_state.TaMode != 0, g_state.TaType);
-    const uint16_t width = shape.swWidth;
-    const uint16_t lines = shape.swHeight;
-    const StripAfeValues afe{rOffset, rGain, gOffset, gGain, bOffset, bGain};
+    const uint16_t width = shape.SWWidth;
+    const uint16_t lines = shape.SWHeight;
 
-    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), afe)) {
+    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), request.afe)) {
         g_state.StripScanOk = 0;
-        return;
+        return {width, lines};
     }
 
-    const bool colour = pixelFormatCode == kColourPixelFormat;
-    const uint32_t planes = colour ? 3 : 1;
-    OpenImageReader(static_cast<uint32_t>(width) * lines * planes, planes * kLineBlockBytes, 1);
+    const bool colour = request.pixelFormatCode == kColourPixelFormat;
+    const uint32_t planeCount = colour ? 3 : 1;
+    OpenImageReader(static_cast<uint32_t>(width) * lines * planeCount, planeCount * kLineBlockBytes, 1);
 
     if (pixelMode) {
         const uint32_t lineBytes = 3u * width;
@@ -111,6 +100,7 @@ void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount,
 
     if (g_state.StripScanOk && !EndStripScan(device, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
     CloseImageReader();
+    return {width, lines};
 }
 
 }  // namespace b58

@@ -20,38 +20,26 @@ constexpr uint8_t kColourBlue = 1;
 
 }  // namespace
 
-void ScanCalibrationStrip16(HANDLE device, uint16_t startLine, uint16_t lineCount, uint16_t* planeR,
-                            uint16_t* planeG, uint16_t* planeB, uint8_t rOffset, uint8_t rGain,
-                            uint8_t gOffset, uint8_t gGain, uint8_t bOffset, uint8_t bGain, uint16_t xDpi,
-                            uint16_t yDpi, uint16_t* stripWidth, uint16_t* stripLines, uint16_t leftEdge,
-                            uint8_t darkFlag,
-                            int32_t /*pixelModeFlag: 16-bit samples always come in line mode*/,
-                            uint16_t widthUnits, uint8_t option20_0, uint8_t option20_1, uint8_t option20_2,
-                            uint16_t /*pixelFormatCode: always three planes*/, uint8_t taSelector) {
+StripSize ScanCalibrationStrip16(HANDLE device, const StripRequest& request,
+                                 const StripPlanes<uint16_t>& planes) {
     std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
     std::vector<uint8_t> lineBuffer(kLineBufferBytes);
-    const bool dark = darkFlag != 0;
-    const bool ta = taSelector != 0;
+    const bool ta = request.taSelector;
+    uint16_t* const planeR = planes.r;
+    uint16_t* const planeG = planes.g;
+    uint16_t* const planeB = planes.b;
 
-    StripWindowShape shape{.leftEdge = leftEdge,
-                           .startLine = startLine,
-                           .xDpi = xDpi,
-                           .yDpi = yDpi,
-                           .pixelFormatCode = kColourPixelFormat,
-                           .dataWidth = 16,
-                           .options20 = {option20_0, option20_1, option20_2}};
-    if (!PrepareStrip(device, &shape, widthUnits, lineCount, dark, ta, lineTable.data(), stripWidth,
-                      stripLines))
-        return;
-    shape.taModeBit = dark || ta;
+    // 16-bit samples always come in line mode, in three planes.
+    StripWindowShape shape = StripShapeOf(request, kColourPixelFormat, 16);
+    if (!PrepareStrip(device, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
+    shape.taModeBit = request.dark || ta;
     shape.modeField = ScanWindowModeField(false, true, 0);
-    const uint16_t width = shape.swWidth;
-    const uint16_t lines = shape.swHeight;
-    const StripAfeValues afe{rOffset, rGain, gOffset, gGain, bOffset, bGain};
+    const uint16_t width = shape.SWWidth;
+    const uint16_t lines = shape.SWHeight;
 
-    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), afe)) {
+    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), request.afe)) {
         g_state.StripScanOk = 0;
-        return;
+        return {width, lines};
     }
 
     OpenImageReader(static_cast<uint32_t>(width) * lines * 6, kBlockBytes, 1);
@@ -80,6 +68,7 @@ void ScanCalibrationStrip16(HANDLE device, uint16_t startLine, uint16_t lineCoun
 
     if (g_state.StripScanOk && !EndStripScan(device, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
     CloseImageReader();
+    return {width, lines};
 }
 
 }  // namespace b58

@@ -2,6 +2,7 @@
 
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -14,39 +15,52 @@ bool SendStripLamps(HANDLE device, uint8_t lampMask) {
                                      data, result) != 0;
 }
 
-bool PrepareStrip(HANDLE device, StripWindowShape* shape, uint16_t widthUnits, uint16_t lineCount, bool dark,
-                  bool ta, uint16_t* lineTable, uint16_t* stripWidth, uint16_t* stripLines) {
+StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatCode, uint16_t dataWidth) {
+    return StripWindowShape{.leftEdge = request.leftEdge,
+                            .startLine = request.startLine,
+                            .xDpi = request.xDpi,
+                            .yDpi = request.yDpi,
+                            .pixelFormatCode = pixelFormatCode,
+                            .dataWidth = dataWidth,
+                            .options20 = {request.options20[0], request.options20[1], request.options20[2]}};
+}
+
+bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& request, uint16_t* lineTable) {
+    const bool ta = request.taSelector;
     g_state.StripScanOk = 1;
-    if (!SendStripLamps(device, StripLampMask(dark, ta))) {
+    if (!SendStripLamps(device, StripLampMask(request.dark, ta))) {
         g_state.StripScanOk = 0;
         return false;
     }
 
-    uint16_t hwWidth = 0, hwHeight = 0, width = 0, lines = 0;
-    const uint8_t fits =
-        ComputeScanGeometry(0, 0, shape->pixelFormatCode, 300, 300, shape->xDpi, shape->yDpi, widthUnits,
-                            lineCount, &hwWidth, &hwHeight, &width, &lines, lineTable);
-    *stripWidth = width;
-    *stripLines = lines;
+    const ScanGeometry geometry = ComputeScanGeometry({.pixelFormatCode = shape->pixelFormatCode,
+                                                       .baseX = Model().sensor.baseDpi,
+                                                       .baseY = Model().sensor.baseDpi,
+                                                       .targetX = shape->xDpi,
+                                                       .targetY = shape->yDpi,
+                                                       .xCount = request.widthUnits,
+                                                       .yCount = request.lineCount},
+                                                      lineTable);
+    shape->HWWidth = geometry.HWWidth;
+    shape->HWHeight = geometry.HWHeight;
+    shape->SWWidth = geometry.SWWidth;
+    shape->SWHeight = geometry.SWHeight;
     // The planes and line buffers hold lines of at most kMaxLinePixels: a strip the geometry
     // refuses or one wider than that is failed rather than scanned past its buffers.
-    if (!fits || width == 0 || lines == 0 || width > kMaxLinePixels) {
+    if (!geometry.status || geometry.SWWidth == 0 || geometry.SWHeight == 0 ||
+        geometry.SWWidth > kMaxLinePixels) {
         g_state.StripScanOk = 0;
         SendStripLamps(device, StripClosingLampMask(ta));
         return false;
     }
-    shape->hwWidth = hwWidth;
-    shape->hwHeight = hwHeight;
-    shape->swWidth = width;
-    shape->swHeight = lines;
     return true;
 }
 
-bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const StripAfeValues& afe) {
+bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const AfeValues& afe) {
     const int32_t kind = g_state.DeviceKind;
     return ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
-           SetAFEParameters(nullptr, kReportSilent, device, kind, afe.rOffset, afe.rGain, afe.gOffset,
-                            afe.gGain, afe.bOffset, afe.bGain) &&
+           SetAFEParameters(nullptr, kReportSilent, device, kind, afe.ROffset, afe.RGain, afe.GOffset,
+                            afe.GGain, afe.BOffset, afe.BGain) &&
            WaitScannerReady(device) && ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
            WaitScanData(nullptr, device, kind) != 0;
 }

@@ -6,34 +6,29 @@
 
 #include <cstdint>
 
+#include "calibration/calibration_types.h"
 #include "calibration/strip_window.h"
 #include "device/command_packets.h"
 #include "platform/win32.h"
 
 namespace b58 {
 
-struct StripAfeValues {
-    uint8_t rOffset = 0;
-    uint8_t rGain = 0;
-    uint8_t gOffset = 0;
-    uint8_t gGain = 0;
-    uint8_t bOffset = 0;
-    uint8_t bGain = 0;
-};
-
 bool SendStripLamps(HANDLE device, uint8_t lampMask);
 
+// The shape of a strip's window as far as the request gives it: place, resolution, format
+// and option bits.
+StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatCode, uint16_t dataWidth);
+
 // What both strip scans do before their window: StripScanOk set, the strip's lamps, its
-// geometry (sizes into stripWidth / stripLines, line table into lineTable) and the window
-// shape from them. The caller still sets the shape's adapter bit and mode field. False, with
-// StripScanOk 0, when the lamp command fails, or (the closing lamp lit) when the geometry
-// refuses the strip or it is wider than the planes and line buffers hold.
-bool PrepareStrip(HANDLE device, StripWindowShape* shape, uint16_t widthUnits, uint16_t lineCount, bool dark,
-                  bool ta, uint16_t* lineTable, uint16_t* stripWidth, uint16_t* stripLines);
+// geometry (sizes into the shape, line table into lineTable). The caller still sets the
+// shape's adapter bit and mode field. False, with StripScanOk 0, when the lamp command fails,
+// or (the closing lamp lit) when the geometry refuses the strip or it is wider than the
+// planes and line buffers hold.
+bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& request, uint16_t* lineTable);
 
 // Window, AFE values, ready wait, start and data handshake. False at the first that fails:
 // the strip then has no data to read, or data the scanner was not set up for.
-bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const StripAfeValues& afe);
+bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const AfeValues& afe);
 
 // Stop, then light the lamp given (it is off after a dark strip). False when either failed.
 bool EndStripScan(HANDLE device, uint8_t closingLampMask);

@@ -1,22 +1,23 @@
 #include "calibration/strip_window.h"
+#include "device/scanner_model.h"
 
 namespace b58 {
 
 namespace {
-constexpr uint8_t kLampsOff = 0;
-constexpr uint8_t kLampFlatbed = 1;
-constexpr uint8_t kLampAdapter = 2;
+constexpr uint8_t kLampsOff = Model().lamps.none;
+constexpr uint8_t kLampFlatbed = Model().lamps.flatbed;
+constexpr uint8_t kLampAdapter = Model().lamps.adapter;
 }  // namespace
 
 ScanWindowParameters BuildStripWindow(const StripWindowShape& shape, int32_t deviceKind) {
     ScanWindowParameters w;
     w.myStartx = shape.leftEdge;
     w.myStarty = shape.startLine;
-    w.HWWidth = shape.hwWidth;
-    w.HWHeight = shape.hwHeight;
+    w.HWWidth = shape.HWWidth;
+    w.HWHeight = shape.HWHeight;
     w.RXDPI = shape.xDpi;
-    w.SWWidth = shape.swWidth;
-    w.SWHeight = shape.swHeight;
+    w.SWWidth = shape.SWWidth;
+    w.SWHeight = shape.SWHeight;
     w.PixelFormatCode = shape.pixelFormatCode;
     w.DataWidth = shape.dataWidth;
     w.Option10_5 = 0;

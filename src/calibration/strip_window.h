@@ -12,10 +12,10 @@ namespace b58 {
 struct StripWindowShape {
     uint16_t leftEdge = 0;   // first sensor pixel
     uint16_t startLine = 0;  // first motor line
-    uint16_t hwWidth = 0;
-    uint16_t hwHeight = 0;
-    uint16_t swWidth = 0;
-    uint16_t swHeight = 0;
+    uint16_t HWWidth = 0;
+    uint16_t HWHeight = 0;
+    uint16_t SWWidth = 0;
+    uint16_t SWHeight = 0;
     uint16_t xDpi = 0;
     uint16_t yDpi = 0;
     uint16_t pixelFormatCode = 0;

@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/scanner_model.h"
+
 namespace b58 {
 
-inline constexpr size_t kCommandPacketSize = 64;
-inline constexpr size_t kScanWindowPacketSize = 26;
+inline constexpr size_t kCommandPacketSize = Model().connection.commandPacketSize;
+inline constexpr size_t kScanWindowPacketSize = Model().connection.scanWindowPacketSize;
 
 // Command bytes of the controller.
 enum ControllerCommand : uint8_t {

@@ -17,12 +17,13 @@
 #include <cstdint>
 
 #include "device/command_packets.h"
+#include "device/scanner_model.h"
 #include "platform/win32.h"
 
 namespace b58 {
 
 inline constexpr int32_t kReportSilent = 0;
-inline constexpr size_t kMiscControlDataSize = 58;
+inline constexpr size_t kMiscControlDataSize = Model().connection.miscControlDataSize;
 
 // The controller's status query: byte 3 of the reply is 1 or 3 while it is busy.
 inline constexpr uint32_t kReadyPollPauseMs = 100;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device/scanner_model.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -20,7 +21,8 @@ HANDLE OpenDevice(const char* name) {
 }  // namespace
 
 bool IsScannerInterfacePath(const char* path) {
-    return std::strstr(path, "pid_3c4d") != nullptr && std::strstr(path, "vid_1a2b") != nullptr;
+    const InterfaceFacts& facts = Model().connection;
+    return std::strstr(path, facts.productTag) != nullptr && std::strstr(path, facts.vendorTag) != nullptr;
 }
 
 bool BuildInterfaceFileName(const char* path, int index, char* name, size_t nameSize) {

@@ -31,18 +31,14 @@ uint32_t SpreadCount(uint32_t base, uint32_t target, uint32_t count) {
 
 }  // namespace
 
-uint8_t ComputeScanGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, uint16_t pixelFormat,
-                            uint16_t baseX, uint16_t baseY, uint16_t targetX, uint16_t targetY,
-                            uint16_t xCount, uint16_t yCount, uint16_t* hwWidth, uint16_t* hwHeight,
-                            uint16_t* swWidth, uint16_t* swHeight, uint16_t* lineTable) {
+ScanGeometry ComputeScanGeometry(const GeometryRequest& request, uint16_t* lineTable) {
+    const auto [colourOrderCode, planeLineOffset, pixelFormatCode, baseX, baseY, targetX, targetY, xCount,
+                yCount] = request;
+    ScanGeometry result;
     const bool sizesOnly = (colourOrderCode & kGeometrySizesOnly) != 0;
     if (targetX == 0 || targetX > baseX || targetY == 0 || targetY > baseY || xCount > kGeometryMaxXCount ||
-        yCount > kGeometryMaxYCount) {
-        return 0;
-    }
-    if (hwWidth == nullptr || hwHeight == nullptr || swWidth == nullptr || swHeight == nullptr ||
-        (!sizesOnly && lineTable == nullptr)) {
-        return 0;
+        yCount > kGeometryMaxYCount || (!sizesOnly && lineTable == nullptr)) {
+        return result;
     }
 
     uint32_t outputPixels = SpreadCount(baseX, targetX, xCount);
@@ -61,12 +57,14 @@ uint8_t ComputeScanGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, ui
         }
     }
 
-    *hwWidth = static_cast<uint16_t>(sensorPixels);
-    *hwHeight = yCount;
-    *swWidth = static_cast<uint16_t>(outputPixels);
-    *swHeight = static_cast<uint16_t>(outputLines);
-    if (outputLines > kGeometryMaxOutputLines) return 0;
-    if (sizesOnly) return 1;
+    result.sized = true;
+    result.HWWidth = static_cast<uint16_t>(sensorPixels);
+    result.HWHeight = yCount;
+    result.SWWidth = static_cast<uint16_t>(outputPixels);
+    result.SWHeight = static_cast<uint16_t>(outputLines);
+    if (outputLines > kGeometryMaxOutputLines) return result;
+    result.status = 1;
+    if (sizesOnly) return result;
 
     // Raw line i + c*g carries plane c of the output line kept at raw line i; within one raw
     // line the planes are ordered 0, 1, 2. One mark per (arrival line, plane).
@@ -78,9 +76,9 @@ uint8_t ComputeScanGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, ui
     }
 
     std::memset(lineTable, 0, sizeof(uint16_t) * 3 * static_cast<size_t>(outputLines));
-    const bool colour = pixelFormat == kColourPixelFormat;
+    const bool colour = pixelFormatCode == kColourPixelFormat;
     const uint8_t* planeColours = PlaneColours(colourOrderCode);
-    const uint32_t onePlaneColour = pixelFormat == 1 ? 1 : 2;
+    const uint32_t onePlaneColour = pixelFormatCode == 1 ? 1 : 2;
     size_t entries = 0;
     for (size_t p = 0; p < marks.size(); ++p) {
         if (marks[p] == 0) continue;
@@ -94,7 +92,7 @@ uint8_t ComputeScanGeometry(uint8_t colourOrderCode, uint8_t planeLineOffset, ui
                 static_cast<uint16_t>(outputLineOf[p / 3] + (onePlaneColour << kLineTableColourShift));
         }
     }
-    return 1;
+    return result;
 }
 
 uint8_t GetLineTableEntry(uint32_t entryIndex, const uint16_t* lineTable, uint16_t* lineIndex,

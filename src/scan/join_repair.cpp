@@ -1,4 +1,5 @@
 #include "scan/join_repair.h"
+#include "device/scanner_model.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +8,7 @@
 namespace b58 {
 namespace {
 
-constexpr int kSegmentPixels = 96;
+constexpr int kSegmentPixels = Model().sensor.segmentPixels;
 constexpr int kSmoothNeighbourLimit = 15;  // outer neighbours closer than this make a smooth field
 constexpr int kBrightJoin = 130;           // above it the join is only given noise
 

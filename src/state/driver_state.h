@@ -12,17 +12,19 @@
 #include <cstdint>
 
 #include "contract/host_records.h"
+#include "device/scanner_model.h"
 #include "platform/win32.h"
 #include "scan/scan_hand_off.h"
 
 namespace b58 {
 
-inline constexpr int kMaxLinePixels = 3700;       // pixel maps per colour, plane slot size in samples
-inline constexpr int kRingSlots = 1200;           // line slots per plane
+inline constexpr int kMaxLinePixels =
+    Model().sensor.linePixels;           // pixel maps per colour, plane slot size in samples
+inline constexpr int kRingSlots = 1200;  // line slots per plane
 inline constexpr int kPlanes = 3;
 inline constexpr uint32_t kLineRingBytes = 26'640'000;
-inline constexpr int kDeviceInfoBlockSize = 96;
-inline constexpr int kPacketSize = 64;
+inline constexpr int kDeviceInfoBlockSize = Model().connection.deviceInfoBlockSize;
+inline constexpr int kPacketSize = static_cast<int>(Model().connection.commandPacketSize);
 
 typedef int(B58_CALL* LineRoutineFn)(uint8_t* hostLine);
 // What a line routine returns.
@@ -32,12 +34,12 @@ inline constexpr int kLineStopped = 2;  // a stop was asked for while it waited:
 
 // The calibration readers' state of the image data reader (one instance).
 struct ImageReaderState {
-    uint32_t SlotCount = 0;      // N, 1 to 50
-    uint32_t BlockSize = 0;      // B
-    uint32_t TotalBlocks = 0;    // T
-    uint32_t LastBlockSize = 0;  // LB
-    uint32_t BlocksConsumed = 0; // K
-    uint32_t Position = 0;       // P
+    uint32_t SlotCount = 0;       // N, 1 to 50
+    uint32_t BlockSize = 0;       // B
+    uint32_t TotalBlocks = 0;     // T
+    uint32_t LastBlockSize = 0;   // LB
+    uint32_t BlocksConsumed = 0;  // K
+    uint32_t Position = 0;        // P
     int32_t NeedBlock = 0;
     int32_t FirstFetch = 0;
     OVERLAPPED SlotOverlapped[50] = {};
@@ -61,7 +63,7 @@ struct DriverState {
     int32_t HostOpened = 0;
     int32_t OsVersionClass = 0;
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
-    int32_t DeviceKind = 4;
+    int32_t DeviceKind = Model().connection.kind;
     int32_t LastStatus = 0;
     uint8_t MiscControlBuffer[kPacketSize] = {};
     uint8_t DeviceInfoBlock[kDeviceInfoBlockSize] = {};
@@ -115,7 +117,7 @@ struct DriverState {
     uint8_t* PixelMapR = nullptr;  // kMaxLinePixels maps of 256 bytes
     uint8_t* PixelMapG = nullptr;
     uint8_t* PixelMapB = nullptr;
-    uint8_t* LineRing = nullptr;   // kLineRingBytes
+    uint8_t* LineRing = nullptr;  // kLineRingBytes
     uint8_t* PlaneLines[kPlanes][kRingSlots] = {};
     std::atomic<int32_t> LineFree[kPlanes][kRingSlots] = {};
     int32_t WorkingMemoryAllocated = 0;

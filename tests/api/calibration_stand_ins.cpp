@@ -15,49 +15,40 @@ CalibrationScript& Calibration() {
 
 using testing::Calibration;
 
-int CalibrateAFE(HANDLE, uint16_t startLine, uint16_t, uint8_t*, uint8_t*, uint8_t*, uint8_t*, uint8_t*,
-                 uint8_t*, int32_t, uint16_t, uint16_t) {
+CalibrationResult CalibrateAFE(HANDLE, const AfeSearchRequest& request) {
     Calibration().calls.push_back("CalibrateAFE");
-    Calibration().startLines.push_back(startLine);
-    return Calibration().afeResult;
+    Calibration().startLines.push_back(request.startLine);
+    return {Calibration().afeResult, false, {}};
 }
 
-int CalibrateAFEForTa(HANDLE, uint16_t startLine, uint16_t, uint8_t*, uint8_t*, uint8_t*, uint8_t*, uint8_t*,
-                      uint8_t*, int32_t, uint16_t, uint16_t) {
+CalibrationResult CalibrateAFEForTa(HANDLE, const AfeSearchRequest& request) {
     Calibration().calls.push_back("CalibrateAFEForTa");
-    Calibration().startLines.push_back(startLine);
-    return Calibration().afeResult;
+    Calibration().startLines.push_back(request.startLine);
+    return {Calibration().afeResult, false, {}};
 }
 
-int FindFlatbedBounds(HANDLE, int32_t, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*,
-                      const uint8_t*, const uint8_t*, uint16_t* leftbound, int32_t* topLine, uint16_t*) {
+ScanOrigin FindFlatbedBounds(HANDLE, int32_t, const AfeValues&, uint16_t*) {
     Calibration().calls.push_back("FindFlatbedBounds");
-    *leftbound = Calibration().leftbound;
-    *topLine = Calibration().topLine;
-    return 1;
+    return {1, Calibration().leftbound, Calibration().topLine};
 }
 
-int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
+int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
     Calibration().calls.push_back("FindTaBounds");
     *leftbound = Calibration().leftbound;
-    *topLine = Calibration().topLine;
+    *TopLine = Calibration().topLine;
     return 1;
 }
 
-int CalibrateShading(HANDLE, uint16_t startLine, uint16_t, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t,
-                     uint8_t, uint8_t*, uint8_t*, uint8_t*, uint16_t, uint16_t, int16_t, int32_t, uint16_t,
-                     uint16_t, uint8_t, uint16_t) {
+int CalibrateShading(HANDLE, const ShadingRequest& request, const ShadingMaps&) {
     Calibration().calls.push_back("CalibrateShading");
-    Calibration().startLines.push_back(startLine);
+    Calibration().startLines.push_back(request.startLine);
     return Calibration().shadingResult;
 }
 
-int CalibrateShading16(HANDLE, uint16_t startLine, uint16_t, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t,
-                       uint8_t, uint16_t* whiteR, uint16_t*, uint16_t*, uint16_t*, uint16_t*, uint16_t*,
-                       uint16_t, uint16_t, int16_t, int32_t, uint16_t, uint16_t, uint8_t) {
+int CalibrateShading16(HANDLE, const ShadingRequest& request, const ShadingReferences& references) {
     Calibration().calls.push_back("CalibrateShading16");
-    Calibration().startLines.push_back(startLine);
-    Calibration().whiteRefR = whiteR;
+    Calibration().startLines.push_back(request.startLine);
+    Calibration().whiteRefR = references.whiteR;
     return Calibration().shadingResult;
 }
 

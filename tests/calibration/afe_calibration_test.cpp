@@ -23,17 +23,20 @@ size_t Count(const std::string& text, const std::string& what) {
 class AfeCalibrationTest : public VirtualScannerTest {
   protected:
     int Flatbed(uint16_t dpi, int32_t pixelMode = 1, uint16_t format = 4) {
-        return CalibrateAFE(device_, g_state.KSTARTY, 2, &g_state.ROffset, &g_state.RGain, &g_state.GOffset,
-                            &g_state.GGain, &g_state.BOffset, &g_state.BGain, pixelMode, dpi, format);
+        last_ = CalibrateAFE(device_, {g_state.KSTARTY, 2, pixelMode != 0, dpi, format});
+        return last_.status;
     }
-    int Adapter(uint16_t dpi) {
-        return CalibrateAFEForTa(device_, 450, 2, &g_state.ROffset, &g_state.RGain, &g_state.GOffset,
-                                 &g_state.GGain, &g_state.BOffset, &g_state.BGain, 1, dpi, 4);
-    }
+    int Adapter(uint16_t dpi) { return CalibrateAFEForTa(device_, {450, 2, true, dpi, 4}).status; }
     static std::array<int, 6> Afe() {
         return {g_state.ROffset, g_state.RGain,   g_state.GOffset,
                 g_state.GGain,   g_state.BOffset, g_state.BGain};
     }
+    // The values the last search returned, as Afe() gives the stored ones.
+    std::array<int, 6> Returned() const {
+        const AfeValues& v = last_.afe;
+        return {v.ROffset, v.RGain, v.GOffset, v.GGain, v.BOffset, v.BGain};
+    }
+    CalibrationResult last_;
     static std::array<int, 3> Blacks() { return {g_state.RMinBlack, g_state.GMinBlack, g_state.BMinBlack}; }
     static void SetPrevious() {
         g_state.ROffset = 5;
@@ -134,6 +137,7 @@ TEST_F(AfeCalibrationTest, ShortStripMidSearchKeepsThePreviousValues) {
     SetPrevious();
     EndStreamsFromStart(9);  // the second strip of the gain phase
     EXPECT_EQ(Flatbed(300), 0);
+    EXPECT_FALSE(last_.found);
     EXPECT_EQ(Afe(), (std::array<int, 6>{5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(Blacks(), (std::array<int, 3>{1, 2, 3}));
     EXPECT_EQ(Count(trace_, "####GAIN"), 1u);
@@ -144,6 +148,7 @@ TEST_F(AfeCalibrationTest, ShortStripMidSearchKeepsThePreviousValues) {
     g_state.TaType = 2;
     EndStreamsFromStart(15);
     EXPECT_EQ(Adapter(300), 0);
+    EXPECT_FALSE(last_.found);
     EXPECT_EQ(Afe(), (std::array<int, 6>{5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(Blacks(), (std::array<int, 3>{1, 2, 3}));
 }
@@ -153,7 +158,9 @@ TEST_F(AfeCalibrationTest, ShortClosingStripStillStoresTheResults) {
     SetPrevious();
     EndStreamsFromStart(29);
     EXPECT_EQ(Flatbed(300), 0);
-    EXPECT_EQ(Afe(), (std::array<int, 6>{50, 6, 49, 3, 51, 8}));
+    EXPECT_TRUE(last_.found);
+    EXPECT_EQ(Returned(), (std::array<int, 6>{50, 6, 49, 3, 51, 8}));
+    EXPECT_EQ(Afe(), Returned());
     EXPECT_EQ(Blacks(), (std::array<int, 3>{47, 45, 49}));
 }
 

@@ -263,10 +263,10 @@ TEST(StripWindow, ModeFieldAndAdapterBitByLampsAndSource) {
     StripWindowShape shape;
     shape.leftEdge = 7;
     shape.startLine = 450;
-    shape.hwWidth = 3700;
-    shape.hwHeight = 2;
-    shape.swWidth = 3700;
-    shape.swHeight = 2;
+    shape.HWWidth = 3700;
+    shape.HWHeight = 2;
+    shape.SWWidth = 3700;
+    shape.SWHeight = 2;
     shape.xDpi = shape.yDpi = 300;
     shape.pixelFormatCode = 4;
     shape.options20[0] = 1;

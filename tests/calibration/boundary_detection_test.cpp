@@ -22,6 +22,7 @@ namespace b58 {
 namespace {
 
 constexpr char kOurPath[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#6&11&0&2#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+constexpr AfeValues kFoundAfe{51, 12, 50, 9, 51, 14};
 constexpr char kFastScanner[] = "firmware=running,rate=0,start_ms=0,step_us=0,seed=1";
 
 class BoundaryDetectionTest : public ::testing::Test {
@@ -54,10 +55,12 @@ class BoundaryDetectionTest : public ::testing::Test {
     }
 
     int RunFlatbed() {
-        const uint8_t ro = 51, rg = 12, go = 50, gg = 9, bo = 51, bg = 14;
         std::vector<uint16_t> lineTable(3 * 200);
-        return FindFlatbedBounds(g_state.DeviceHandle, g_state.DeviceKind, &ro, &rg, &go, &gg, &bo, &bg,
-                                 &g_state.leftbound, &g_state.TopLine, lineTable.data());
+        const ScanOrigin origin =
+            FindFlatbedBounds(g_state.DeviceHandle, g_state.DeviceKind, kFoundAfe, lineTable.data());
+        g_state.leftbound = origin.leftbound;
+        g_state.TopLine = origin.TopLine;
+        return origin.status;
     }
     bool Traced(const char* text) const { return trace_.find(text) != std::string::npos; }
 
@@ -108,9 +111,16 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
     std::vector<uint8_t> r(kMaxLinePixels * 256), g(kMaxLinePixels * 256), b(kMaxLinePixels * 256);
     for (size_t i = 0; i < g.size(); ++i) r[i] = g[i] = b[i] = static_cast<uint8_t>(i);
     const auto shadingLine = static_cast<uint16_t>(g_state.TopLine - 73);
-    ASSERT_EQ(CalibrateShading(g_state.DeviceHandle, shadingLine, 40, 51, 12, 50, 9, 51, 14, r.data(),
-                               g.data(), b.data(), 300, 300, 72, 1, kPixels, 4, 0, 8),
-              1);
+    ShadingRequest request{.startLine = shadingLine,
+                           .lineCount = 40,
+                           .afe = kFoundAfe,
+                           .xDpi = 300,
+                           .yDpi = 300,
+                           .leftEdge = 72,
+                           .pixelMode = true,
+                           .widthUnits = kPixels,
+                           .pixelFormatCode = 4};
+    ASSERT_EQ(CalibrateShading(g_state.DeviceHandle, request, {r.data(), g.data(), b.data()}), 1);
     for (int p = 0; p < kPixels; ++p) {
         const uint8_t* map = g.data() + p * 256;
         ASSERT_EQ(map[41], 0) << p;
@@ -124,9 +134,11 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
     g_state.BLACKSHADING = 1;
     std::vector<uint16_t> refs[6];
     for (auto& ref : refs) ref.assign(kMaxLinePixels, 1);
-    ASSERT_EQ(CalibrateShading16(g_state.DeviceHandle, shadingLine, 40, 51, 12, 50, 9, 51, 14, refs[0].data(),
-                                 refs[1].data(), refs[2].data(), refs[3].data(), refs[4].data(),
-                                 refs[5].data(), 300, 300, 72, 0, kPixels, 4, 0),
+    request.pixelMode = false;
+    request.dataWidth = 16;
+    ASSERT_EQ(CalibrateShading16(g_state.DeviceHandle, request,
+                                 {refs[0].data(), refs[1].data(), refs[2].data(), refs[3].data(),
+                                  refs[4].data(), refs[5].data()}),
               1);
     for (int c = 0; c < 3; ++c)
         for (int p = 0; p < kPixels; ++p)

@@ -41,39 +41,34 @@ void FillStrip(Sample* plane, int stride, Sample level) {
         for (int p = 0; p < kWidth; ++p) plane[r * stride + p] = level;
 }
 
-void Record(uint16_t startLine, uint8_t darkFlag, uint8_t o0, uint8_t o1, uint8_t o2, uint8_t ta, bool wide,
-            uint16_t* stripWidth, uint16_t* stripLines) {
+StripSize Record(const StripRequest& r, bool wide) {
     const bool fail = static_cast<int>(g_script.calls.size()) == g_script.failCall;
-    g_script.calls.push_back({startLine, darkFlag, {o0, o1, o2}, ta, wide});
+    g_script.calls.push_back({r.startLine,
+                              static_cast<uint8_t>(r.dark ? 1 : 0),
+                              {r.options20[0], r.options20[1], r.options20[2]},
+                              static_cast<uint8_t>(r.taSelector ? 1 : 0),
+                              wide});
     g_state.StripScanOk = fail ? 0 : 1;
-    *stripWidth = kWidth;
-    *stripLines = kLines;
+    return {kWidth, kLines};
 }
 
 }  // namespace
 
-void ScanCalibrationStrip(HANDLE, uint16_t startLine, uint16_t, uint8_t* planeR, uint8_t* planeG,
-                          uint8_t* planeB, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint16_t,
-                          uint16_t, uint16_t* stripWidth, uint16_t* stripLines, uint16_t, uint8_t darkFlag,
-                          int32_t, uint16_t, uint8_t option20_0, uint8_t option20_1, uint8_t option20_2,
-                          uint16_t pixelFormatCode, uint8_t taSelector) {
-    Record(startLine, darkFlag, option20_0, option20_1, option20_2, taSelector, false, stripWidth,
-           stripLines);
-    const uint8_t level = darkFlag ? g_script.dark : g_script.white;
-    FillStrip<uint8_t>(planeG, kWidth, level);
-    if (pixelFormatCode == 2) return;  // one plane: green only
-    FillStrip<uint8_t>(planeR, kWidth, level);
-    FillStrip<uint8_t>(planeB, kWidth, level);
+StripSize ScanCalibrationStrip(HANDLE, const StripRequest& request, const StripPlanes<uint8_t>& planes) {
+    const StripSize size = Record(request, false);
+    const uint8_t level = request.dark ? g_script.dark : g_script.white;
+    FillStrip<uint8_t>(planes.g, kWidth, level);
+    if (request.pixelFormatCode == 2) return size;  // one plane: green only
+    FillStrip<uint8_t>(planes.r, kWidth, level);
+    FillStrip<uint8_t>(planes.b, kWidth, level);
+    return size;
 }
 
-void ScanCalibrationStrip16(HANDLE, uint16_t startLine, uint16_t, uint16_t* planeR, uint16_t* planeG,
-                            uint16_t* planeB, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint8_t, uint16_t,
-                            uint16_t, uint16_t* stripWidth, uint16_t* stripLines, uint16_t, uint8_t darkFlag,
-                            int32_t, uint16_t, uint8_t option20_0, uint8_t option20_1, uint8_t option20_2,
-                            uint16_t, uint8_t taSelector) {
-    Record(startLine, darkFlag, option20_0, option20_1, option20_2, taSelector, true, stripWidth, stripLines);
-    const uint16_t level = darkFlag ? g_script.dark16 : g_script.white16;
-    for (uint16_t* plane : {planeR, planeG, planeB}) FillStrip<uint16_t>(plane, 2 * kWidth, level);
+StripSize ScanCalibrationStrip16(HANDLE, const StripRequest& request, const StripPlanes<uint16_t>& planes) {
+    const StripSize size = Record(request, true);
+    const uint16_t level = request.dark ? g_script.dark16 : g_script.white16;
+    for (uint16_t* plane : {planes.r, planes.g, planes.b}) FillStrip<uint16_t>(plane, 2 * kWidth, level);
+    return size;
 }
 
 namespace {
@@ -105,8 +100,17 @@ class ShadingCalibrationTest : public ::testing::Test {
     }
 
     int Run(uint16_t startLine, uint16_t pixelFormat, uint8_t taMode, uint16_t dataWidth = 8) {
-        return CalibrateShading(device_, startLine, 40, 1, 2, 3, 4, 5, 6, r_.data(), g_.data(), b_.data(),
-                                300, 300, 72, 0, kWidth, pixelFormat, taMode, dataWidth);
+        const ShadingRequest request{.startLine = startLine,
+                                     .lineCount = 40,
+                                     .afe = {1, 2, 3, 4, 5, 6},
+                                     .xDpi = 300,
+                                     .yDpi = 300,
+                                     .leftEdge = 72,
+                                     .widthUnits = kWidth,
+                                     .pixelFormatCode = pixelFormat,
+                                     .taMode = taMode,
+                                     .dataWidth = dataWidth};
+        return CalibrateShading(device_, request, {r_.data(), g_.data(), b_.data()});
     }
     uint8_t Entry(const std::vector<uint8_t>& maps, int pixel, int v) const {
         return maps[static_cast<size_t>(pixel) * kMapEntries + v];
@@ -192,9 +196,17 @@ class References16Test : public ShadingCalibrationTest {
         for (auto* refs : {&wr_, &dr_, &wg_, &dg_, &wb_, &db_}) refs->assign(kWidth + 1, 9);
     }
     int Run16() {
-        return CalibrateShading16(INVALID_HANDLE_VALUE, 11, 40, 1, 2, 3, 4, 5, 6, wr_.data(), dr_.data(),
-                                  wg_.data(), dg_.data(), wb_.data(), db_.data(), 300, 300, 72, 0, kWidth, 4,
-                                  0);
+        const ShadingRequest request{.startLine = 11,
+                                     .lineCount = 40,
+                                     .afe = {1, 2, 3, 4, 5, 6},
+                                     .xDpi = 300,
+                                     .yDpi = 300,
+                                     .leftEdge = 72,
+                                     .widthUnits = kWidth,
+                                     .pixelFormatCode = 4,
+                                     .dataWidth = 16};
+        return CalibrateShading16(INVALID_HANDLE_VALUE, request,
+                                  {wr_.data(), dr_.data(), wg_.data(), dg_.data(), wb_.data(), db_.data()});
     }
     std::vector<uint16_t> wr_, dr_, wg_, dg_, wb_, db_;
 };

@@ -41,16 +41,16 @@ TEST(TrimmedMean, AveragesTheMiddleBandSoOneWildRowDoesNotCount) {
     std::vector<uint8_t> plane = Plane8(3, 0);
     for (int r = 0; r < kLines; ++r) plane[static_cast<size_t>(r) * 3 + 1] = static_cast<uint8_t>(100 + r);
     std::vector<uint16_t> scratch(kLines);
-    TrimmedSum middle = TrimmedMean(plane.data(), 3, kLines, 1, 35, 65, scratch.data());
+    TrimmedSum middle = TrimmedMean(plane.data(), 3, kLines, 1, {35, 65}, scratch.data());
     EXPECT_EQ(middle.count, 13u);
     EXPECT_EQ(middle.Integer(), 120u);  // 114..126
     plane[1] = 255;                     // one very bright row
     plane[3 * 39 + 1] = 0;              // and one very dark
-    EXPECT_EQ(TrimmedMean(plane.data(), 3, kLines, 1, 35, 65, scratch.data()).Integer(), 120u);
+    EXPECT_EQ(TrimmedMean(plane.data(), 3, kLines, 1, {35, 65}, scratch.data()).Integer(), 120u);
 
     // Exact division keeps the fraction: 20 rows of 10 and 20 of 11, band 14..26.
     for (int r = 0; r < kLines; ++r) plane[static_cast<size_t>(r) * 3] = r < 20 ? 10 : 11;
-    const TrimmedSum split = TrimmedMean(plane.data(), 3, kLines, 0, 35, 65, scratch.data());
+    const TrimmedSum split = TrimmedMean(plane.data(), 3, kLines, 0, {35, 65}, scratch.data());
     EXPECT_EQ(split.Integer(), 10u);
     EXPECT_FLOAT_EQ(split.Exact(), (6 * 10 + 7 * 11) / 13.0f);
 }

@@ -33,9 +33,21 @@ class StripScanTest : public VirtualScannerTest {
                 uint8_t ta = 0) {
         Strip8 s;
         for (auto& plane : s.planes) plane.assign(4 * 3700, kUnwritten);
-        ScanCalibrationStrip(device_, 0, 4, s.planes[0].data(), s.planes[1].data(), s.planes[2].data(), 30, 2,
-                             31, 3, 32, 4, dpi, dpi, &s.width, &s.lines, 0, dark, pixelMode, widthUnits, 1, 0,
-                             0, format, ta);
+        const StripRequest request{.startLine = 0,
+                                   .lineCount = 4,
+                                   .widthUnits = widthUnits,
+                                   .xDpi = dpi,
+                                   .yDpi = dpi,
+                                   .afe = {30, 2, 31, 3, 32, 4},
+                                   .dark = dark != 0,
+                                   .pixelMode = pixelMode != 0,
+                                   .pixelFormatCode = format,
+                                   .options20 = {1, 0, 0},
+                                   .taSelector = ta != 0};
+        const StripSize size = ScanCalibrationStrip(
+            device_, request, {s.planes[0].data(), s.planes[1].data(), s.planes[2].data()});
+        s.width = size.width;
+        s.lines = size.lines;
         return s;
     }
     std::vector<uint8_t> LampMasks() const {
@@ -163,10 +175,17 @@ TEST_F(StripScanTest, SixteenBitStripFillsTheFirstHalfOfEachRowSlot) {
     constexpr uint16_t kUnwritten16 = 0xBEEF;
     std::vector<uint16_t> planes[3];
     for (auto& plane : planes) plane.assign(4 * 3700, kUnwritten16);
-    uint16_t width = 0, lines = 0;
     // Pixel mode and a one-plane format are asked for; the 16-bit strip is colour line mode.
-    ScanCalibrationStrip16(device_, 0, 4, planes[0].data(), planes[1].data(), planes[2].data(), 30, 2, 31, 3,
-                           32, 4, 150, 150, &width, &lines, 0, 0, 1, 600, 1, 1, 1, 2, 0);
+    const StripRequest request{.lineCount = 4,
+                               .widthUnits = 600,
+                               .xDpi = 150,
+                               .yDpi = 150,
+                               .afe = {30, 2, 31, 3, 32, 4},
+                               .pixelMode = true,
+                               .pixelFormatCode = 2,
+                               .options20 = {1, 1, 1}};
+    const auto [width, lines] =
+        ScanCalibrationStrip16(device_, request, {planes[0].data(), planes[1].data(), planes[2].data()});
     EXPECT_EQ(g_state.StripScanOk, 1);
     ASSERT_EQ(width, 300);
     ASSERT_EQ(lines, 2);

@@ -10,7 +10,7 @@ namespace b58 {
 namespace {
 
 struct Sizes {
-    uint16_t hwWidth = 0xBEEF, hwHeight = 0xBEEF, swWidth = 0xBEEF, swHeight = 0xBEEF;
+    uint16_t hwWidth = 0, hwHeight = 0, swWidth = 0, swHeight = 0;
 };
 
 struct Entry {
@@ -22,6 +22,7 @@ struct Entry {
 // Runs the geometry with base 300 x 300 unless told otherwise and decodes the line table.
 struct GeometryRun {
     uint8_t result = 0;
+    bool sized = false;
     Sizes sizes;
     std::vector<Entry> table;
 };
@@ -31,8 +32,11 @@ GeometryRun Compute(uint8_t order, uint8_t g, uint16_t format, uint16_t tx, uint
     GeometryRun run;
     std::vector<uint16_t> raw(3 * 14401 + 3, 0xAAAA);
     Sizes& s = run.sizes;
-    run.result = ComputeScanGeometry(order, g, format, bx, by, tx, ty, xCount, yCount, &s.hwWidth,
-                                     &s.hwHeight, &s.swWidth, &s.swHeight, raw.data());
+    const ScanGeometry geometry =
+        ComputeScanGeometry({order, g, format, bx, by, tx, ty, xCount, yCount}, raw.data());
+    run.result = geometry.status;
+    run.sized = geometry.sized;
+    s = {geometry.HWWidth, geometry.HWHeight, geometry.SWWidth, geometry.SWHeight};
     if (run.result == 1 && (order & kGeometrySizesOnly) == 0) {
         const size_t entries = (format == kColourPixelFormat ? 3u : 1u) * s.swHeight;
         for (size_t i = 0; i < entries; ++i) {
@@ -131,10 +135,7 @@ TEST(ScanGeometry, OutOfRangeInputsWriteNothing) {
     for (const auto& b : bad) {
         GeometryRun run = Compute(0, 1, kColourPixelFormat, b.tx, b.ty, b.xCount, b.yCount);
         EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.sizes.hwWidth, 0xBEEF);
-        EXPECT_EQ(run.sizes.hwHeight, 0xBEEF);
-        EXPECT_EQ(run.sizes.swWidth, 0xBEEF);
-        EXPECT_EQ(run.sizes.swHeight, 0xBEEF);
+        EXPECT_FALSE(run.sized);
     }
     // The limits themselves are accepted.
     EXPECT_EQ(Compute(0x80, 0, 2, 300, 150, 14400, 28800).result, 1);
@@ -143,21 +144,20 @@ TEST(ScanGeometry, OutOfRangeInputsWriteNothing) {
 TEST(ScanGeometry, TooManyOutputLinesStoresSizesButFails) {
     GeometryRun run = Compute(0, 0, 2, 300, 300, 4, 14401);
     EXPECT_EQ(run.result, 0);
+    EXPECT_TRUE(run.sized);
     EXPECT_EQ(run.sizes.swHeight, 14401);
     EXPECT_EQ(run.sizes.hwHeight, 14401);
     EXPECT_EQ(Compute(0, 0, 2, 300, 300, 4, 14400).result, 1);
 }
 
 TEST(ScanGeometry, SizesOnlyNeedsNoTable) {
-    Sizes s;
-    EXPECT_EQ(ComputeScanGeometry(0x80, 2, 4, 300, 600, 300, 600, 100, 100, &s.hwWidth, &s.hwHeight,
-                                  &s.swWidth, &s.swHeight, nullptr),
-              1);
-    EXPECT_EQ(s.swHeight, 100);
+    const ScanGeometry sizes = ComputeScanGeometry({0x80, 2, 4, 300, 600, 300, 600, 100, 100}, nullptr);
+    EXPECT_EQ(sizes.status, 1);
+    EXPECT_EQ(sizes.SWHeight, 100);
     // Without the bit a table is required.
-    EXPECT_EQ(ComputeScanGeometry(0, 2, 4, 300, 600, 300, 600, 100, 100, &s.hwWidth, &s.hwHeight, &s.swWidth,
-                                  &s.swHeight, nullptr),
-              0);
+    const ScanGeometry refused = ComputeScanGeometry({0, 2, 4, 300, 600, 300, 600, 100, 100}, nullptr);
+    EXPECT_EQ(refused.status, 0);
+    EXPECT_FALSE(refused.sized);
 }
 
 TEST(LineTableEntry, SplitsLineAndColour) {

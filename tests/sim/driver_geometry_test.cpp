@@ -6,8 +6,12 @@
 
 #include "sim/driver_plan.h"
 #include "sim/even_spread.h"
+#include "sim/sensor_model.h"
 
+#include "device/device_discovery.h"
 #include "device/scan_geometry.h"
+#include "device/scanner_model.h"
+#include "platform/usbscan/device_names.h"
 
 namespace b58::sim {
 namespace {
@@ -23,11 +27,12 @@ TEST(DriverGeometry, DeviceKeepsWhatTheDriversRoutineCounts) {
         for (uint16_t target = 1; target <= 300; target += (target < 20 ? 1 : 7)) {
             for (uint16_t count :
                  {uint16_t{1}, uint16_t{9}, uint16_t{96}, uint16_t{511}, uint16_t{2550}, uint16_t{3700}}) {
-                uint16_t hwWidth = 0, hwHeight = 0, swWidth = 0, swHeight = 0;
                 const uint16_t targetY = static_cast<uint16_t>(baseY == 600 ? 2 * target : target);
-                ASSERT_EQ(ComputeScanGeometry(kGeometrySizesOnly, 0, 2, 300, baseY, target, targetY, count,
-                                              count, &hwWidth, &hwHeight, &swWidth, &swHeight, nullptr),
-                          1);
+                const ScanGeometry geometry = ComputeScanGeometry(
+                    {kGeometrySizesOnly, 0, 2, 300, baseY, target, targetY, count, count}, nullptr);
+                ASSERT_EQ(geometry.status, 1);
+                const uint16_t hwWidth = geometry.HWWidth, swWidth = geometry.SWWidth,
+                               swHeight = geometry.SWHeight;
                 const int across = DeviceCount(300, target, count);
                 EXPECT_EQ(swWidth, across + across % 2) << "target " << target << " count " << count;
                 EXPECT_EQ(swHeight, DeviceCount(baseY, targetY, count))
@@ -40,6 +45,16 @@ TEST(DriverGeometry, DeviceKeepsWhatTheDriversRoutineCounts) {
             }
         }
     }
+}
+
+// The virtual scanner is built to the driver's model table: its sensor chips are the
+// segments the join repair works on, and the interface it publishes is the one the driver
+// looks for.
+TEST(DriverModel, VirtualScannerMatchesTheModelTable) {
+    EXPECT_EQ(sensor::kChipPixels, Model().sensor.segmentPixels);
+    for (int index : {0, 9})
+        EXPECT_TRUE(IsScannerInterfacePath(usbscan::DefaultInterfacePath(index).c_str()));
+    EXPECT_FALSE(IsScannerInterfacePath("\\\\?\\usb#vid_1a2b&pid_0000#5&0&1"));
 }
 
 }  // namespace

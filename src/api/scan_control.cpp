@@ -15,7 +15,7 @@
 #include "calibration/shading_calibration.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "scan/reader_wait.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"

@@ -1,7 +1,7 @@
 #include "api/scan_request.h"
 
 #include "device/scan_geometry.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
 

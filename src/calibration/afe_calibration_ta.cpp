@@ -1,6 +1,6 @@
 #include "calibration/afe_calibration.h"
 #include "calibration/afe_pass.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "settings/settings.h"
 #include "state/driver_state.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "calibration/afe_calibration.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 
 namespace b58 {
 

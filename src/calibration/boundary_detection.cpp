@@ -8,7 +8,7 @@
 #include "device/command_set.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 

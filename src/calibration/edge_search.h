@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 
 namespace b58 {
 

@@ -6,7 +6,7 @@
 #include "calibration/strip_scan.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "state/driver_state.h"
 
 namespace b58 {

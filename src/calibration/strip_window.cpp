@@ -1,5 +1,5 @@
 #include "calibration/strip_window.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 
 namespace b58 {
 

@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "device/command_packets.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "platform/win32.h"
 
 namespace b58 {

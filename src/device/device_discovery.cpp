@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "state/trace.h"
 
 namespace b58 {

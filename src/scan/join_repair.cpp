@@ -1,5 +1,5 @@
 #include "scan/join_repair.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 
 #include <algorithm>
 #include <cmath>

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "contract/host_records.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "platform/win32.h"
 #include "scan/scan_hand_off.h"
 

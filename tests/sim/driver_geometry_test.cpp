@@ -10,7 +10,7 @@
 
 #include "device/device_discovery.h"
 #include "device/scan_geometry.h"
-#include "device/scanner_model.h"
+#include "contract/scanner_model.h"
 #include "platform/usbscan/device_names.h"
 
 namespace b58::sim {

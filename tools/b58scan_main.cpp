@@ -142,7 +142,10 @@ int main(int argc, char** argv) {
         return kExitDriverUnusable;
     }
 #if defined(_WIN32)
-    if (library->Complete() &&
+    // "system" leaves the system's still-image class driver in place (a real scanner on Windows).
+    const char* devices = getenv("B58_DEVICES");
+    const bool standIn = devices != nullptr && std::string(devices) != "system";
+    if (standIn && library->Complete() &&
         !b58::standin::AttachVirtualDevices(static_cast<HMODULE>(library->Module()), &error)) {
         std::cerr << "b58scan: cannot attach the virtual scanner to " << library->LoadedFile() << ": "
                   << error << "\n";

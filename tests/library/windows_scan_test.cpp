@@ -28,7 +28,6 @@ namespace {
 using host::ColorMode;
 using host::ScanEnd;
 
-host::DriverLibrary* g_library = nullptr;
 host::DriverEntryPoints g_driver;
 
 // Puts a fresh virtual scanner (firmware not yet downloaded) at index 0, unplugging the one
@@ -48,7 +47,6 @@ class AttachedDriver : public ::testing::Environment {
         library_ = host::DriverLibrary::Load(host::DriverLibrary::DefaultPath(), error);
         ASSERT_NE(library_, nullptr) << error;
         ASSERT_TRUE(standin::AttachVirtualDevices(static_cast<HMODULE>(library_->Module()), &error)) << error;
-        g_library = library_.get();
         g_driver = host::ResolveEntryPoints(*library_);
     }
 

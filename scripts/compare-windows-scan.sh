@@ -32,8 +32,18 @@ for request in "lineart 300" "gray 150" "gray 600" "color 100" "color48 300"; do
     # The Linux build runs its fixed pauses fast; the images do not depend on it.
     B58_TIME_SCALE=0.01 "$linux/bin/b58scan" scan -q -d "$device" --mode "$1" --resolution "$2" $area \
         -o "linux-$name" >/dev/null
-    B58_MINGW_BUILD="$mingw" sh "$root/scripts/wine-b58scan.sh" scan -q -d "$device" --mode "$1" \
-        --resolution "$2" $area -o "windows-$name" >/dev/null
+    # Another Windows program of the same Wine session may hold the driver's device mutex
+    # (exit 4, in use): then this one tries again.
+    tries=0
+    until B58_MINGW_BUILD="$mingw" sh "$root/scripts/wine-b58scan.sh" scan -q -d "$device" --mode "$1" \
+        --resolution "$2" $area -o "windows-$name" >/dev/null; do
+        status=$?
+        tries=$((tries + 1))
+        if [ $status -ne 4 ] || [ $tries -ge 5 ]; then
+            echo "compare-windows-scan: the Windows build's scan ended with status $status" >&2
+            exit 1
+        fi
+    done
     if cmp -s "linux-$name" "windows-$name"; then
         echo "same image: $1 at $2 dpi ($(wc -c <"linux-$name") bytes)"
     else

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Starts or stops the Wine session the Windows tests share.
 #   wine-prefix.sh start   creates the prefix named by WINEPREFIX on first use and starts a
-#                          persistent wineserver with Wine's helper processes
+#                          persistent wineserver with Wine's helper processes; with
+#                          B58_MAKE_FIRMWARE set, runs it to write the virtual scanner's
+#                          firmware file into the prefix
 #   wine-prefix.sh stop    ends that wineserver and every Wine process of the prefix
 # The caller sets WINEPREFIX, WINEARCH, WINEDEBUG and WINEDLLOVERRIDES.
 set -eu
@@ -20,6 +22,11 @@ start)
     else
         # Starts the helper processes now rather than inside the first test.
         wineboot </dev/null >>"$log" 2>&1
+    fi
+    # B58_MAKE_FIRMWARE (optional): the Windows program that writes the virtual scanner's
+    # firmware file, which the driver reads from the Windows directory.
+    if [ -n "${B58_MAKE_FIRMWARE:-}" ]; then
+        wine "$B58_MAKE_FIRMWARE" 'C:\windows\system32\drivers\b58fw.usb' </dev/null >>"$log" 2>&1
     fi
     ;;
 stop)

@@ -26,6 +26,9 @@
 #include "info_command.h"
 #include "scan_command.h"
 #include "scanner_session.h"
+#if defined(_WIN32)
+#include "virtual_devices.h"
+#endif
 
 namespace {
 
@@ -41,6 +44,14 @@ std::string AsFilePath(const std::string& path) {
     return path.find_first_of("\\/") == std::string::npos ? ".\\" + path : path;
 #else
     return path.find('/') == std::string::npos ? "./" + path : path;
+#endif
+}
+
+void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
 #endif
 }
 
@@ -109,18 +120,18 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-#if !defined(_WIN32)
     // The stand-in class driver publishes what B58_DEVICES names; without it, the virtual
-    // scanner. It reads the variable when the driver first looks for a device.
+    // scanner. It reads the variable when the driver first looks for a device. On Windows
+    // it is attached to the loaded driver below, in place of the system's class driver.
     const std::string device = DeviceSetting(line);
-    if (!device.empty()) setenv("B58_DEVICES", device.c_str(), 1);
+    if (!device.empty()) SetEnvironment("B58_DEVICES", device);
     if (getenv("B58_DEVICES") == nullptr) {
-        setenv("B58_DEVICES", "sim@0", 1);
+        SetEnvironment("B58_DEVICES", "sim@0");
         // Nobody named a scanner: say that the image comes from the virtual one.
         if (line.progress != ProgressStyle::Quiet && !line.version)
-            std::cerr << "b58scan: no scanner configured (-d or B58_DEVICES); using the virtual scanner sim@0\n";
+            std::cerr
+                << "b58scan: no scanner configured (-d or B58_DEVICES); using the virtual scanner sim@0\n";
     }
-#endif
 
     std::string error;
     const std::string driverPath =
@@ -130,6 +141,17 @@ int main(int argc, char** argv) {
         std::cerr << "b58scan: " << error << "\n";
         return kExitDriverUnusable;
     }
+#if defined(_WIN32)
+    // "system" leaves the system's still-image class driver in place (a real scanner on Windows).
+    const char* devices = getenv("B58_DEVICES");
+    const bool standIn = devices != nullptr && std::string(devices) != "system";
+    if (standIn && library->Complete() &&
+        !b58::standin::AttachVirtualDevices(static_cast<HMODULE>(library->Module()), &error)) {
+        std::cerr << "b58scan: cannot attach the virtual scanner to " << library->LoadedFile() << ": "
+                  << error << "\n";
+        return kExitDriverUnusable;
+    }
+#endif
     if (line.version) return PrintVersion(*library);
     if (line.command == "info") {
         if (int status = RunInfo(*library, std::cout); status != kExitOk) return status;

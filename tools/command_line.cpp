@@ -200,7 +200,7 @@ int ParseCommandLine(int argc, const char* const* argv, CommandLine& line, std::
     app.add_option("--driver", line.driverPath, "load the driver from PATH instead of the one beside b58scan")
         ->type_name("PATH");
     auto* device = app.add_option("-d,--device", line.device,
-                                  "the scanners the driver sees (Linux: B58_DEVICES, e.g. sim@0)");
+                                  "the scanners the driver sees (B58_DEVICES, e.g. sim@0)");
     std::string simDocument, simFilm, simAt;
     unsigned simDpi = 0;
     auto* document =

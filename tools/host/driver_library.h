@@ -28,6 +28,9 @@ class DriverLibrary {
     DriverLibrary(const DriverLibrary&) = delete;
     DriverLibrary& operator=(const DriverLibrary&) = delete;
 
+    // The system's handle of the loaded library (an HMODULE on Windows).
+    void* Module() const { return handle_; }
+
     // The file the system actually loaded.
     const std::string& LoadedFile() const { return loadedFile_; }
 

@@ -3,10 +3,17 @@
 #include <cstring>
 
 namespace b58::usbscan {
+namespace {
+
+// The system's header defines the codes as int expressions.
+constexpr DWORD kWriteRegisters = static_cast<DWORD>(IOCTL_WRITE_REGISTERS);
+constexpr DWORD kReadRegisters = static_cast<DWORD>(IOCTL_READ_REGISTERS);
+
+}  // namespace
 
 DWORD DecodeRegisterRequest(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
                             RegisterRequest* request) {
-    if (code != IOCTL_WRITE_REGISTERS && code != IOCTL_READ_REGISTERS) return ERROR_INVALID_FUNCTION;
+    if (code != kWriteRegisters && code != kReadRegisters) return ERROR_INVALID_FUNCTION;
     if (in == nullptr || inSize < sizeof(IO_BLOCK)) return ERROR_INVALID_PARAMETER;
 
     IO_BLOCK block;
@@ -15,7 +22,7 @@ DWORD DecodeRegisterRequest(DWORD code, const void* in, DWORD inSize, const void
         return ERROR_INVALID_PARAMETER;
     }
 
-    bool deviceToHost = code == IOCTL_READ_REGISTERS;
+    bool deviceToHost = code == kReadRegisters;
     if (deviceToHost) {
         if (block.uLength > 0 && (out == nullptr || outSize < block.uLength))
             return ERROR_INSUFFICIENT_BUFFER;

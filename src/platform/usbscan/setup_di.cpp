@@ -1,5 +1,7 @@
 // The device-interface enumeration functions, for the still-image interface class only: a
 // device information set is a snapshot of the interface paths published when it was made.
+#include "platform/usbscan/setup_di.h"
+
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -13,14 +15,13 @@
 #include "platform/usbscan/device_registry.h"
 #include "platform/win32.h"
 
+namespace b58::usbscan {
 namespace {
-
-using b58::usbscan::kStillImageInterfaceClass;
 
 constexpr DWORD kInterfaceActive = 0x1;  // SPINT_ACTIVE
 constexpr DWORD kDetailPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
 
-class DeviceInfoSet final : public b58::platform::KernelObject {
+class DeviceInfoSet final : public platform::KernelObject {
   public:
     DeviceInfoSet(GUID interfaceClass, std::vector<std::string> paths)
         : interfaceClass_(interfaceClass), paths_(std::move(paths)) {}
@@ -46,8 +47,8 @@ BOOL Fail(DWORD error) {
 
 // The enumerator and the window are not used: every published interface is a present USB
 // device.
-HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR, HWND, DWORD flags) try {
-    b58::usbscan::EnsureDevicesConfigured();
+HDEVINFO GetClassDevs(const GUID* classGuid, DWORD flags) try {
+    EnsureDevicesConfigured();
     bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
     if (classGuid == nullptr && !allClasses) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -55,18 +56,18 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR, HWND, DWORD flags) 
     }
     std::vector<std::string> paths;
     bool stillImage = allClasses || SameGuid(*classGuid, kStillImageInterfaceClass);
-    if ((flags & DIGCF_DEVICEINTERFACE) != 0 && stillImage) paths = b58::usbscan::InterfacePathSnapshot();
+    if ((flags & DIGCF_DEVICEINTERFACE) != 0 && stillImage) paths = InterfacePathSnapshot();
     SetLastError(ERROR_SUCCESS);
-    return b58::platform::InsertHandle(
+    return platform::InsertHandle(
         std::make_shared<DeviceInfoSet>(kStillImageInterfaceClass, std::move(paths)));
 } catch (...) {
-    return b58::platform::EntryFault(static_cast<HDEVINFO>(INVALID_HANDLE_VALUE));
+    return platform::EntryFault(static_cast<HDEVINFO>(INVALID_HANDLE_VALUE));
 }
 
 // There are no device information elements here, so `deviceInfo` narrows nothing.
-BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* interfaceClass,
-                                 DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) try {
-    auto info = b58::platform::ReferenceHandleAs<DeviceInfoSet>(set);
+BOOL EnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass, DWORD memberIndex,
+                          PSP_DEVICE_INTERFACE_DATA interfaceData) try {
+    auto info = platform::ReferenceHandleAs<DeviceInfoSet>(set);
     if (!info) return Fail(ERROR_INVALID_HANDLE);
     if (interfaceClass == nullptr || interfaceData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
@@ -79,13 +80,13 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* int
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 } catch (...) {
-    return b58::platform::EntryFault(FALSE);
+    return platform::EntryFault(FALSE);
 }
 
-BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
-                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
-                                      LPDWORD requiredSize, PSP_DEVINFO_DATA) try {
-    auto info = b58::platform::ReferenceHandleAs<DeviceInfoSet>(set);
+BOOL GetDeviceInterfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
+                              PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                              LPDWORD requiredSize) try {
+    auto info = platform::ReferenceHandleAs<DeviceInfoSet>(set);
     if (!info) return Fail(ERROR_INVALID_HANDLE);
     if (interfaceData == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
@@ -107,12 +108,37 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA in
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 } catch (...) {
-    return b58::platform::EntryFault(FALSE);
+    return platform::EntryFault(FALSE);
 }
 
-BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    if (!b58::platform::ReferenceHandleAs<DeviceInfoSet>(set)) return Fail(ERROR_INVALID_HANDLE);
-    b58::platform::RemoveHandle(set);
+BOOL DestroyDeviceInfoList(HDEVINFO set) {
+    if (!platform::ReferenceHandleAs<DeviceInfoSet>(set)) return Fail(ERROR_INVALID_HANDLE);
+    platform::RemoveHandle(set);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
+
+}  // namespace b58::usbscan
+
+#if !defined(_WIN32)
+// The system's names for them on the stand-in platform. On Windows a host attaches them to the
+// driver in place of the system's own (see tools/standin).
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR, HWND, DWORD flags) {
+    return b58::usbscan::GetClassDevs(classGuid, flags);
+}
+
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* interfaceClass,
+                                 DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) {
+    return b58::usbscan::EnumDeviceInterfaces(set, interfaceClass, memberIndex, interfaceData);
+}
+
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                      LPDWORD requiredSize, PSP_DEVINFO_DATA) {
+    return b58::usbscan::GetDeviceInterfaceDetail(set, interfaceData, detail, detailSize, requiredSize);
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    return b58::usbscan::DestroyDeviceInfoList(set);
+}
+#endif

@@ -48,7 +48,7 @@ uint8_t SendMiscControl(uint8_t command) {
 }
 
 uint8_t CurrentLamp() {
-    return g_state.TaMode ? kLampTa : kLampFlatbed;
+    return g_state.Session.TaMode ? kLampTa : kLampFlatbed;
 }
 
 void CloseDevice() {

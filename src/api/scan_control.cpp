@@ -66,166 +66,175 @@ int32_t DeviceStepFailed(ScanStartRecord* record, const char* step) {
     return StartFailed(record, kStatusDeviceFailed, step);
 }
 
-int CalibrateShadingForScan(uint16_t startLine) {
+int CalibrateShadingForScan(const ScanSession& session, uint16_t startLine) {
     DriverState& s = g_state;
     // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
-    if (s.DataWidth == 16 && s.TaMode == 0) {
-        return CalibrateShading16(s.DeviceHandle, startLine, kShadingStripLines, s.ROffset, s.RGain,
-                                  s.GOffset, s.GGain, s.BOffset, s.BGain, s.WhiteRefR, s.DarkRefR,
-                                  s.WhiteRefG, s.DarkRefG, s.WhiteRefB, s.DarkRefB, s.RXDPI, s.RXDPI,
-                                  s.myStartx, s.ScanPixelModeFlag, s.WidthUnits, s.PixelFormatCode, s.TaMode);
+    if (session.DataWidth == 16 && session.TaMode == 0) {
+        return CalibrateShading16(
+            s.DeviceHandle, startLine, kShadingStripLines, session.ROffset, session.RGain, session.GOffset,
+            session.GGain, session.BOffset, session.BGain, s.WhiteRefR, s.DarkRefR, s.WhiteRefG, s.DarkRefG,
+            s.WhiteRefB, s.DarkRefB, session.RXDPI, session.RXDPI, session.myStartx,
+            session.ScanPixelModeFlag, session.WidthUnits, session.PixelFormatCode, session.TaMode);
     }
-    return CalibrateShading(s.DeviceHandle, startLine, kShadingStripLines, s.ROffset, s.RGain, s.GOffset,
-                            s.GGain, s.BOffset, s.BGain, s.PixelMapR, s.PixelMapG, s.PixelMapB, s.RXDPI,
-                            s.RXDPI, s.myStartx, s.ScanPixelModeFlag, s.WidthUnits, s.PixelFormatCode,
-                            s.TaMode, s.DataWidth);
+    return CalibrateShading(s.DeviceHandle, startLine, kShadingStripLines, session.ROffset, session.RGain,
+                            session.GOffset, session.GGain, session.BOffset, session.BGain, s.PixelMapR,
+                            s.PixelMapG, s.PixelMapB, session.RXDPI, session.RXDPI, session.myStartx,
+                            session.ScanPixelModeFlag, session.WidthUnits, session.PixelFormatCode,
+                            session.TaMode, session.DataWidth);
 }
 
-ScanWindowParameters ScanWindowForScan(uint16_t modeField) {
-    const DriverState& s = g_state;
+ScanWindowParameters ScanWindowForScan(const ScanSession& session, uint16_t modeField, int32_t deviceKind) {
     ScanWindowParameters w;
-    w.myStartx = static_cast<uint16_t>(s.myStartx);
-    w.myStarty = static_cast<uint16_t>(s.myStarty);
-    w.HWWidth = s.HWWidth;
-    w.HWHeight = s.HWHeight;
-    w.RXDPI = s.RXDPI;
-    w.SWWidth = s.SWWidth;
-    w.SWHeight = s.SWHeight;
-    w.PixelFormatCode = s.PixelFormatCode;
-    w.DataWidth = s.DataWidth;
-    w.WindowByte = s.WindowByte;
-    w.InterfaceType = static_cast<uint16_t>(s.DeviceKind);
+    w.myStartx = static_cast<uint16_t>(session.myStartx);
+    w.myStarty = static_cast<uint16_t>(session.myStarty);
+    w.HWWidth = session.HWWidth;
+    w.HWHeight = session.HWHeight;
+    w.RXDPI = session.RXDPI;
+    w.SWWidth = session.SWWidth;
+    w.SWHeight = session.SWHeight;
+    w.PixelFormatCode = session.PixelFormatCode;
+    w.DataWidth = session.DataWidth;
+    w.WindowByte = session.WindowByte;
+    w.InterfaceType = static_cast<uint16_t>(deviceKind);
     w.Option20_1 = 1;
-    w.Option20_3 = s.ResolutionValid;
-    w.TaMode = s.TaMode;
+    w.Option20_3 = session.ResolutionValid;
+    w.TaMode = session.TaMode;
     w.ModeField = modeField;
-    w.RYDPI = s.RYDPI;
+    w.RYDPI = session.RYDPI;
     w.TrailingWord = 60;
     w.Wide16 = 1;
     w.Unused = 300;
-    w.YMAXDPI = s.YMAXDPI;
-    w.LAMPSTEP = s.LAMPSTEP;
+    w.YMAXDPI = session.YMAXDPI;
+    w.LAMPSTEP = session.LAMPSTEP;
     return w;
 }
 
 // The steps of StartScan after the record checks; 0, with the record's Status telling why,
 // when memory runs out, the scanner fails a step or the window does not fit the device.
-int32_t RunStartScan(ScanStartRecord* record) {
+int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     DriverState& s = g_state;
-    if (s.DataWidth == 16 && !AllocateShadingReferences())
+    if (session.DataWidth == 16 && !AllocateShadingReferences())
         return StartFailed(record, kStatusOutOfMemory, "allocating the shading references");
-    s.CalibrationDpi = s.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : s.RXDPI;
+    session.CalibrationDpi = session.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : session.RXDPI;
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
-    if (s.TaMode == 0) {
-        s.LastStatus = CalibrateAFE(s.DeviceHandle, s.KSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
-                                    &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
-                                    s.CalibrationDpi, s.PixelFormatCode);
+    if (session.TaMode == 0) {
+        s.LastStatus =
+            CalibrateAFE(s.DeviceHandle, s.KSTARTY, kAfeStripLines, &session.ROffset, &session.RGain,
+                         &session.GOffset, &session.GGain, &session.BOffset, &session.BGain,
+                         session.ScanPixelModeFlag, session.CalibrationDpi, session.PixelFormatCode);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
 
     // Large enough for any window the geometry accepts; also the bound search's table.
     const size_t tableEntries =
-        3u * (s.SWHeight > kGeometryMaxOutputLines ? s.SWHeight : kGeometryMaxOutputLines);
+        3u * (session.SWHeight > kGeometryMaxOutputLines ? session.SWHeight : kGeometryMaxOutputLines);
     std::vector<uint16_t> lineTable(tableEntries);
-    if (s.TaMode == 0) {
-        s.LastStatus =
-            FindFlatbedBounds(s.DeviceHandle, s.DeviceKind, &s.ROffset, &s.RGain, &s.GOffset, &s.GGain,
-                              &s.BOffset, &s.BGain, &s.leftbound, &s.TopLine, lineTable.data());
+    if (session.TaMode == 0) {
+        s.LastStatus = FindFlatbedBounds(s.DeviceHandle, s.DeviceKind, &session.ROffset, &session.RGain,
+                                         &session.GOffset, &session.GGain, &session.BOffset, &session.BGain,
+                                         &session.leftbound, &session.TopLine, lineTable.data());
         if (s.LastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
-        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, s.TAKSTARTY, kAfeStripLines, &s.ROffset, &s.RGain,
-                                         &s.GOffset, &s.GGain, &s.BOffset, &s.BGain, s.ScanPixelModeFlag,
-                                         s.CalibrationDpi, s.PixelFormatCode);
+        s.LastStatus =
+            CalibrateAFEForTa(s.DeviceHandle, s.TAKSTARTY, kAfeStripLines, &session.ROffset, &session.RGain,
+                              &session.GOffset, &session.GGain, &session.BOffset, &session.BGain,
+                              session.ScanPixelModeFlag, session.CalibrationDpi, session.PixelFormatCode);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
-        s.LastStatus = FindTaBounds(&s.leftbound, &s.TopLine);
+        s.LastStatus = FindTaBounds(&session.leftbound, &session.TopLine);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter boundary detection");
-        s.Backstep = kTaBackstepBase - s.TopLine;
+        session.Backstep = kTaBackstepBase - session.TopLine;
         // A top found below the base needs no move; as a 16-bit step count a negative
         // backstep would run the carriage tens of thousands of steps.
-        if (s.Backstep > 0 && !MoveCarriageForward(static_cast<uint16_t>(s.Backstep)))
+        if (session.Backstep > 0 && !MoveCarriageForward(static_cast<uint16_t>(session.Backstep)))
             return DeviceStepFailed(record, "carriage move");
-        Trace("leftbound=%d,TopLine=%d,Backstep=%d", s.leftbound, s.TopLine, s.Backstep);
+        Trace("leftbound=%d,TopLine=%d,Backstep=%d", session.leftbound, session.TopLine, session.Backstep);
     }
 
     HorizontalStartInput across;
-    across.windowLeft = s.WindowLeft;
-    across.leftbound = s.leftbound;
+    across.windowLeft = session.WindowLeft;
+    across.leftbound = session.leftbound;
     across.leftAdd = s.LEFTADD;
-    across.taMode = s.TaMode != 0;
+    across.taMode = session.TaMode != 0;
     across.scanFromOrigin = s.ScanFromOrigin != 0;
-    across.pixelMode = s.ScanPixelModeFlag != 0;
-    across.taType = s.TaType;
-    across.rxdpi = s.RXDPI;
-    across.pixelFormatCode = s.PixelFormatCode;
+    across.pixelMode = session.ScanPixelModeFlag != 0;
+    across.taType = session.TaType;
+    across.rxdpi = session.RXDPI;
+    across.pixelFormatCode = session.PixelFormatCode;
     const HorizontalStart start = ComputeHorizontalStart(across);
-    s.myStartx = start.myStartx;
-    s.WindowStartX = start.windowStartX;
-    Trace("myStartx=%d,", s.myStartx);
+    session.myStartx = start.myStartx;
+    session.WindowStartX = start.windowStartX;
+    Trace("myStartx=%d,", session.myStartx);
 
-    if (s.TaMode != 0 && s.ScanFromOrigin == 0) {
-        s.LastStatus = CalibrateShadingForScan(s.TAKSTARTY);
+    if (session.TaMode != 0 && s.ScanFromOrigin == 0) {
+        s.LastStatus = CalibrateShadingForScan(session, s.TAKSTARTY);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
     }
     if (s.ScanFromOrigin != 0 && !MoveCarriageForward(kOriginForwardSteps))
         return DeviceStepFailed(record, "carriage move");
-    if (s.TaMode == 0) {
-        s.ShadingStartLine = ComputeShadingStartLine(s.TopLine);
+    if (session.TaMode == 0) {
+        session.ShadingStartLine = ComputeShadingStartLine(session.TopLine);
         if (s.ScanCalibrationArea != 1) {
-            s.LastStatus = CalibrateShadingForScan(static_cast<uint16_t>(s.ShadingStartLine));
+            s.LastStatus = CalibrateShadingForScan(session, static_cast<uint16_t>(session.ShadingStartLine));
             if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
         }
     }
 
-    s.HeightMinus = s.YMAXDPI ? static_cast<uint16_t>(s.LAMPSTEP * s.RXDPI / s.YMAXDPI) : 0;
-    Trace("HeightMinus=%d,LAMPSTEP=%d,RXDPI=%d,YMAXDPI=%d", s.HeightMinus, s.LAMPSTEP, s.RXDPI, s.YMAXDPI);
+    session.HeightMinus =
+        session.YMAXDPI ? static_cast<uint16_t>(session.LAMPSTEP * session.RXDPI / session.YMAXDPI) : 0;
+    Trace("HeightMinus=%d,LAMPSTEP=%d,RXDPI=%d,YMAXDPI=%d", session.HeightMinus, session.LAMPSTEP,
+          session.RXDPI, session.YMAXDPI);
     s.PrerollPending = 1;
-    ComputeScanGeometry(0, static_cast<uint8_t>(s.LAMPSTEP), s.PixelFormatCode, 300, s.YMAXDPI, s.RXDPI,
-                        s.RYDPI, s.WidthUnits, static_cast<uint16_t>(s.MotorLines + s.LAMPSTEP), &s.HWWidth,
-                        &s.HWHeight, &s.SWWidth, &s.SWHeight, lineTable.data());
+    ComputeScanGeometry(0, static_cast<uint8_t>(session.LAMPSTEP), session.PixelFormatCode, 300,
+                        session.YMAXDPI, session.RXDPI, session.RYDPI, session.WidthUnits,
+                        static_cast<uint16_t>(session.MotorLines + session.LAMPSTEP), &session.HWWidth,
+                        &session.HWHeight, &session.SWWidth, &session.SWHeight, lineTable.data());
 
     VerticalStartInput down;
-    down.windowTop = s.WindowTop;
+    down.windowTop = session.WindowTop;
     down.taTopAdd = s.TATOPADD;
     down.topAdd = s.TOPADD;
-    down.lampStep = s.LAMPSTEP;
+    down.lampStep = session.LAMPSTEP;
     down.kStartY = s.KSTARTY;
-    down.taType = s.TaType;
-    down.rxdpi = s.RXDPI;
-    down.rydpi = s.RYDPI;
-    down.topLine = s.TopLine;
-    down.shadingStartLine = s.ShadingStartLine;
+    down.taType = session.TaType;
+    down.rxdpi = session.RXDPI;
+    down.rydpi = session.RYDPI;
+    down.topLine = session.TopLine;
+    down.shadingStartLine = session.ShadingStartLine;
     down.scanCalibrationArea = s.ScanCalibrationArea != 0;
     down.scanFromOrigin = s.ScanFromOrigin != 0;
-    if (!down.scanCalibrationArea && !down.scanFromOrigin) Trace("RYDPI=%d", s.RYDPI);
+    if (!down.scanCalibrationArea && !down.scanFromOrigin) Trace("RYDPI=%d", session.RYDPI);
     const int32_t starty = ComputeVerticalStart(down);
     // The device reads both starts as signed 16-bit values and the window must lie on the
     // sensor: a wrapped start would scan the calibration strip, a start past the sensor noise.
-    if (starty > INT16_MAX || s.myStartx < 0 || s.myStartx + s.HWWidth > kMaxLinePixels)
+    if (starty > INT16_MAX || session.myStartx < 0 || session.myStartx + session.HWWidth > kMaxLinePixels)
         return StartFailed(record, kStatusRequestRejected, "placing the window on the device");
-    s.myStarty = static_cast<int16_t>(starty);
-    Trace("myStarty=%d,Top=%d,TATopAdd=%d,LAMPSTEP=%d,TopLine=%d", s.myStarty, s.WindowTop, s.TATOPADD,
-          s.LAMPSTEP, s.TopLine);
-    if (s.myStarty < 0) s.myStarty = 0;
+    session.myStarty = static_cast<int16_t>(starty);
+    Trace("myStarty=%d,Top=%d,TATopAdd=%d,LAMPSTEP=%d,TopLine=%d", session.myStarty, session.WindowTop,
+          s.TATOPADD, session.LAMPSTEP, session.TopLine);
+    if (session.myStarty < 0) session.myStarty = 0;
 
-    const uint16_t modeField = ComputeScanModeField(s.ScanPixelModeFlag != 0, s.TaMode != 0, s.TaType);
-    WindowRun run{s.myStarty, s.SWHeight, s.HWHeight};
+    const uint16_t modeField =
+        ComputeScanModeField(session.ScanPixelModeFlag != 0, session.TaMode != 0, session.TaType);
+    WindowRun run{session.myStarty, session.SWHeight, session.HWHeight};
     if (!ApplyPreroll(run)) {
-        Trace("StartScan: window of %d lines too tall", s.HWHeight);
+        Trace("StartScan: window of %d lines too tall", session.HWHeight);
         return StartFailed(record, kStatusRequestRejected, "placing the window on the device");
     }
-    s.myStarty = run.myStarty;
-    s.SWHeight = run.swHeight;
-    s.HWHeight = run.hwHeight;
-    Trace("Trel HWWidth=%d,HWHeight=%d,RXDPI=%d,SWWidth=%d,SWHeight=%d,DataWidth=%d,RYDPI=%d", s.HWWidth,
-          s.HWHeight, s.RXDPI, s.SWWidth, s.SWHeight, s.DataWidth, s.RYDPI);
+    session.myStarty = run.myStarty;
+    session.SWHeight = run.swHeight;
+    session.HWHeight = run.hwHeight;
+    Trace("Trel HWWidth=%d,HWHeight=%d,RXDPI=%d,SWWidth=%d,SWHeight=%d,DataWidth=%d,RYDPI=%d",
+          session.HWWidth, session.HWHeight, session.RXDPI, session.SWWidth, session.SWHeight,
+          session.DataWidth, session.RYDPI);
 
     s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
-                                                ScanWindowForScan(modeField));
+                                                ScanWindowForScan(session, modeField, s.DeviceKind));
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan window");
-    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, s.ROffset, s.RGain,
-                                    s.GOffset, s.GGain, s.BOffset, s.BGain);
+    s.LastStatus =
+        SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, session.ROffset, session.RGain,
+                         session.GOffset, session.GGain, session.BOffset, session.BGain);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE values");
     s.StopRequested.store(0, std::memory_order_release);
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
@@ -279,12 +288,13 @@ int32_t BeginScan(ScanStartRecord* record) {
     record->Status = kStatusScanStarting;
     g_state.ProgressCallback = record->ProgressCallback;
     g_state.ReaderFailed.store(0, std::memory_order_release);
-    return RunStartScan(record);
+    return RunStartScan(g_state.Session, record);
 }
 
 int32_t DeliverLines(ReadRequest* request) {
     if (request == nullptr) return 0;
     DriverState& s = g_state;
+    const ScanSession& session = s.Session;
     request->Status = kStatusOk;
     const bool bgr = request->BgrOrder != 0;
     s.RedOffset = bgr ? 2 : 0;
@@ -312,7 +322,7 @@ int32_t DeliverLines(ReadRequest* request) {
         // The image has no further line: a line routine asked for one would wait for raw
         // lines the scanner never sends. A stop ends the call before the next line, also
         // when the ring holds lines enough that no routine would wait and notice it.
-        if (s.LinesDelivered >= s.ImageLines || s.StopRequested.load(std::memory_order_acquire)) {
+        if (s.LinesDelivered >= session.ImageLines || s.StopRequested.load(std::memory_order_acquire)) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }
@@ -326,7 +336,7 @@ int32_t DeliverLines(ReadRequest* request) {
             s.PrerollPending = 0;
         }
         // Failed or stopped: nothing was written, so nothing is counted.
-        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * s.LineBytes) != kLineDone) {
+        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * session.LineBytes) != kLineDone) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }

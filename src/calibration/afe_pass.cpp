@@ -52,15 +52,15 @@ bool AfeSearchPasses::Run(const ChannelSet& c, uint16_t dpi, bool measure) {
 
 void FinishAfeSearch(const ChannelSet& c, const LevelSet& last, uint8_t* rOffset, uint8_t* rGain,
                      uint8_t* gOffset, uint8_t* gGain, uint8_t* bOffset, uint8_t* bGain) {
-    g_state.RMinBlack = static_cast<uint8_t>(last[0].MinBlack & 0xFF);
-    g_state.GMinBlack = static_cast<uint8_t>(last[1].MinBlack & 0xFF);
-    g_state.BMinBlack = static_cast<uint8_t>(last[2].MinBlack & 0xFF);
-    *rOffset = g_state.ROffset = ClampAfeValue(c[0].offset);
-    *rGain = g_state.RGain = ClampAfeValue(c[0].gain);
-    *gOffset = g_state.GOffset = ClampAfeValue(c[1].offset);
-    *gGain = g_state.GGain = ClampAfeValue(c[1].gain);
-    *bOffset = g_state.BOffset = ClampAfeValue(c[2].offset);
-    *bGain = g_state.BGain = ClampAfeValue(c[2].gain);
+    g_state.Session.RMinBlack = static_cast<uint8_t>(last[0].MinBlack & 0xFF);
+    g_state.Session.GMinBlack = static_cast<uint8_t>(last[1].MinBlack & 0xFF);
+    g_state.Session.BMinBlack = static_cast<uint8_t>(last[2].MinBlack & 0xFF);
+    *rOffset = g_state.Session.ROffset = ClampAfeValue(c[0].offset);
+    *rGain = g_state.Session.RGain = ClampAfeValue(c[0].gain);
+    *gOffset = g_state.Session.GOffset = ClampAfeValue(c[1].offset);
+    *gGain = g_state.Session.GGain = ClampAfeValue(c[1].gain);
+    *bOffset = g_state.Session.BOffset = ClampAfeValue(c[2].offset);
+    *bGain = g_state.Session.BGain = ClampAfeValue(c[2].gain);
 }
 
 bool AllSettled(const ChannelSet& c) {

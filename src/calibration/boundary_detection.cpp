@@ -118,21 +118,22 @@ int FindTaBounds(uint16_t* leftbound, int32_t* topLine) {
     const HANDLE device = s.DeviceHandle;
     const int32_t kind = s.DeviceKind;
     uint16_t width = 0, height = 0;
-    ComputeScanGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.LAMPSTEP), kGreyPixelFormat, kStripDpi,
-                        kStripDpi, kStripDpi, kStripDpi, kTaStripPixels, kStripLines, &s.HWWidth, &s.HWHeight,
-                        &width, &height, nullptr);
+    ComputeScanGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.Session.LAMPSTEP), kGreyPixelFormat,
+                        kStripDpi, kStripDpi, kStripDpi, kStripDpi, kTaStripPixels, kStripLines,
+                        &s.Session.HWWidth, &s.Session.HWHeight, &width, &height, nullptr);
     std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
     if (*leftbound < kTaMinimumLeftbound) *leftbound = kTaMinimumLeftbound;
 
-    ScanWindowParameters window = OriginStripWindow(s.HWWidth, s.HWHeight, width, height, kind);
+    ScanWindowParameters window =
+        OriginStripWindow(s.Session.HWWidth, s.Session.HWHeight, width, height, kind);
     window.TaMode = 1;
-    window.YMAXDPI = s.YMAXDPI;
-    window.LAMPSTEP = s.LAMPSTEP;
+    window.YMAXDPI = s.Session.YMAXDPI;
+    window.LAMPSTEP = s.Session.LAMPSTEP;
     // Each step is judged: a strip the scanner was not set up for would place the window
     // by edges that are not there.
     s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
-                   SetAFEParameters(nullptr, kReportSilent, device, kind, s.ROffset, s.RGain, s.GOffset,
-                                    s.GGain, s.BOffset, s.BGain) &&
+                   SetAFEParameters(nullptr, kReportSilent, device, kind, s.Session.ROffset, s.Session.RGain,
+                                    s.Session.GOffset, s.Session.GGain, s.Session.BOffset, s.Session.BGain) &&
                    WaitScannerReady(device) &&
                    ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
                    WaitScanData(nullptr, device, kind);

@@ -41,9 +41,12 @@ void ReferencesFromBlackLevels(const Planes<uint16_t>& white, uint16_t stripWidt
                                uint16_t* whiteR, uint16_t* darkR, uint16_t* whiteG, uint16_t* darkG,
                                uint16_t* whiteB, uint16_t* darkB) {
     const DriverState& s = g_state;
-    BuildReferences16FromBlackLevel(white.r.data(), stripWidth, stripLines, s.RMinBlack, whiteR, darkR);
-    BuildReferences16FromBlackLevel(white.g.data(), stripWidth, stripLines, s.GMinBlack, whiteG, darkG);
-    BuildReferences16FromBlackLevel(white.b.data(), stripWidth, stripLines, s.BMinBlack, whiteB, darkB);
+    BuildReferences16FromBlackLevel(white.r.data(), stripWidth, stripLines, s.Session.RMinBlack, whiteR,
+                                    darkR);
+    BuildReferences16FromBlackLevel(white.g.data(), stripWidth, stripLines, s.Session.GMinBlack, whiteG,
+                                    darkG);
+    BuildReferences16FromBlackLevel(white.b.data(), stripWidth, stripLines, s.Session.BMinBlack, whiteB,
+                                    darkB);
 }
 
 }  // namespace
@@ -107,9 +110,9 @@ int CalibrateShading(HANDLE device, uint16_t startLine, uint16_t lineCount, uint
         uint8_t* maps;
         bool wanted;
     };
-    const Colour colours[] = {{white.r, dark.r, s.RMinBlack, mapsR, colour},
-                              {white.g, dark.g, s.GMinBlack, mapsG, true},
-                              {white.b, dark.b, s.BMinBlack, mapsB, colour}};
+    const Colour colours[] = {{white.r, dark.r, s.Session.RMinBlack, mapsR, colour},
+                              {white.g, dark.g, s.Session.GMinBlack, mapsG, true},
+                              {white.b, dark.b, s.Session.BMinBlack, mapsB, colour}};
     for (const Colour& c : colours) {
         if (!c.wanted || c.maps == nullptr) continue;
         if (darkStrip)

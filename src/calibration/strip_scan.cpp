@@ -52,8 +52,8 @@ void ScanCalibrationStrip(HANDLE device, uint16_t startLine, uint16_t lineCount,
     if (!PrepareStrip(device, &shape, widthUnits, lineCount, dark, ta, lineTable.data(), stripWidth,
                       stripLines))
         return;
-    shape.taModeBit = StripTaModeBit(dark, ta, g_state.TaMode != 0);
-    shape.modeField = StripModeField(pixelMode, g_state.TaMode != 0, g_state.TaType);
+    shape.taModeBit = StripTaModeBit(dark, ta, g_state.Session.TaMode != 0);
+    shape.modeField = StripModeField(pixelMode, g_state.Session.TaMode != 0, g_state.Session.TaType);
     const uint16_t width = shape.swWidth;
     const uint16_t lines = shape.swHeight;
     const StripAfeValues afe{rOffset, rGain, gOffset, gGain, bOffset, bGain};

@@ -72,12 +72,17 @@ bool ScanMemoryPresent() {
 }
 
 int OutputPixels() {
-    return std::min<int>(g_state.LinePixels, kMaxLinePixels);
+    return std::min<int>(g_state.Session.LinePixels, kMaxLinePixels);
 }
 
 JoinGeometry CurrentJoinGeometry() {
-    return {g_state.WindowStartX, g_state.RXDPI,       g_state.LinePixels, g_state.LineBytes,
-            g_state.RedOffset,    g_state.GreenOffset, g_state.BlueOffset};
+    return {g_state.Session.WindowStartX,
+            g_state.Session.RXDPI,
+            g_state.Session.LinePixels,
+            g_state.Session.LineBytes,
+            g_state.RedOffset,
+            g_state.GreenOffset,
+            g_state.BlueOffset};
 }
 
 ColourOffsets CurrentOffsets() {
@@ -87,16 +92,16 @@ ColourOffsets CurrentOffsets() {
 // Sample `colour` (0, 1, 2) of pixel-interleaved raw line `line`.
 RawSamples InterleavedSamples(uint32_t line, int colour) {
     const uint32_t bytes = PixelRingLineBytes(g_state);
-    return {PixelRingLine(g_state, line, bytes) + colour, 3, g_state.SWWidth};
+    return {PixelRingLine(g_state, line, bytes) + colour, 3, g_state.Session.SWWidth};
 }
 
 RawSamples PlaneSamples(const SlotNeed& need, int stride) {
-    return {PlaneLine(g_state, need.plane, need.line), stride, g_state.SWWidth};
+    return {PlaneLine(g_state, need.plane, need.line), stride, g_state.Session.SWWidth};
 }
 
 RawSamples SinglePlaneSamples(uint32_t line) {
     const uint32_t bytes = PixelRingLineBytes(g_state);
-    return {PixelRingLine(g_state, line, bytes), 1, g_state.SWWidth};
+    return {PixelRingLine(g_state, line, bytes), 1, g_state.Session.SWWidth};
 }
 
 int FinishSingleSlotLine(uint32_t n) {
@@ -137,7 +142,7 @@ int B58_CALL LineArtLines(uint8_t* hostLine) {
     const uint32_t n = g_state.NextLineIndex;
     if (const int early = WaitSinglePlane(n); early >= 0) return early;
     ConvertLineArt(SinglePlaneSamples(n), OutputPixels(), g_state.PixelMapG, g_state.GammaTable,
-                   g_state.Threshold, hostLine, g_state.LineBytes);
+                   g_state.Session.Threshold, hostLine, g_state.Session.LineBytes);
     return FinishSingleSlotLine(n);
 }
 
@@ -145,7 +150,7 @@ int B58_CALL GrayLines(uint8_t* hostLine) {
     if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
     if (const int early = WaitSinglePlane(n); early >= 0) return early;
-    const int pixels = std::min<int>(g_state.LineBytes, kMaxLinePixels);
+    const int pixels = std::min<int>(g_state.Session.LineBytes, kMaxLinePixels);
     ConvertGray(SinglePlaneSamples(n), pixels, g_state.PixelMapG, g_state.GammaTable, hostLine);
     RepairLineJoins(hostLine, CurrentJoinGeometry(), JoinLayout::Gray, g_joinRandom);
     return FinishSingleSlotLine(n);
@@ -154,7 +159,7 @@ int B58_CALL GrayLines(uint8_t* hostLine) {
 int B58_CALL Color24PixelModeLines(uint8_t* hostLine) {
     if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
-    const uint32_t lag = g_state.ColourLag;
+    const uint32_t lag = g_state.Session.ColourLag;
     const SlotNeed needs[3] = {{0, n + 2 * lag}, {0, n + lag}, {0, n}};
     if (const int early = WaitOrEnd(needs, 3, PollStyle::CheckThenSleep); early >= 0) return early;
     ConvertColor24(InterleavedSamples(n + 2 * lag, 0), InterleavedSamples(n, 1),
@@ -168,7 +173,7 @@ int B58_CALL Color24PixelModeLines(uint8_t* hostLine) {
 int B58_CALL Color24LineModeLines(uint8_t* hostLine) {
     if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
-    const uint32_t lag = g_state.ColourLag;
+    const uint32_t lag = g_state.Session.ColourLag;
     const SlotNeed sources[3] = {{0, n + 2 * lag}, {1, n + lag}, {2, n}};
     if (const int early = WaitOrEnd(sources, 3, PollStyle::SleepThenCheck); early >= 0) return early;
     ConvertColor24(PlaneSamples(sources[0], 1), PlaneSamples(sources[1], 1), PlaneSamples(sources[2], 1),
@@ -181,7 +186,7 @@ int B58_CALL Color24LineModeLines(uint8_t* hostLine) {
 int B58_CALL Color48LineModeLines(uint8_t* hostLine) {
     if (ReaderHasFailed() || !ScanMemoryPresent()) return kLineFailed;
     const uint32_t n = g_state.NextLineIndex;
-    const uint32_t lag = g_state.ColourLag;
+    const uint32_t lag = g_state.Session.ColourLag;
     const SlotNeed sources[3] = {{0, n + 2 * lag}, {1, n}, {2, n + lag}};
     if (const int early = WaitOrEnd(sources, 3, PollStyle::SleepThenCheck); early >= 0) return early;
     const ShadingReferences refs[3] = {{g_state.WhiteRefR, g_state.DarkRefR},

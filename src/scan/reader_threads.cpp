@@ -80,9 +80,9 @@ bool DirectReadPauseDue(uint32_t line, uint8_t colourLag, uint16_t pacing) {
 
 DWORD WINAPI PixelReader(LPVOID) {
     const uint32_t lineBytes = PixelRingLineBytes(g_state);
-    const uint32_t lines = g_state.SWHeight;
+    const uint32_t lines = g_state.Session.SWHeight;
     const bool direct = g_state.DirectReadMode != 0;
-    const uint8_t lag = g_state.ColourLag;
+    const uint8_t lag = g_state.Session.ColourLag;
     const uint16_t pacing = g_state.DirectReadPacing;
     if (!BeginReading(static_cast<uint64_t>(lineBytes) * lines, PixelRingLineFits(lineBytes)))
         return EndOrFail(false);
@@ -101,9 +101,9 @@ DWORD WINAPI PixelReader(LPVOID) {
 
 DWORD WINAPI PlaneReader(LPVOID) {
     const uint32_t lineBytes = PlaneLineBytes(g_state);
-    const uint32_t colourLines = 3u * g_state.SWHeight;
+    const uint32_t colourLines = 3u * g_state.Session.SWHeight;
     if (!BeginReading(static_cast<uint64_t>(lineBytes) * colourLines,
-                      PlaneLineFits(lineBytes, g_state.DataWidth)))
+                      PlaneLineFits(lineBytes, g_state.Session.DataWidth)))
         return EndOrFail(false);
     for (uint32_t i = 0; i < colourLines; ++i) {
         const uint32_t k = i / 3;

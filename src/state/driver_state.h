@@ -12,13 +12,14 @@
 #include <cstdint>
 
 #include "api/exports.h"
+#include "api/scan_session.h"
 #include "platform/win32.h"
 #include "scan/scan_hand_off.h"
 
 namespace b58 {
 
-inline constexpr int kMaxLinePixels = 3700;       // pixel maps per colour, plane slot size in samples
-inline constexpr int kRingSlots = 1200;           // line slots per plane
+inline constexpr int kMaxLinePixels = 3700;  // pixel maps per colour, plane slot size in samples
+inline constexpr int kRingSlots = 1200;      // line slots per plane
 inline constexpr int kPlanes = 3;
 inline constexpr uint32_t kLineRingBytes = 26'640'000;
 inline constexpr int kDeviceInfoBlockSize = 96;
@@ -32,12 +33,12 @@ inline constexpr int kLineStopped = 2;  // a stop was asked for while it waited:
 
 // The calibration readers' state of the image data reader (one instance).
 struct ImageReaderState {
-    uint32_t SlotCount = 0;      // N, 1 to 50
-    uint32_t BlockSize = 0;      // B
-    uint32_t TotalBlocks = 0;    // T
-    uint32_t LastBlockSize = 0;  // LB
-    uint32_t BlocksConsumed = 0; // K
-    uint32_t Position = 0;       // P
+    uint32_t SlotCount = 0;       // N, 1 to 50
+    uint32_t BlockSize = 0;       // B
+    uint32_t TotalBlocks = 0;     // T
+    uint32_t LastBlockSize = 0;   // LB
+    uint32_t BlocksConsumed = 0;  // K
+    uint32_t Position = 0;        // P
     int32_t NeedBlock = 0;
     int32_t FirstFetch = 0;
     OVERLAPPED SlotOverlapped[50] = {};
@@ -76,36 +77,11 @@ struct DriverState {
     uint16_t RAWDATA = 0;
     uint16_t FACTOR = 100;
 
-    // ---- scan configuration --------------------------------------------------------------
-    uint16_t ScanMode = 0;
-    uint16_t TaType = 0;
-    uint8_t TaMode = 0;
+    // ---- scan request -------------------------------------------------------------------
+    // The current request and what its start placed on the device; see ScanSession.
+    ScanSession Session;
     int32_t FlatbedFirmwareReady = 0;
     int32_t TaFirmwareReady = 0;
-    uint16_t DataWidth = 0;
-    uint16_t WidthUnits = 0;
-    uint16_t HeightUnits = 0;
-    int32_t HighResMode = 0;
-    uint8_t ResolutionValid = 0;
-    uint16_t RXDPI = 0;
-    uint16_t RYDPI = 0;
-    uint16_t YMAXDPI = 0;
-    uint16_t LAMPSTEP = 0;
-    int32_t ScanPixelModeFlag = 0;
-    uint16_t WindowLeft = 0;
-    uint16_t WindowTop = 0;
-    uint16_t Threshold = 0;
-    uint16_t WindowByte = 0;
-    uint16_t LinePixels = 0;
-    uint16_t ImageLines = 0;
-    uint16_t MotorLines = 0;
-    uint8_t ColourLag = 0;
-    uint16_t SWWidth = 0;
-    uint16_t SWHeight = 0;
-    uint16_t HWWidth = 0;
-    uint16_t HWHeight = 0;
-    uint16_t PixelFormatCode = 0;
-    uint16_t LineBytes = 0;
     LineRoutineFn LineRoutine = nullptr;
     LPTHREAD_START_ROUTINE ReaderRoutine = nullptr;
 
@@ -115,7 +91,7 @@ struct DriverState {
     uint8_t* PixelMapR = nullptr;  // kMaxLinePixels maps of 256 bytes
     uint8_t* PixelMapG = nullptr;
     uint8_t* PixelMapB = nullptr;
-    uint8_t* LineRing = nullptr;   // kLineRingBytes
+    uint8_t* LineRing = nullptr;  // kLineRingBytes
     uint8_t* PlaneLines[kPlanes][kRingSlots] = {};
     std::atomic<int32_t> LineFree[kPlanes][kRingSlots] = {};
     int32_t WorkingMemoryAllocated = 0;
@@ -128,15 +104,6 @@ struct DriverState {
 
     // ---- scan run ------------------------------------------------------------------------
     ProgressRoutine ProgressCallback = nullptr;
-    uint16_t CalibrationDpi = 0;
-    int16_t myStartx = 0;
-    int16_t myStarty = 0;
-    uint16_t leftbound = 0;
-    int32_t TopLine = 0;
-    int32_t Backstep = 0;
-    int16_t ShadingStartLine = 0;
-    uint16_t WindowStartX = 0;
-    uint16_t HeightMinus = 0;
     int32_t PrerollPending = 0;
     HANDLE ReaderThread = nullptr;
     DWORD ReaderThreadId = 0;
@@ -149,16 +116,7 @@ struct DriverState {
     int32_t GreenOffset = 1;
     int32_t BlueOffset = 2;
 
-    // ---- AFE -----------------------------------------------------------------------------
-    uint8_t ROffset = 32;
-    uint8_t RGain = 2;
-    uint8_t GOffset = 32;
-    uint8_t GGain = 2;
-    uint8_t BOffset = 32;
-    uint8_t BGain = 2;
-    uint8_t RMinBlack = 0;
-    uint8_t GMinBlack = 0;
-    uint8_t BMinBlack = 0;
+    // Set by the strip scans: 0 once one of their commands failed.
     int32_t StripScanOk = 0;
 
     // ---- diagnostic switches -------------------------------------------------------------

@@ -99,15 +99,15 @@ TEST_F(ScanControlTest, FlatbedStartCalibratesProgramsTheWindowAndStartsTheReade
     EXPECT_EQ(testing::Calibration().startLines[1], 27);  // shading 73 lines above the top
     ASSERT_NE(g_state.ReaderThread, nullptr);
     EXPECT_EQ(g_state.PrerollPending, 1);
-    EXPECT_EQ(g_state.WindowStartX, 96);  // 100 + 5 on the 6-pixel grid, line mode: 101 - 5
-    EXPECT_EQ(g_state.myStartx, 101);
+    EXPECT_EQ(g_state.Session.WindowStartX, 96);  // 100 + 5 on the 6-pixel grid, line mode: 101 - 5
+    EXPECT_EQ(g_state.Session.myStartx, 101);
 
     const std::vector<Bytes> windows = Commands(kCmdScanWindow);
     ASSERT_FALSE(windows.empty());
     const Bytes& w = windows.back();
-    EXPECT_EQ(w[6] | w[7] << 8, 101);               // myStartx
-    EXPECT_EQ(w[2] | w[3] << 8, g_state.myStarty);  // after the pre-roll
-    EXPECT_EQ(w[4] | w[5] << 8, g_state.HWHeight);
+    EXPECT_EQ(w[6] | w[7] << 8, 101);                       // myStartx
+    EXPECT_EQ(w[2] | w[3] << 8, g_state.Session.myStarty);  // after the pre-roll
+    EXPECT_EQ(w[4] | w[5] << 8, g_state.Session.HWHeight);
     EXPECT_EQ(w[12] | w[13] << 8, 150);
     EXPECT_EQ(Commands(kCmdStartScan).size(), 1u);
     // The window went out after the AFE values and before the start command.
@@ -141,7 +141,7 @@ TEST_F(ScanControlTest, CalibrationFailureStopsBeforeTheWindowAndStopStillCleans
         EXPECT_TRUE(Commands(kCmdStartScan).empty());
 
         ReadRequest read{};
-        std::vector<uint8_t> buffer(g_state.LineBytes);
+        std::vector<uint8_t> buffer(g_state.Session.LineBytes);
         read.LinesWanted = 1;
         read.Buffer = buffer.data();
         EXPECT_EQ(ReadScannedData(&read), 0);
@@ -199,7 +199,7 @@ TEST_F(ScanControlTest, AdapterTopBelowTheBaseMovesNothing) {
 TEST_F(ScanControlTest, FirstReadDiscardsThePrerollAndReportsProgressEveryHundredLines) {
     Configure(ModeGray);
     ASSERT_NE(Start(RecordProgress), 0);
-    std::vector<uint8_t> buffer(250u * g_state.LineBytes);
+    std::vector<uint8_t> buffer(250u * g_state.Session.LineBytes);
     ReadRequest read{};
     read.LinesWanted = 250;
     read.Buffer = buffer.data();
@@ -217,9 +217,9 @@ TEST_F(ScanControlTest, FirstReadDiscardsThePrerollAndReportsProgressEveryHundre
 
 TEST_F(ScanControlTest, NoLineIsAskedForPastTheEndOfTheImage) {
     Configure(ModeGray);
-    ASSERT_EQ(g_state.ImageLines, 300);
+    ASSERT_EQ(g_state.Session.ImageLines, 300);
     ASSERT_NE(Start(), 0);
-    std::vector<uint8_t> buffer(400u * g_state.LineBytes);
+    std::vector<uint8_t> buffer(400u * g_state.Session.LineBytes);
     ReadRequest read{};
     read.LinesWanted = 400;
     read.Buffer = buffer.data();
@@ -237,7 +237,7 @@ TEST_F(ScanControlTest, ColourOrderFollowsTheRequest) {
     Configure(ModeColor24);
     ASSERT_NE(Start(), 0);
     ReadRequest read{};
-    std::vector<uint8_t> buffer(g_state.LineBytes);
+    std::vector<uint8_t> buffer(g_state.Session.LineBytes);
     read.Buffer = buffer.data();
     read.BgrOrder = 1;
     ReadScannedData(&read);
@@ -252,7 +252,7 @@ TEST_F(ScanControlTest, ColourOrderFollowsTheRequest) {
 TEST_F(ScanControlTest, EndOfImageCancelAndReaderFailure) {
     Configure(ModeGray);
     ASSERT_NE(Start(RecordProgress), 0);
-    std::vector<uint8_t> buffer(300u * g_state.LineBytes);
+    std::vector<uint8_t> buffer(300u * g_state.Session.LineBytes);
     ReadRequest read{};
     read.Buffer = buffer.data();
 

@@ -33,11 +33,11 @@ TEST_F(ScanParametersTest, FlatbedRequestConfiguresTheScan) {
     EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
     EXPECT_EQ(FirmwareDownloads(), 1u);
     EXPECT_EQ(LampMasks(), std::vector<uint8_t>{1});
-    EXPECT_EQ(g_state.RXDPI, 300);
-    EXPECT_EQ(g_state.RYDPI, 600);
-    EXPECT_EQ(g_state.LineBytes, 900);
-    EXPECT_EQ(g_state.ScanMode, ModeColor24);
-    EXPECT_EQ(g_state.TaMode, 0);
+    EXPECT_EQ(g_state.Session.RXDPI, 300);
+    EXPECT_EQ(g_state.Session.RYDPI, 600);
+    EXPECT_EQ(g_state.Session.LineBytes, 900);
+    EXPECT_EQ(g_state.Session.ScanMode, ModeColor24);
+    EXPECT_EQ(g_state.Session.TaMode, 0);
     EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
     EXPECT_EQ(g_state.TaFirmwareReady, 0);
     EXPECT_NE(g_state.LineRoutine, nullptr);
@@ -56,24 +56,24 @@ TEST_F(ScanParametersTest, AdapterSourceDownloadsAgainAndSelectsItsLamp) {
     // Flatbed: one download, lamp 1. Adapter: two downloads, lamp 2 selected and confirmed.
     EXPECT_EQ(FirmwareDownloads(), 3u);
     EXPECT_EQ(LampMasks(), (std::vector<uint8_t>{1, 2, 2}));
-    EXPECT_EQ(g_state.TaType, 2);
-    EXPECT_EQ(g_state.TaMode, 1);
+    EXPECT_EQ(g_state.Session.TaType, 2);
+    EXPECT_EQ(g_state.Session.TaMode, 1);
     EXPECT_EQ(g_state.TaFirmwareReady, 1);
     EXPECT_EQ(g_state.FlatbedFirmwareReady, 0);
     // Back to the flatbed: its first download succeeds, so no second one.
     ScanParameters again = Request(300, ModeGray);
     EXPECT_EQ(SetParameters(&again), 1);
     EXPECT_EQ(FirmwareDownloads(), 4u);
-    EXPECT_EQ(g_state.TaType, 0);
+    EXPECT_EQ(g_state.Session.TaType, 0);
 }
 
 TEST_F(ScanParametersTest, UnknownSourceSendsNoLampAndKeepsTheAdapterType) {
-    g_state.TaType = 4;
+    g_state.Session.TaType = 4;
     ScanParameters r = Request(150, ModeColor24, 3);
     EXPECT_EQ(SetParameters(&r), 1);
     EXPECT_TRUE(LampMasks().empty());
-    EXPECT_EQ(g_state.TaType, 4);
-    EXPECT_EQ(g_state.TaMode, 0);
+    EXPECT_EQ(g_state.Session.TaType, 4);
+    EXPECT_EQ(g_state.Session.TaMode, 0);
     EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
 }
 
@@ -108,8 +108,8 @@ TEST_F(ScanParametersTest, RejectedRequestsChangeNothing) {
     }
     EXPECT_EQ(controller_->Transfers().size(), transfers);  // the device was left alone
     EXPECT_EQ(g_state.LineRing, ring);
-    EXPECT_EQ(g_state.PixelFormatCode, 2);
-    EXPECT_EQ(g_state.LinePixels, 300);
+    EXPECT_EQ(g_state.Session.PixelFormatCode, 2);
+    EXPECT_EQ(g_state.Session.LinePixels, 300);
 }
 
 TEST_F(ScanParametersTest, RefusedWhileAScanRuns) {
@@ -121,7 +121,7 @@ TEST_F(ScanParametersTest, RefusedWhileAScanRuns) {
     EXPECT_EQ(SetParameters(&next), 0);
     EXPECT_EQ(+next.Status, kStatusScanRunning);
     EXPECT_EQ(g_state.LineRing, ring);
-    EXPECT_EQ(g_state.DataWidth, 8);
+    EXPECT_EQ(g_state.Session.DataWidth, 8);
     g_state.ReaderThread = nullptr;
 }
 

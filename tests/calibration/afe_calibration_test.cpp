@@ -23,28 +23,32 @@ size_t Count(const std::string& text, const std::string& what) {
 class AfeCalibrationTest : public VirtualScannerTest {
   protected:
     int Flatbed(uint16_t dpi, int32_t pixelMode = 1, uint16_t format = 4) {
-        return CalibrateAFE(device_, g_state.KSTARTY, 2, &g_state.ROffset, &g_state.RGain, &g_state.GOffset,
-                            &g_state.GGain, &g_state.BOffset, &g_state.BGain, pixelMode, dpi, format);
+        return CalibrateAFE(device_, g_state.KSTARTY, 2, &g_state.Session.ROffset, &g_state.Session.RGain,
+                            &g_state.Session.GOffset, &g_state.Session.GGain, &g_state.Session.BOffset,
+                            &g_state.Session.BGain, pixelMode, dpi, format);
     }
     int Adapter(uint16_t dpi) {
-        return CalibrateAFEForTa(device_, 450, 2, &g_state.ROffset, &g_state.RGain, &g_state.GOffset,
-                                 &g_state.GGain, &g_state.BOffset, &g_state.BGain, 1, dpi, 4);
+        return CalibrateAFEForTa(device_, 450, 2, &g_state.Session.ROffset, &g_state.Session.RGain,
+                                 &g_state.Session.GOffset, &g_state.Session.GGain, &g_state.Session.BOffset,
+                                 &g_state.Session.BGain, 1, dpi, 4);
     }
     static std::array<int, 6> Afe() {
-        return {g_state.ROffset, g_state.RGain,   g_state.GOffset,
-                g_state.GGain,   g_state.BOffset, g_state.BGain};
+        return {g_state.Session.ROffset, g_state.Session.RGain,   g_state.Session.GOffset,
+                g_state.Session.GGain,   g_state.Session.BOffset, g_state.Session.BGain};
     }
-    static std::array<int, 3> Blacks() { return {g_state.RMinBlack, g_state.GMinBlack, g_state.BMinBlack}; }
+    static std::array<int, 3> Blacks() {
+        return {g_state.Session.RMinBlack, g_state.Session.GMinBlack, g_state.Session.BMinBlack};
+    }
     static void SetPrevious() {
-        g_state.ROffset = 5;
-        g_state.RGain = 6;
-        g_state.GOffset = 7;
-        g_state.GGain = 8;
-        g_state.BOffset = 9;
-        g_state.BGain = 10;
-        g_state.RMinBlack = 1;
-        g_state.GMinBlack = 2;
-        g_state.BMinBlack = 3;
+        g_state.Session.ROffset = 5;
+        g_state.Session.RGain = 6;
+        g_state.Session.GOffset = 7;
+        g_state.Session.GGain = 8;
+        g_state.Session.BOffset = 9;
+        g_state.Session.BGain = 10;
+        g_state.Session.RMinBlack = 1;
+        g_state.Session.GMinBlack = 2;
+        g_state.Session.BMinBlack = 3;
     }
     void EndStreamsFromStart(uint32_t start) {
         auto* inner = &scanner_->Inner();
@@ -102,12 +106,12 @@ TEST_F(AfeCalibrationTest, FlatbedAtLowResolutionClosesWithA300DpiStrip) {
 TEST_F(AfeCalibrationTest, OnePlaneSearchMovesRedAndBlueWithGreen) {
     Plug("seed=1");
     EXPECT_EQ(Flatbed(300, 0, 2), 1);
-    EXPECT_EQ(g_state.ROffset, g_state.GOffset);
-    EXPECT_EQ(g_state.BOffset, g_state.GOffset);
-    EXPECT_EQ(g_state.RGain, g_state.GGain);
-    EXPECT_EQ(g_state.BGain, g_state.GGain);
-    EXPECT_GE(g_state.GMinBlack, 40);
-    EXPECT_LT(g_state.GMinBlack, 50);
+    EXPECT_EQ(g_state.Session.ROffset, g_state.Session.GOffset);
+    EXPECT_EQ(g_state.Session.BOffset, g_state.Session.GOffset);
+    EXPECT_EQ(g_state.Session.RGain, g_state.Session.GGain);
+    EXPECT_EQ(g_state.Session.BGain, g_state.Session.GGain);
+    EXPECT_GE(g_state.Session.GMinBlack, 40);
+    EXPECT_LT(g_state.Session.GMinBlack, 50);
     // Green settles well inside the pass limits, and the others with it.
     EXPECT_LT(Count(trace_, "first==offset"), 15u);
     EXPECT_LT(Count(trace_, "####GAIN"), 49u);
@@ -116,8 +120,8 @@ TEST_F(AfeCalibrationTest, OnePlaneSearchMovesRedAndBlueWithGreen) {
 
 TEST_F(AfeCalibrationTest, AdapterSearchSettlesWithoutTrace) {
     Plug("seed=1");
-    g_state.TaMode = 1;
-    g_state.TaType = 1;
+    g_state.Session.TaMode = 1;
+    g_state.Session.TaType = 1;
     EXPECT_EQ(Adapter(300), 1);
     EXPECT_EQ(Afe(), (std::array<int, 6>{48, 18, 47, 13, 49, 22}));
     EXPECT_EQ(trace_, "");
@@ -140,8 +144,8 @@ TEST_F(AfeCalibrationTest, ShortStripMidSearchKeepsThePreviousValues) {
     EXPECT_EQ(scanner_->Sent(0x43).size(), 9u);
 
     Plug("seed=1");
-    g_state.TaMode = 1;
-    g_state.TaType = 2;
+    g_state.Session.TaMode = 1;
+    g_state.Session.TaType = 2;
     EndStreamsFromStart(15);
     EXPECT_EQ(Adapter(300), 0);
     EXPECT_EQ(Afe(), (std::array<int, 6>{5, 6, 7, 8, 9, 10}));
@@ -171,8 +175,8 @@ TEST_F(AfeCalibrationTest, SearchesTakeTheirBandsFromTheSettingsBesideTheModule)
 
     // Without the adapter's fine pass: six offset and seven gain strips.
     Plug("seed=1");
-    g_state.TaMode = 1;
-    g_state.TaType = 1;
+    g_state.Session.TaMode = 1;
+    g_state.Session.TaType = 1;
     EXPECT_EQ(Adapter(300), 1);
     EXPECT_EQ(scanner_->Sent(0x43).size(), 13u);
     platform::SetModuleFileNameOverride("");

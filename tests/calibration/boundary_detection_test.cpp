@@ -57,7 +57,7 @@ class BoundaryDetectionTest : public ::testing::Test {
         const uint8_t ro = 51, rg = 12, go = 50, gg = 9, bo = 51, bg = 14;
         std::vector<uint16_t> lineTable(3 * 200);
         return FindFlatbedBounds(g_state.DeviceHandle, g_state.DeviceKind, &ro, &rg, &go, &gg, &bo, &bg,
-                                 &g_state.leftbound, &g_state.TopLine, lineTable.data());
+                                 &g_state.Session.leftbound, &g_state.Session.TopLine, lineTable.data());
     }
     bool Traced(const char* text) const { return trace_.find(text) != std::string::npos; }
 
@@ -69,8 +69,8 @@ TEST_F(BoundaryDetectionTest, FlatbedFindsTheBedsEdgesAndSendsTheCarriageHome) {
     Open();
     ASSERT_EQ(RunFlatbed(), 1);
     // The dark reference block's inner corner, as the image model places it.
-    EXPECT_EQ(g_state.leftbound, 70);
-    EXPECT_EQ(g_state.TopLine, 84);
+    EXPECT_EQ(g_state.Session.leftbound, 70);
+    EXPECT_EQ(g_state.Session.TopLine, 84);
     EXPECT_TRUE(Traced("LeftBound = 70, TopBound = 84")) << trace_;
     EXPECT_FALSE(Traced("boundary is over"));
     EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 1u);
@@ -92,22 +92,22 @@ TEST_F(BoundaryDetectionTest, FlatbedWhoseScannerRefusesTheHandshakeFails) {
 
 TEST_F(BoundaryDetectionTest, FlatbedStopsAtAFailedWindowWithTheOriginCleared) {
     Open(",fail_cmd=0x20");
-    g_state.leftbound = 5;
-    g_state.TopLine = 5;
+    g_state.Session.leftbound = 5;
+    g_state.Session.TopLine = 5;
     EXPECT_EQ(RunFlatbed(), 0);
-    EXPECT_EQ(g_state.leftbound, 0);
-    EXPECT_EQ(g_state.TopLine, 0);
+    EXPECT_EQ(g_state.Session.leftbound, 0);
+    EXPECT_EQ(g_state.Session.TopLine, 0);
     EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 0u);
 }
 
 TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
     Open();
     ASSERT_EQ(RunFlatbed(), 1);
-    g_state.GMinBlack = 41;
+    g_state.Session.GMinBlack = 41;
     constexpr int kPixels = 600;
     std::vector<uint8_t> r(kMaxLinePixels * 256), g(kMaxLinePixels * 256), b(kMaxLinePixels * 256);
     for (size_t i = 0; i < g.size(); ++i) r[i] = g[i] = b[i] = static_cast<uint8_t>(i);
-    const auto shadingLine = static_cast<uint16_t>(g_state.TopLine - 73);
+    const auto shadingLine = static_cast<uint16_t>(g_state.Session.TopLine - 73);
     ASSERT_EQ(CalibrateShading(g_state.DeviceHandle, shadingLine, 40, 51, 12, 50, 9, 51, 14, r.data(),
                                g.data(), b.data(), 300, 300, 72, 1, kPixels, 4, 0, 8),
               1);
@@ -137,13 +137,13 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
 class TaBoundaryTest : public BoundaryDetectionTest {
   protected:
     void Prepare() {
-        g_state.TaMode = 1;
-        g_state.TaType = 1;
-        g_state.YMAXDPI = 300;
-        g_state.LAMPSTEP = 0;
-        g_state.ROffset = 48, g_state.RGain = 18;
-        g_state.GOffset = 47, g_state.GGain = 13;
-        g_state.BOffset = 49, g_state.BGain = 22;
+        g_state.Session.TaMode = 1;
+        g_state.Session.TaType = 1;
+        g_state.Session.YMAXDPI = 300;
+        g_state.Session.LAMPSTEP = 0;
+        g_state.Session.ROffset = 48, g_state.Session.RGain = 18;
+        g_state.Session.GOffset = 47, g_state.Session.GGain = 13;
+        g_state.Session.BOffset = 49, g_state.Session.BGain = 22;
         uint8_t lamp[kPacketSize] = {2};  // the adapter's lamp, as its AFE calibration leaves it
         ASSERT_EQ(ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
                                             kCmdLampControl, lamp, lamp),
@@ -154,11 +154,11 @@ class TaBoundaryTest : public BoundaryDetectionTest {
 TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
     Open();
     Prepare();
-    ASSERT_EQ(FindTaBounds(&g_state.leftbound, &g_state.TopLine), 1);
-    EXPECT_EQ(g_state.leftbound, 372);
-    EXPECT_EQ(g_state.TopLine, 63);
-    EXPECT_EQ(g_state.HWWidth, 700);
-    EXPECT_EQ(g_state.HWHeight, 200);
+    ASSERT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 1);
+    EXPECT_EQ(g_state.Session.leftbound, 372);
+    EXPECT_EQ(g_state.Session.TopLine, 63);
+    EXPECT_EQ(g_state.Session.HWWidth, 700);
+    EXPECT_EQ(g_state.Session.HWHeight, 200);
     EXPECT_TRUE(Traced("SWWidth=700,SWHeight=200"));
     EXPECT_TRUE(Traced("LeftSide=372,TopSide=63"));
 }
@@ -166,11 +166,11 @@ TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
 TEST_F(TaBoundaryTest, AShortStripFailsWithTheLeftboundRaisedAndTheTopKept) {
     Open(",stream_end=7000");
     Prepare();
-    g_state.leftbound = 10;
-    g_state.TopLine = 77;
-    EXPECT_EQ(FindTaBounds(&g_state.leftbound, &g_state.TopLine), 0);
-    EXPECT_EQ(g_state.leftbound, 36);
-    EXPECT_EQ(g_state.TopLine, 77);
+    g_state.Session.leftbound = 10;
+    g_state.Session.TopLine = 77;
+    EXPECT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 0);
+    EXPECT_EQ(g_state.Session.leftbound, 36);
+    EXPECT_EQ(g_state.Session.TopLine, 77);
 }
 
 }  // namespace

@@ -86,9 +86,9 @@ class ShadingCalibrationTest : public ::testing::Test {
         ResetDriverState();
         platform::SetTimeScale(0.001);
         g_script = StripScript();
-        g_state.RMinBlack = 20;
-        g_state.GMinBlack = 20;
-        g_state.BMinBlack = 20;
+        g_state.Session.RMinBlack = 20;
+        g_state.Session.GMinBlack = 20;
+        g_state.Session.BMinBlack = 20;
         for (auto* maps : {&r_, &g_, &b_})
             maps->assign(static_cast<size_t>(kWidth + 1) * kMapEntries, kUntouched);
         // A controller that takes every command: the lamps go off before a dark strip.

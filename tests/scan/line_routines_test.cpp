@@ -30,26 +30,26 @@ class LineRoutines : public ::testing::Test {
     // `pixels` pixels per line, no join repair (RXDPI outside the sensor's pitches).
     void Configure(uint16_t formatCode, uint16_t dataWidth, uint16_t pixels, uint16_t lineBytes) {
         ASSERT_TRUE(AllocateScanMemory(dataWidth, nullptr));
-        g_state.PixelFormatCode = formatCode;
-        g_state.DataWidth = dataWidth;
-        g_state.SWWidth = pixels;
-        g_state.LinePixels = pixels;
-        g_state.LineBytes = lineBytes;
-        g_state.RXDPI = 0;
+        g_state.Session.PixelFormatCode = formatCode;
+        g_state.Session.DataWidth = dataWidth;
+        g_state.Session.SWWidth = pixels;
+        g_state.Session.LinePixels = pixels;
+        g_state.Session.LineBytes = lineBytes;
+        g_state.Session.RXDPI = 0;
     }
 
     // Interleaved raw line k: byte 3p + c is 10k + c.
     void FileInterleaved(uint32_t k) {
-        uint8_t* line = g_state.LineRing + (k % kRingSlots) * g_state.SWWidth * 3u;
-        for (int p = 0; p < g_state.SWWidth; ++p)
+        uint8_t* line = g_state.LineRing + (k % kRingSlots) * g_state.Session.SWWidth * 3u;
+        for (int p = 0; p < g_state.Session.SWWidth; ++p)
             for (int c = 0; c < 3; ++c) line[3 * p + c] = static_cast<uint8_t>(10 * k + c);
         g_state.LineFree[0][k % kRingSlots].store(0, std::memory_order_release);
     }
     // Plane line k of `plane`: every sample 10k + plane (as the high byte for 16-bit samples).
     void FilePlane(int plane, uint32_t k) {
         uint8_t* line = g_state.PlaneLines[plane][k % kRingSlots];
-        for (int p = 0; p < g_state.SWWidth; ++p) {
-            if (g_state.DataWidth == 16) {
+        for (int p = 0; p < g_state.Session.SWWidth; ++p) {
+            if (g_state.Session.DataWidth == 16) {
                 line[2 * p] = 0;
                 line[2 * p + 1] = static_cast<uint8_t>(10 * k + plane);
             } else {
@@ -63,7 +63,7 @@ class LineRoutines : public ::testing::Test {
 
 TEST_F(LineRoutines, PixelModeTakesRedTwoLagsAheadAndBlueOneLagAhead) {
     Configure(4, 8, 2, 6);
-    g_state.ColourLag = 1;
+    g_state.Session.ColourLag = 1;
     for (uint32_t k = 0; k < 3; ++k) FileInterleaved(k);
     std::vector<uint8_t> out(6);
     ASSERT_EQ(Color24PixelModeLines(out.data()), 1);
@@ -74,7 +74,7 @@ TEST_F(LineRoutines, PixelModeTakesRedTwoLagsAheadAndBlueOneLagAhead) {
     EXPECT_EQ(g_state.NextLineIndex, 1);
 
     // Without a lag every colour comes from the same raw line; BGR order swaps red and blue.
-    g_state.ColourLag = 0;
+    g_state.Session.ColourLag = 0;
     g_state.RedOffset = 2;
     g_state.BlueOffset = 0;
     ASSERT_EQ(Color24PixelModeLines(out.data()), 1);
@@ -83,7 +83,7 @@ TEST_F(LineRoutines, PixelModeTakesRedTwoLagsAheadAndBlueOneLagAhead) {
 
 TEST_F(LineRoutines, LineModeSourcesAndFreesAllThreePlanes) {
     Configure(4, 8, 2, 6);
-    g_state.ColourLag = 2;
+    g_state.Session.ColourLag = 2;
     for (uint32_t k = 0; k < 5; ++k)
         for (int plane = 0; plane < 3; ++plane) FilePlane(plane, k);
     std::vector<uint8_t> out(6);
@@ -97,7 +97,7 @@ TEST_F(LineRoutines, LineModeSourcesAndFreesAllThreePlanes) {
 
 TEST_F(LineRoutines, FortyEightBitTakesGreenFromTheLineItselfAndBlueOneLagAhead) {
     Configure(4, 16, 2, 12);
-    g_state.ColourLag = 1;
+    g_state.Session.ColourLag = 1;
     for (uint32_t k = 0; k < 3; ++k)
         for (int plane = 0; plane < 3; ++plane) FilePlane(plane, k);
     std::vector<uint8_t> out(12);
@@ -153,7 +153,7 @@ TEST_F(LineRoutines, AStopEndsAWaitingCallWithoutALineInEveryMode) {
         SCOPED_TRACE(c.name);
         ResetDriverState();
         Configure(c.formatCode, c.dataWidth, 8, c.lineBytes);
-        g_state.ColourLag = 0;
+        g_state.Session.ColourLag = 0;
         if (c.filedPlane >= 0) FilePlane(c.filedPlane, 0);
         g_state.StopRequested.store(1);
         std::vector<uint8_t> out(c.lineBytes, 0xEE);
@@ -169,7 +169,7 @@ TEST_F(LineRoutines, AStopEndsAWaitingCallWithoutALineInEveryMode) {
 
 TEST_F(LineRoutines, ARawLineNarrowerThanTheOutputIsNotReadPastItsEnd) {
     Configure(2, 8, 5, 5);
-    g_state.SWWidth = 3;
+    g_state.Session.SWWidth = 3;
     uint8_t* ring = g_state.LineRing;
     ring[0] = 7, ring[1] = 8, ring[2] = 9;  // line 0
     ring[3] = 99, ring[4] = 99;             // line 1 follows at once

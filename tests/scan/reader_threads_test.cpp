@@ -85,14 +85,14 @@ class ReaderThreads : public ::testing::Test {
     // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join repair.
     void Configure(bool planes, uint16_t width, uint16_t lines) {
         ASSERT_TRUE(AllocateScanMemory(8, nullptr));
-        g_state.PixelFormatCode = planes ? 4 : 2;
-        g_state.DataWidth = 8;
-        g_state.SWWidth = width;
-        g_state.SWHeight = lines;
-        g_state.LinePixels = width;
-        g_state.LineBytes = planes ? width * 3 : width;
-        g_state.RXDPI = 0;
-        g_state.ColourLag = 0;
+        g_state.Session.PixelFormatCode = planes ? 4 : 2;
+        g_state.Session.DataWidth = 8;
+        g_state.Session.SWWidth = width;
+        g_state.Session.SWHeight = lines;
+        g_state.Session.LinePixels = width;
+        g_state.Session.LineBytes = planes ? width * 3 : width;
+        g_state.Session.RXDPI = 0;
+        g_state.Session.ColourLag = 0;
     }
 
     void Start(LPTHREAD_START_ROUTINE routine) {

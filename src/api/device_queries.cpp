@@ -59,7 +59,7 @@ void CloseDevice() {
 // While a scan runs its reader thread and StopScan own the command buffers and the
 // scanner's state: calls that would send a command are refused then.
 bool ScanRunning() {
-    return g_state.ScanCalls.Running();
+    return g_state.Run.Running();
 }
 
 template <typename Record>

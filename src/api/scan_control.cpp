@@ -1,7 +1,6 @@
 // The scan itself: StartScan calibrates, programs the window and starts the reader thread;
 // ReadScannedData hands the host converted lines; StopScan ends the reader and frees the
 // per-scan memory.
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -9,13 +8,13 @@
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
-#include "api/scan_memory.h"
 #include "calibration/afe_calibration.h"
 #include "calibration/boundary_detection.h"
 #include "calibration/shading_calibration.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
 #include "scan/reader_wait.h"
+#include "scan/scan_run.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
@@ -23,25 +22,12 @@
 namespace b58 {
 namespace {
 
-constexpr size_t kShadingReferenceBytes = 29'600;
 constexpr uint16_t kOriginForwardSteps = 83;
 constexpr int kTaBackstepBase = 280;
 constexpr uint16_t kAfeStripLines = 2;
 constexpr uint16_t kShadingStripLines = 40;
 constexpr uint16_t kMaxCalibrationDpi = 1200;
 constexpr uint16_t kProgressInterval = 100;
-
-bool AllocateShadingReferences() {
-    uint16_t** refs[] = {&g_state.WhiteRefR, &g_state.WhiteRefG, &g_state.WhiteRefB,
-                         &g_state.DarkRefR,  &g_state.DarkRefG,  &g_state.DarkRefB};
-    bool complete = true;
-    for (uint16_t** ref : refs) {
-        std::free(*ref);
-        *ref = static_cast<uint16_t*>(std::calloc(1, kShadingReferenceBytes));
-        complete = complete && *ref != nullptr;
-    }
-    return complete;
-}
 
 bool MoveCarriageForward(uint16_t steps) {
     uint8_t data[kPacketSize - 2] = {};
@@ -66,20 +52,20 @@ int32_t DeviceStepFailed(ScanStartRecord* record, const char* step) {
     return StartFailed(record, kStatusDeviceFailed, step);
 }
 
-int CalibrateShadingForScan(const ScanSession& session, uint16_t startLine) {
+int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint16_t startLine) {
     DriverState& s = g_state;
     // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
     if (session.DataWidth == 16 && session.TaMode == 0) {
         return CalibrateShading16(
             s.DeviceHandle, startLine, kShadingStripLines, session.ROffset, session.RGain, session.GOffset,
-            session.GGain, session.BOffset, session.BGain, s.WhiteRefR, s.DarkRefR, s.WhiteRefG, s.DarkRefG,
-            s.WhiteRefB, s.DarkRefB, session.RXDPI, session.RXDPI, session.myStartx,
+            session.GGain, session.BOffset, session.BGain, run.WhiteRefR(), run.DarkRefR(), run.WhiteRefG(),
+            run.DarkRefG(), run.WhiteRefB(), run.DarkRefB(), session.RXDPI, session.RXDPI, session.myStartx,
             session.ScanPixelModeFlag, session.WidthUnits, session.PixelFormatCode, session.TaMode);
     }
     return CalibrateShading(s.DeviceHandle, startLine, kShadingStripLines, session.ROffset, session.RGain,
-                            session.GOffset, session.GGain, session.BOffset, session.BGain, s.PixelMapR,
-                            s.PixelMapG, s.PixelMapB, session.RXDPI, session.RXDPI, session.myStartx,
+                            session.GOffset, session.GGain, session.BOffset, session.BGain, run.PixelMapR(),
+                            run.PixelMapG(), run.PixelMapB(), session.RXDPI, session.RXDPI, session.myStartx,
                             session.ScanPixelModeFlag, session.WidthUnits, session.PixelFormatCode,
                             session.TaMode, session.DataWidth);
 }
@@ -114,7 +100,7 @@ ScanWindowParameters ScanWindowForScan(const ScanSession& session, uint16_t mode
 // when memory runs out, the scanner fails a step or the window does not fit the device.
 int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     DriverState& s = g_state;
-    if (session.DataWidth == 16 && !AllocateShadingReferences())
+    if (session.DataWidth == 16 && !s.Run.AllocateShadingReferences())
         return StartFailed(record, kStatusOutOfMemory, "allocating the shading references");
     session.CalibrationDpi = session.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : session.RXDPI;
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
@@ -168,7 +154,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     Trace("myStartx=%d,", session.myStartx);
 
     if (session.TaMode != 0 && s.ScanFromOrigin == 0) {
-        s.LastStatus = CalibrateShadingForScan(session, s.TAKSTARTY);
+        s.LastStatus = CalibrateShadingForScan(session, s.Run, s.TAKSTARTY);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
     }
     if (s.ScanFromOrigin != 0 && !MoveCarriageForward(kOriginForwardSteps))
@@ -176,7 +162,8 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     if (session.TaMode == 0) {
         session.ShadingStartLine = ComputeShadingStartLine(session.TopLine);
         if (s.ScanCalibrationArea != 1) {
-            s.LastStatus = CalibrateShadingForScan(session, static_cast<uint16_t>(session.ShadingStartLine));
+            s.LastStatus =
+                CalibrateShadingForScan(session, s.Run, static_cast<uint16_t>(session.ShadingStartLine));
             if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
         }
     }
@@ -185,7 +172,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
         session.YMAXDPI ? static_cast<uint16_t>(session.LAMPSTEP * session.RXDPI / session.YMAXDPI) : 0;
     Trace("HeightMinus=%d,LAMPSTEP=%d,RXDPI=%d,YMAXDPI=%d", session.HeightMinus, session.LAMPSTEP,
           session.RXDPI, session.YMAXDPI);
-    s.PrerollPending = 1;
+    s.Run.PrerollPending = 1;
     ComputeScanGeometry(0, static_cast<uint8_t>(session.LAMPSTEP), session.PixelFormatCode, 300,
                         session.YMAXDPI, session.RXDPI, session.RYDPI, session.WidthUnits,
                         static_cast<uint16_t>(session.MotorLines + session.LAMPSTEP), &session.HWWidth,
@@ -236,18 +223,17 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
         SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, session.ROffset, session.RGain,
                          session.GOffset, session.GGain, session.BOffset, session.BGain);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE values");
-    s.StopRequested.store(0, std::memory_order_release);
+    s.Run.ClearStop();
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan start");
-    s.NextLineIndex = 0;
-    s.LinesDelivered = 0;
+    s.Run.NextLineIndex = 0;
+    s.Run.LinesDelivered = 0;
 
-    s.ReaderThread = CreateThread(nullptr, 1, s.ReaderRoutine, nullptr, 0, &s.ReaderThreadId);
-    if (s.ReaderThread == nullptr)
+    if (!s.Run.StartReader(s.ReaderRoutine))
         return StartFailed(record, kStatusOutOfMemory, "creating the reader thread");
-    s.ScanCalls.Begin();
+    s.Run.Begin();
     Trace("Leave StartScan()");
     return s.LastStatus;
 }
@@ -255,24 +241,24 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
 // A ReadScannedData call inside the hand-off with StopScan, which frees nothing while one is.
 class HostCall {
   public:
-    explicit HostCall(DriverState& s) : s_(s), inside_(s.ScanCalls.EnterHostCall(s.StopRequested)) {}
+    explicit HostCall(ScanRun& run) : run_(run), inside_(run.EnterHostCall()) {}
     ~HostCall() { StepOut(); }
     HostCall(const HostCall&) = delete;
     HostCall& operator=(const HostCall&) = delete;
 
     bool Inside() const { return inside_; }
     void StepOut() {
-        if (inside_) s_.ScanCalls.LeaveHostCall();
+        if (inside_) run_.LeaveHostCall();
         inside_ = false;
     }
     // False when a stop came meanwhile; the call must then end without touching the scan.
     bool StepIn() {
-        inside_ = s_.ScanCalls.EnterHostCall(s_.StopRequested);
+        inside_ = run_.EnterHostCall();
         return inside_;
     }
 
   private:
-    DriverState& s_;
+    ScanRun& run_;
     bool inside_;
 };
 
@@ -281,13 +267,13 @@ int32_t BeginScan(ScanStartRecord* record) {
     if (!HostHoldsScanner("StartScan", record)) return 0;
     // Only a configured request can be scanned, and only one scan at a time: the reader of a
     // running scan owns the line ring.
-    if (!g_state.WorkingMemoryAllocated || g_state.LineRoutine == nullptr ||
-        g_state.ReaderRoutine == nullptr || g_state.ReaderThread != nullptr) {
+    if (!g_state.Run.WorkingMemoryAllocated() || g_state.LineRoutine == nullptr ||
+        g_state.ReaderRoutine == nullptr || g_state.Run.ReaderThread() != nullptr) {
         return 0;
     }
     record->Status = kStatusScanStarting;
-    g_state.ProgressCallback = record->ProgressCallback;
-    g_state.ReaderFailed.store(0, std::memory_order_release);
+    g_state.Run.ProgressCallback = record->ProgressCallback;
+    g_state.Run.ClearReaderFailed();
     return RunStartScan(g_state.Session, record);
 }
 
@@ -295,21 +281,21 @@ int32_t DeliverLines(ReadRequest* request) {
     if (request == nullptr) return 0;
     DriverState& s = g_state;
     const ScanSession& session = s.Session;
+    ScanRun& run = s.Run;
     request->Status = kStatusOk;
     const bool bgr = request->BgrOrder != 0;
-    s.RedOffset = bgr ? 2 : 0;
-    s.GreenOffset = 1;
-    s.BlueOffset = bgr ? 0 : 2;
+    run.RedOffset = bgr ? 2 : 0;
+    run.GreenOffset = 1;
+    run.BlueOffset = bgr ? 0 : 2;
     request->LinesDone = 0;
     // A stopped scan has no further line, and its memory may be on its way out.
-    HostCall call(s);
+    HostCall call(run);
     if (!call.Inside()) {
         request->Status = kStatusNoFurtherLine;
         return 0;
     }
     // Without a started scan there is no ring to convert from.
-    if (s.ReaderFailed.load(std::memory_order_acquire) || s.ReaderThread == nullptr ||
-        s.LineRoutine == nullptr) {
+    if (run.ReaderFailed() || !run.ReaderAlive() || s.LineRoutine == nullptr) {
         request->Status = kStatusNoFurtherLine;
         return 0;
     }
@@ -322,18 +308,18 @@ int32_t DeliverLines(ReadRequest* request) {
         // The image has no further line: a line routine asked for one would wait for raw
         // lines the scanner never sends. A stop ends the call before the next line, also
         // when the ring holds lines enough that no routine would wait and notice it.
-        if (s.LinesDelivered >= session.ImageLines || s.StopRequested.load(std::memory_order_acquire)) {
+        if (run.LinesDelivered >= session.ImageLines || run.StopRequested()) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }
-        if (s.PrerollPending) {
+        if (run.PrerollPending) {
             for (uint16_t n = 0; n < kPrerollLines; ++n) {
                 if (s.LineRoutine(request->Buffer) != kLineDone) {
                     request->Status = kStatusNoFurtherLine;
                     return 1;
                 }
             }
-            s.PrerollPending = 0;
+            run.PrerollPending = 0;
         }
         // Failed or stopped: nothing was written, so nothing is counted.
         if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * session.LineBytes) != kLineDone) {
@@ -341,11 +327,11 @@ int32_t DeliverLines(ReadRequest* request) {
             return 1;
         }
         ++request->LinesDone;
-        ++s.LinesDelivered;
-        if (i % kProgressInterval == 0 && s.ProgressCallback != nullptr) {
+        ++run.LinesDelivered;
+        if (i % kProgressInterval == 0 && run.ProgressCallback != nullptr) {
             // The progress routine may itself call StopScan: it runs outside the hand-off.
             call.StepOut();
-            const bool goOn = s.ProgressCallback(request->LinesDone) != 0;
+            const bool goOn = run.ProgressCallback(request->LinesDone) != 0;
             const bool inside = call.StepIn();
             if (!goOn) {
                 request->Status = kStatusStoppedByHost;
@@ -362,37 +348,35 @@ int32_t DeliverLines(ReadRequest* request) {
 
 int32_t EndScan(StopRecord* record) {
     DriverState& s = g_state;
-    // Sequentially consistent: a ReadScannedData entering now either sees the stop or is
-    // seen inside by the wait below. Set before waiting for another StopScan, so that reads
-    // end at once whichever stop frees the scan.
-    s.StopRequested.store(1, std::memory_order_seq_cst);
-    const auto onlyStop = s.ScanCalls.SerialiseStop();
+    ScanRun& run = s.Run;
+    // Set before waiting for another StopScan, so that reads end at once whichever stop
+    // frees the scan.
+    run.RequestStop();
+    const auto onlyStop = run.SerialiseStop();
     // A process that never opened the scanner has no scan of its own to stop, and its stop
     // command would end the scan of the process that holds the scanner. (Looked at under the
     // stop lock: another StopScan may be clearing the scan.)
-    if (s.ReaderThread == nullptr && !s.WorkingMemoryAllocated && !HostHoldsScanner("StopScan", record))
+    if (!run.ReaderAlive() && !run.WorkingMemoryAllocated() && !HostHoldsScanner("StopScan", record))
         return 0;
     if (record != nullptr) record->Status = kStatusOk;
-    if (!s.ScanCalls.WaitForHostCalls(kReaderEndWaitMs)) {
+    if (!run.WaitForHostCalls(kReaderEndWaitMs)) {
         // A read still converting from the ring: its memory stays. Another StopScan waits again.
         Trace("StopScan: a read did not end, scan memory kept");
         return 0;
     }
-    if (!WaitForReaderToEnd(s.ReaderThread)) {
+    if (!WaitForReaderToEnd(run.ReaderThread())) {
         // The reader still owns the ring and the command buffers: leave both alone. Another
         // StopScan waits again; SetParameters refuses while the thread is kept.
         Trace("StopScan: reader thread did not end, scan memory kept");
         return 0;
     }
-    if (s.ReaderThread != nullptr) CloseHandle(s.ReaderThread);
-    s.ReaderThread = nullptr;
-    s.ReaderThreadId = 0;
+    run.ForgetReader();
 
     Sleep(1000);
     const int32_t stopped = SendStopCommand(s.DeviceHandle);
     s.LastStatus = SendKeyQuery();
-    FreeScanMemory();
-    s.ScanCalls.End();
+    run.FreeMemory();
+    run.End();
     // The key query answers last, but a scanner that refused the stop has not stopped.
     if (stopped == 0) {
         if (record != nullptr) record->Status = kStatusDeviceFailed;

@@ -7,12 +7,12 @@
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
-#include "api/scan_memory.h"
 #include "api/scan_request.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
 #include "device/device_discovery.h"
 #include "scan/routine_slots.h"
+#include "scan/scan_run.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 
@@ -67,7 +67,7 @@ const char* SelectSource(uint8_t source, bool* firmwareRuns) {
 // state.
 int32_t RefuseForDevice(ScanParameters* parameters, const char* step) {
     Trace("SetParameters: %s failed", step);
-    FreeScanMemory();
+    g_state.Run.FreeMemory();
     g_state.LineRoutine = nullptr;
     g_state.ReaderRoutine = nullptr;
     g_state.FlatbedFirmwareReady = 0;
@@ -93,7 +93,7 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     if (parameters == nullptr) return 0;
     if (!HostHoldsScanner("SetParameters", parameters)) return 0;
     // The reader thread of a running scan works in the memory a new request would replace.
-    if (g_state.ReaderThread != nullptr) {
+    if (g_state.Run.ReaderThread() != nullptr) {
         parameters->Status = kStatusScanRunning;
         return 0;
     }
@@ -115,8 +115,8 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     if (const char* failed = SelectSource(source, &firmwareRuns)) return RefuseForDevice(parameters, failed);
 
     // One set of working memory at a time: the previous request's goes first.
-    FreeScanMemory();
-    if (!AllocateScanMemory(config.DataWidth, parameters->GammaTable)) {
+    g_state.Run.FreeMemory();
+    if (!g_state.Run.AllocateMemory(config.DataWidth, parameters->GammaTable)) {
         g_state.LineRoutine = nullptr;
         g_state.ReaderRoutine = nullptr;
         parameters->Status = kStatusOutOfMemory;

@@ -32,7 +32,8 @@ bool LampsOff(HANDLE device) {
 
 bool HaveReferences() {
     const DriverState& s = g_state;
-    return s.WhiteRefR && s.WhiteRefG && s.WhiteRefB && s.DarkRefR && s.DarkRefG && s.DarkRefB;
+    return s.Run.WhiteRefR() && s.Run.WhiteRefG() && s.Run.WhiteRefB() && s.Run.DarkRefR() &&
+           s.Run.DarkRefG() && s.Run.DarkRefB();
 }
 
 // References for a 48-bit scan taken without a dark strip: white from the strip, dark from
@@ -96,8 +97,9 @@ int CalibrateShading(HANDLE device, uint16_t startLine, uint16_t lineCount, uint
         // serves: they come from the white strip and the black levels. The byte maps are not
         // used by it and stay as they are.
         if (HaveReferences())
-            ReferencesFromBlackLevels(white16, stripWidth, stripLines, s.WhiteRefR, s.DarkRefR, s.WhiteRefG,
-                                      s.DarkRefG, s.WhiteRefB, s.DarkRefB);
+            ReferencesFromBlackLevels(white16, stripWidth, stripLines, s.Run.WhiteRefR(), s.Run.DarkRefR(),
+                                      s.Run.WhiteRefG(), s.Run.DarkRefG(), s.Run.WhiteRefB(),
+                                      s.Run.DarkRefB());
         return s.StripScanOk;
     }
 

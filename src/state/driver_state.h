@@ -1,11 +1,9 @@
 // The one driver-wide state: every export, the calibration routines and the reader thread
 // read and write it directly. It is statically allocated for the life of the process.
 //
-// Values that the host's thread and the reader thread share (StopRequested, ReaderFailed
-// and the LineFree flags) are atomics: the writer stores with release order after it has
-// finished with the data the flag hands over, the reader loads with acquire order before
-// it touches that data. Everything else is touched by the host's thread only, or by the
-// reader thread only while the host's thread leaves it alone.
+// What the host's thread and the reader thread share belongs to the running scan (ScanRun),
+// whose interface says which thread may do what. Everything else is touched by the host's
+// thread only, or by the reader thread only while the host's thread leaves it alone.
 #pragma once
 
 #include <atomic>
@@ -14,14 +12,10 @@
 #include "api/exports.h"
 #include "api/scan_session.h"
 #include "platform/win32.h"
-#include "scan/scan_hand_off.h"
+#include "scan/scan_run.h"
 
 namespace b58 {
 
-inline constexpr int kMaxLinePixels = 3700;  // pixel maps per colour, plane slot size in samples
-inline constexpr int kRingSlots = 1200;      // line slots per plane
-inline constexpr int kPlanes = 3;
-inline constexpr uint32_t kLineRingBytes = 26'640'000;
 inline constexpr int kDeviceInfoBlockSize = 96;
 inline constexpr int kPacketSize = 64;
 
@@ -85,36 +79,8 @@ struct DriverState {
     LineRoutineFn LineRoutine = nullptr;
     LPTHREAD_START_ROUTINE ReaderRoutine = nullptr;
 
-    // ---- per-scan memory -----------------------------------------------------------------
-    uint16_t* GammaTable = nullptr;
-    int32_t DriverGammaTable = 0;
-    uint8_t* PixelMapR = nullptr;  // kMaxLinePixels maps of 256 bytes
-    uint8_t* PixelMapG = nullptr;
-    uint8_t* PixelMapB = nullptr;
-    uint8_t* LineRing = nullptr;  // kLineRingBytes
-    uint8_t* PlaneLines[kPlanes][kRingSlots] = {};
-    std::atomic<int32_t> LineFree[kPlanes][kRingSlots] = {};
-    int32_t WorkingMemoryAllocated = 0;
-    uint16_t* WhiteRefR = nullptr;
-    uint16_t* WhiteRefG = nullptr;
-    uint16_t* WhiteRefB = nullptr;
-    uint16_t* DarkRefR = nullptr;
-    uint16_t* DarkRefG = nullptr;
-    uint16_t* DarkRefB = nullptr;
-
-    // ---- scan run ------------------------------------------------------------------------
-    ProgressRoutine ProgressCallback = nullptr;
-    int32_t PrerollPending = 0;
-    HANDLE ReaderThread = nullptr;
-    DWORD ReaderThreadId = 0;
-    std::atomic<int32_t> StopRequested{0};
-    std::atomic<int32_t> ReaderFailed{0};
-    ScanHandOff ScanCalls;  // ReadScannedData and the command-sending calls meet StopScan here
-    uint16_t NextLineIndex = 0;
-    uint32_t LinesDelivered = 0;  // host lines handed out since StartScan, at most ImageLines
-    int32_t RedOffset = 0;
-    int32_t GreenOffset = 1;
-    int32_t BlueOffset = 2;
+    // ---- the running scan -----------------------------------------------------------------
+    ScanRun Run;
 
     // Set by the strip scans: 0 once one of their commands failed.
     int32_t StripScanOk = 0;
@@ -138,7 +104,7 @@ struct DriverState {
 extern DriverState g_state;
 
 // Puts every value back to its load-time value. Only for tests and only while no scan runs:
-// it does not free memory or close handles.
+// it frees the scan's working memory but closes no handle.
 void ResetDriverState();
 
 }  // namespace b58

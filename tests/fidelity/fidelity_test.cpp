@@ -144,7 +144,7 @@ class FidelityTest : public testing::VirtualScannerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.ReaderThread != nullptr) StopScan(&stop);
+        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "api/scan_memory.h"
 #include "device/device_discovery.h"
 #include "device/image_reader.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "scan/line_routines.h"
+#include "scan/scan_run.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -72,11 +72,11 @@ class ReaderThreads : public ::testing::Test {
     }
     void TearDown() override {
         if (thread_ != nullptr) {
-            g_state.StopRequested.store(1, std::memory_order_release);
+            g_state.Run.RequestStop();
             EXPECT_TRUE(Ended(10000));
             CloseHandle(thread_);
         }
-        FreeScanMemory();
+        g_state.Run.FreeMemory();
         CloseScanner(g_state.DeviceHandle);
         usbscan::WithdrawAll();
         platform::SetTimeScale(1.0);
@@ -84,7 +84,7 @@ class ReaderThreads : public ::testing::Test {
 
     // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join repair.
     void Configure(bool planes, uint16_t width, uint16_t lines) {
-        ASSERT_TRUE(AllocateScanMemory(8, nullptr));
+        ASSERT_TRUE(g_state.Run.AllocateMemory(8, nullptr));
         g_state.Session.PixelFormatCode = planes ? 4 : 2;
         g_state.Session.DataWidth = 8;
         g_state.Session.SWWidth = width;
@@ -115,8 +115,7 @@ class ReaderThreads : public ::testing::Test {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             bool full = true;
-            for (int slot = 0; slot < kRingSlots && full; ++slot)
-                full = g_state.LineFree[plane][slot].load(std::memory_order_acquire) == 0;
+            for (int slot = 0; slot < kRingSlots && full; ++slot) full = !g_state.Run.SlotFree(plane, slot);
             if (full) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -144,10 +143,10 @@ TEST_F(ReaderThreads, AHostThatPausesLosesAndRepeatsNoLine) {
     Start(PixelReader);
     ASSERT_TRUE(RingFills(0));
     EXPECT_FALSE(Ended(20));  // waiting for a free slot, not overwriting line 0
-    EXPECT_EQ(g_state.LineRing[0], StreamByte(0));
+    EXPECT_EQ(g_state.Run.LineRing()[0], StreamByte(0));
     EXPECT_TRUE(GreyLinesFollowTheStream(2000, 100));
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
@@ -158,7 +157,7 @@ TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
     EXPECT_FALSE(Ended(20));
     for (uint32_t k = 0; k < 3; ++k)
         for (int plane = 0; plane < 3; ++plane)
-            EXPECT_EQ(g_state.PlaneLines[plane][k][0], StreamByte((3 * k + plane) * width)) << k << plane;
+            EXPECT_EQ(g_state.Run.PlaneLines(plane, k)[0], StreamByte((3 * k + plane) * width)) << k << plane;
     std::vector<uint8_t> out(width * 3);
     for (uint32_t k = 0; k < 1500; ++k) {
         ASSERT_EQ(Color24LineModeLines(out.data()), 1) << k;
@@ -180,16 +179,16 @@ TEST_F(ReaderThreads, LineModeScansOfMoreThan21845LinesKeepCounting) {
         for (int c = 0; c < 3; ++c) ASSERT_EQ(out[c], StreamByte(3 * k + c)) << k << " " << c;
     }
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST_F(ReaderThreads, StopEndsAReaderWaitingForAFreeSlot) {
     Configure(false, 64, 3000);
     Start(PixelReader);
     ASSERT_TRUE(RingFills(0));
-    g_state.StopRequested.store(1, std::memory_order_release);
+    g_state.Run.RequestStop();
     ASSERT_TRUE(Ended(5000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
     // The reads it had in flight were ended with it: none can land once the scan's memory goes.
     for (uint32_t i = 0; i < kImageReaderMaxSlots; ++i) {
         EXPECT_FALSE(g_state.ImageReader.SlotOutstanding[i]) << i;
@@ -201,7 +200,7 @@ TEST_F(ReaderThreads, AReaderThatCannotStartFailsTheFirstLine) {
     Configure(false, 64, 0);  // nothing to read: the reader cannot be opened
     Start(PixelReader);
     EXPECT_TRUE(Ended(5000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 1);
+    EXPECT_TRUE(g_state.Run.ReaderFailed());
     std::vector<uint8_t> out(64);
     EXPECT_EQ(GrayLines(out.data()), 0);
 }
@@ -211,8 +210,8 @@ TEST_F(ReaderThreads, AFailedReadFailsTheScanInsteadOfFilingGarbage) {
     scanner_->failAt = 30720;  // the second block fails: line 307 onwards never arrives
     Start(PixelReader);
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 1);
-    EXPECT_EQ(g_state.LineFree[0][399].load(), 1);  // the line past the failure was never filed
+    EXPECT_TRUE(g_state.Run.ReaderFailed());
+    EXPECT_TRUE(g_state.Run.SlotFree(0, 399));  // the line past the failure was never filed
     std::vector<uint8_t> out(100);
     EXPECT_EQ(GrayLines(out.data()), 0);
 }
@@ -223,7 +222,7 @@ TEST_F(ReaderThreads, DirectReadsFileEveryLineInOrder) {
     Start(PixelReader);
     EXPECT_TRUE(GreyLinesFollowTheStream(50, 64));
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST(DirectReadPacing, PausesOnlyWithoutAPaceAndNeverWithoutALag) {

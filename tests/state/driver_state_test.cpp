@@ -17,17 +17,17 @@ TEST(DriverState, LoadTimeValues) {
     const uint8_t expected[6] = {32, 2, 32, 2, 32, 2};
     EXPECT_EQ(0, memcmp(afe, expected, 6));
     for (uint8_t b : g_state.DeviceInfoBlock) EXPECT_EQ(b, 0);
-    EXPECT_EQ(g_state.StopRequested.load(), 0);
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.StopRequested());
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST(DriverState, ResetUndoesChanges) {
     g_state.DeviceKind = 9;
-    g_state.LineFree[2][1199].store(1);
+    g_state.Run.ReleaseLine(2, 1199);
     g_state.CommandBuffer[5] = 0x55;
     ResetDriverState();
     EXPECT_EQ(g_state.DeviceKind, 4);
-    EXPECT_EQ(g_state.LineFree[2][1199].load(), 0);
+    EXPECT_FALSE(g_state.Run.SlotFree(2, 1199));
     EXPECT_EQ(g_state.CommandBuffer[5], 0);
 }
 

@@ -1,9 +1,11 @@
-// The one driver-wide state: every export, the calibration routines and the reader thread
-// read and write it directly. It is statically allocated for the life of the process.
+// The one driver-wide state: every export, the calibration routines and the
+// reader thread read and write it directly. It is statically allocated for the
+// life of the process.
 //
-// What the host's thread and the reader thread share belongs to the running scan (ScanRun),
-// whose interface says which thread may do what. Everything else is touched by the host's
-// thread only, or by the reader thread only while the host's thread leaves it alone.
+// What the host's thread and the reader thread share belongs to the running
+// scan (ScanRun), whose interface says which thread may do what. Everything
+// else is touched by the host's thread only, or by the reader thread only while
+// the host's thread leaves it alone.
 #pragma once
 
 #include <atomic>
@@ -11,6 +13,8 @@
 
 #include "api/exports.h"
 #include "api/scan_session.h"
+#include "device/command_channel.h"
+#include "device/image_reader.h"
 #include "platform/win32.h"
 #include "scan/scan_run.h"
 
@@ -25,34 +29,12 @@ inline constexpr int kLineFailed = 0;   // the reader has failed: no further lin
 inline constexpr int kLineDone = 1;     // one line written into the host's buffer
 inline constexpr int kLineStopped = 2;  // a stop was asked for while it waited: nothing written
 
-// The calibration readers' state of the image data reader (one instance).
-struct ImageReaderState {
-    uint32_t SlotCount = 0;       // N, 1 to 50
-    uint32_t BlockSize = 0;       // B
-    uint32_t TotalBlocks = 0;     // T
-    uint32_t LastBlockSize = 0;   // LB
-    uint32_t BlocksConsumed = 0;  // K
-    uint32_t Position = 0;        // P
-    int32_t NeedBlock = 0;
-    int32_t FirstFetch = 0;
-    OVERLAPPED SlotOverlapped[50] = {};
-    HANDLE SlotEvent[50] = {};
-    DWORD SlotBytesRead[50] = {};
-    uint8_t* SlotBuffer[50] = {};
-    uint8_t* CurrentBlock = nullptr;
-    // A read was issued into the slot and its result has not been collected yet: its buffer
-    // and OVERLAPPED record still belong to the device.
-    bool SlotOutstanding[50] = {};
-    HANDLE ReadHandle = nullptr;  // the device the reads were issued on
-    // Set while the reader may be asked to stop: a block wait then ends within one poll of
-    // it, and closing cancels the reads at once.
-    const std::atomic<int32_t>* StopFlag = nullptr;
-};
-
 struct DriverState {
-    // ---- device --------------------------------------------------------------------------
+    // ---- device
+    // --------------------------------------------------------------------------
     HANDLE DeviceMutex = nullptr;
-    // 1 from a successful _Open to _Close: only then does this process hold the scanner.
+    // 1 from a successful _Open to _Close: only then does this process hold the
+    // scanner.
     int32_t HostOpened = 0;
     int32_t OsVersionClass = 0;
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
@@ -61,7 +43,8 @@ struct DriverState {
     uint8_t MiscControlBuffer[kPacketSize] = {};
     uint8_t DeviceInfoBlock[kDeviceInfoBlockSize] = {};
 
-    // ---- settings kept driver-wide -------------------------------------------------------
+    // ---- settings kept driver-wide
+    // -------------------------------------------------------
     uint16_t LEFTADD = 0;
     uint16_t TOPADD = 0;
     uint16_t KSTARTY = 0;
@@ -71,40 +54,43 @@ struct DriverState {
     uint16_t RAWDATA = 0;
     uint16_t FACTOR = 100;
 
-    // ---- scan request -------------------------------------------------------------------
-    // The current request and what its start placed on the device; see ScanSession.
+    // ---- scan request
+    // ------------------------------------------------------------------- The
+    // current request and what its start placed on the device; see ScanSession.
     ScanSession Session;
     int32_t FlatbedFirmwareReady = 0;
     int32_t TaFirmwareReady = 0;
     LineRoutineFn LineRoutine = nullptr;
     LPTHREAD_START_ROUTINE ReaderRoutine = nullptr;
 
-    // ---- the running scan -----------------------------------------------------------------
+    // ---- the running scan
+    // -----------------------------------------------------------------
     ScanRun Run;
 
     // Set by the strip scans: 0 once one of their commands failed.
     int32_t StripScanOk = 0;
 
-    // ---- diagnostic switches -------------------------------------------------------------
+    // ---- diagnostic switches
+    // -------------------------------------------------------------
     uint16_t ScanFromOrigin = 0;
     uint16_t ScanCalibrationArea = 0;
     uint16_t DirectReadPacing = 0;
     int32_t DirectReadMode = 0;
 
-    // ---- command layer -------------------------------------------------------------------
-    uint8_t CommandBuffer[kPacketSize] = {};
-    uint8_t ReplyBuffer[kPacketSize] = {};
-    uint8_t ShortPacketMode = 0;
+    // ---- command layer
+    // -------------------------------------------------------------------
+    CommandChannel Channel;
 
-    // ---- image data reader ---------------------------------------------------------------
-    ImageReaderState ImageReader;
+    // ---- image data reader
+    // ---------------------------------------------------------------
+    ImageDataReader ImageReader;
 };
 
 // The instance. Tests reset it with ResetDriverState() between cases.
 extern DriverState g_state;
 
-// Puts every value back to its load-time value. Only for tests and only while no scan runs:
-// it frees the scan's working memory but closes no handle.
+// Puts every value back to its load-time value. Only for tests and only while
+// no scan runs: it frees the scan's working memory but closes no handle.
 void ResetDriverState();
 
 }  // namespace b58

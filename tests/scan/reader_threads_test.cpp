@@ -1,5 +1,5 @@
-// The reader threads against a scanner published through the stand-in class driver, with
-// the host side played by the line routines.
+// The reader threads against a scanner published through the stand-in class
+// driver, with the host side played by the line routines.
 #include "scan/reader_threads.h"
 
 #include <gtest/gtest.h>
@@ -24,14 +24,15 @@ namespace b58 {
 namespace {
 
 constexpr char kInterfacePath[] =
-    "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f0e&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+    "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f0e&0&1#{"
+    "6bdd1fc6-810f-11d0-bec7-08002be2092f}";
 
 uint8_t StreamByte(uint64_t offset) {
     return static_cast<uint8_t>(offset * 7 + offset / 251);
 }
 
-// A scanner that takes every command and streams numbered bytes, optionally failing once
-// the stream reaches a given offset.
+// A scanner that takes every command and streams numbered bytes, optionally
+// failing once the stream reaches a given offset.
 class StreamScanner : public usbscan::UsbBackend {
   public:
     std::atomic<uint64_t> failAt{UINT64_MAX};
@@ -82,7 +83,8 @@ class ReaderThreads : public ::testing::Test {
         platform::SetTimeScale(1.0);
     }
 
-    // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join repair.
+    // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join
+    // repair.
     void Configure(bool planes, uint16_t width, uint16_t lines) {
         ASSERT_TRUE(g_state.Run.AllocateMemory(8, nullptr));
         g_state.Session.PixelFormatCode = planes ? 4 : 2;
@@ -99,8 +101,8 @@ class ReaderThreads : public ::testing::Test {
         thread_ = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
         ASSERT_NE(thread_, nullptr);
     }
-    // Whether the thread ends within `ms` milliseconds of real time (waits on handles run
-    // under the time scale).
+    // Whether the thread ends within `ms` milliseconds of real time (waits on
+    // handles run under the time scale).
     bool Ended(int ms) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
@@ -169,7 +171,8 @@ TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
 }
 
 TEST_F(ReaderThreads, LineModeScansOfMoreThan21845LinesKeepCounting) {
-    // 3 x 30000 colour lines: beyond what a 16-bit colour-line counter can number.
+    // 3 x 30000 colour lines: beyond what a 16-bit colour-line counter can
+    // number.
     const uint32_t lines = 30000;
     Configure(true, 1, static_cast<uint16_t>(lines));
     Start(PlaneReader);
@@ -189,10 +192,11 @@ TEST_F(ReaderThreads, StopEndsAReaderWaitingForAFreeSlot) {
     g_state.Run.RequestStop();
     ASSERT_TRUE(Ended(5000));
     EXPECT_FALSE(g_state.Run.ReaderFailed());
-    // The reads it had in flight were ended with it: none can land once the scan's memory goes.
+    // The reads it had in flight were ended with it: none can land once the
+    // scan's memory goes.
     for (uint32_t i = 0; i < kImageReaderMaxSlots; ++i) {
-        EXPECT_FALSE(g_state.ImageReader.SlotOutstanding[i]) << i;
-        EXPECT_EQ(g_state.ImageReader.SlotBuffer[i], nullptr) << i;
+        EXPECT_FALSE(g_state.ImageReader.State().SlotOutstanding[i]) << i;
+        EXPECT_EQ(g_state.ImageReader.State().SlotBuffer[i], nullptr) << i;
     }
 }
 

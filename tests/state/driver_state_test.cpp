@@ -24,11 +24,11 @@ TEST(DriverState, LoadTimeValues) {
 TEST(DriverState, ResetUndoesChanges) {
     g_state.DeviceKind = 9;
     g_state.Run.ReleaseLine(2, 1199);
-    g_state.CommandBuffer[5] = 0x55;
+    g_state.Channel.Command()[5] = 0x55;
     ResetDriverState();
     EXPECT_EQ(g_state.DeviceKind, 4);
     EXPECT_FALSE(g_state.Run.SlotFree(2, 1199));
-    EXPECT_EQ(g_state.CommandBuffer[5], 0);
+    EXPECT_EQ(g_state.Channel.Command()[5], 0);
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "api/scan_session.h"
 #include "scan/scan_run.h"
+#include "scan/scan_session.h"
 
 namespace b58 {
 

@@ -12,11 +12,11 @@
 #include <cstdint>
 
 #include "api/exports.h"
-#include "api/scan_session.h"
 #include "device/command_channel.h"
 #include "device/image_reader.h"
 #include "platform/win32.h"
 #include "scan/scan_run.h"
+#include "scan/scan_session.h"
 
 namespace b58 {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "api/scan_request.h"
+#include "scan/scan_request.h"
 
 namespace b58 {
 

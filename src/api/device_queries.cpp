@@ -48,7 +48,7 @@ uint8_t SendMiscControl(uint8_t command) {
 }
 
 uint8_t CurrentLamp() {
-    return g_state.TaMode ? kLampTa : kLampFlatbed;
+    return g_state.Session.TaMode ? kLampTa : kLampFlatbed;
 }
 
 void CloseDevice() {
@@ -59,7 +59,7 @@ void CloseDevice() {
 // While a scan runs its reader thread and StopScan own the command buffers and the
 // scanner's state: calls that would send a command are refused then.
 bool ScanRunning() {
-    return g_state.ScanCalls.Running();
+    return g_state.Run.Running();
 }
 
 template <typename Record>

@@ -1,7 +1,6 @@
 // The scan itself: StartScan calibrates, programs the window and starts the reader thread;
 // ReadScannedData hands the host converted lines; StopScan ends the reader and frees the
 // per-scan memory.
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -9,7 +8,6 @@
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
-#include "api/scan_memory.h"
 #include "calibration/afe_calibration.h"
 #include "calibration/boundary_detection.h"
 #include "calibration/shading_calibration.h"
@@ -17,6 +15,7 @@
 #include "device/scan_geometry.h"
 #include "contract/scanner_model.h"
 #include "scan/reader_wait.h"
+#include "scan/scan_run.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
@@ -24,25 +23,12 @@
 namespace b58 {
 namespace {
 
-constexpr size_t kShadingReferenceBytes = 29'600;
 constexpr uint16_t kOriginForwardSteps = Model().bed.originForwardSteps;
 constexpr int kTaBackstepBase = Model().adapter.backstepBase;
 constexpr uint16_t kAfeStripLines = Model().strips.afeLines;
 constexpr uint16_t kShadingStripLines = Model().strips.shadingLines;
 constexpr uint16_t kMaxCalibrationDpi = Model().strips.maxCalibrationDpi;
 constexpr uint16_t kProgressInterval = 100;
-
-bool AllocateShadingReferences() {
-    uint16_t** refs[] = {&g_state.WhiteRefR, &g_state.WhiteRefG, &g_state.WhiteRefB,
-                         &g_state.DarkRefR,  &g_state.DarkRefG,  &g_state.DarkRefB};
-    bool complete = true;
-    for (uint16_t** ref : refs) {
-        std::free(*ref);
-        *ref = static_cast<uint16_t*>(std::calloc(1, kShadingReferenceBytes));
-        complete = complete && *ref != nullptr;
-    }
-    return complete;
-}
 
 bool MoveCarriageForward(uint16_t steps) {
     uint8_t data[kPacketSize - 2] = {};
@@ -67,207 +53,212 @@ int32_t DeviceStepFailed(ScanStartRecord* record, const char* step) {
     return StartFailed(record, kStatusDeviceFailed, step);
 }
 
-int CalibrateShadingForScan(uint16_t startLine) {
+int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint16_t startLine) {
     DriverState& s = g_state;
     // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
     const ShadingRequest request{.startLine = startLine,
                                  .lineCount = kShadingStripLines,
-                                 .afe = {s.ROffset, s.RGain, s.GOffset, s.GGain, s.BOffset, s.BGain},
-                                 .xDpi = s.RXDPI,
-                                 .yDpi = s.RXDPI,
-                                 .leftEdge = static_cast<uint16_t>(s.myStartx),
-                                 .pixelMode = s.ScanPixelModeFlag != 0,
-                                 .widthUnits = s.WidthUnits,
-                                 .pixelFormatCode = s.PixelFormatCode,
-                                 .taMode = s.TaMode,
-                                 .dataWidth = s.DataWidth};
-    if (s.DataWidth == 16 && s.TaMode == 0)
-        return CalibrateShading16(
-            s.DeviceHandle, request,
-            {s.WhiteRefR, s.DarkRefR, s.WhiteRefG, s.DarkRefG, s.WhiteRefB, s.DarkRefB});
-    return CalibrateShading(s.DeviceHandle, request, {s.PixelMapR, s.PixelMapG, s.PixelMapB});
+                                 .afe = {session.ROffset, session.RGain, session.GOffset, session.GGain,
+                                         session.BOffset, session.BGain},
+                                 .xDpi = session.RXDPI,
+                                 .yDpi = session.RXDPI,
+                                 .leftEdge = static_cast<uint16_t>(session.myStartx),
+                                 .pixelMode = session.ScanPixelModeFlag != 0,
+                                 .widthUnits = session.WidthUnits,
+                                 .pixelFormatCode = session.PixelFormatCode,
+                                 .taMode = session.TaMode,
+                                 .dataWidth = session.DataWidth};
+    if (session.DataWidth == 16 && session.TaMode == 0)
+        return CalibrateShading16(s.DeviceHandle, request,
+                                  {run.WhiteRefR(), run.DarkRefR(), run.WhiteRefG(), run.DarkRefG(),
+                                   run.WhiteRefB(), run.DarkRefB()});
+    return CalibrateShading(s.DeviceHandle, request, {run.PixelMapR(), run.PixelMapG(), run.PixelMapB()});
 }
 
 // An AFE search for this scan, its strips from startLine.
-AfeSearchRequest AfeSearchFor(uint16_t startLine) {
-    const DriverState& s = g_state;
+AfeSearchRequest AfeSearchFor(const ScanSession& session, uint16_t startLine) {
     return AfeSearchRequest{.startLine = startLine,
                             .lineCount = kAfeStripLines,
-                            .pixelMode = s.ScanPixelModeFlag != 0,
-                            .calibrationDpi = s.CalibrationDpi,
-                            .pixelFormatCode = s.PixelFormatCode};
+                            .pixelMode = session.ScanPixelModeFlag != 0,
+                            .calibrationDpi = session.CalibrationDpi,
+                            .pixelFormatCode = session.PixelFormatCode};
 }
 
-ScanWindowParameters ScanWindowForScan(uint16_t modeField) {
-    const DriverState& s = g_state;
+ScanWindowParameters ScanWindowForScan(const ScanSession& session, uint16_t modeField, int32_t deviceKind) {
     ScanWindowParameters w;
-    w.myStartx = static_cast<uint16_t>(s.myStartx);
-    w.myStarty = static_cast<uint16_t>(s.myStarty);
-    w.HWWidth = s.HWWidth;
-    w.HWHeight = s.HWHeight;
-    w.RXDPI = s.RXDPI;
-    w.SWWidth = s.SWWidth;
-    w.SWHeight = s.SWHeight;
-    w.PixelFormatCode = s.PixelFormatCode;
-    w.DataWidth = s.DataWidth;
-    w.WindowByte = s.WindowByte;
-    w.InterfaceType = static_cast<uint16_t>(s.DeviceKind);
+    w.myStartx = static_cast<uint16_t>(session.myStartx);
+    w.myStarty = static_cast<uint16_t>(session.myStarty);
+    w.HWWidth = session.HWWidth;
+    w.HWHeight = session.HWHeight;
+    w.RXDPI = session.RXDPI;
+    w.SWWidth = session.SWWidth;
+    w.SWHeight = session.SWHeight;
+    w.PixelFormatCode = session.PixelFormatCode;
+    w.DataWidth = session.DataWidth;
+    w.WindowByte = session.WindowByte;
+    w.InterfaceType = static_cast<uint16_t>(deviceKind);
     w.Option20_1 = 1;
-    w.Option20_3 = s.ResolutionValid;
-    w.TaMode = s.TaMode;
+    w.Option20_3 = session.ResolutionValid;
+    w.TaMode = session.TaMode;
     w.ModeField = modeField;
-    w.RYDPI = s.RYDPI;
+    w.RYDPI = session.RYDPI;
     w.TrailingWord = 60;
     w.Wide16 = 1;
     w.Unused = 300;
-    w.YMAXDPI = s.YMAXDPI;
-    w.LAMPSTEP = s.LAMPSTEP;
+    w.YMAXDPI = session.YMAXDPI;
+    w.LAMPSTEP = session.LAMPSTEP;
     return w;
 }
 
 // The steps of StartScan after the record checks; 0, with the record's Status telling why,
 // when memory runs out, the scanner fails a step or the window does not fit the device.
-int32_t RunStartScan(ScanStartRecord* record) {
+int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     DriverState& s = g_state;
-    if (s.DataWidth == 16 && !AllocateShadingReferences())
+    if (session.DataWidth == 16 && !s.Run.AllocateShadingReferences())
         return StartFailed(record, kStatusOutOfMemory, "allocating the shading references");
-    s.CalibrationDpi = s.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : s.RXDPI;
+    session.CalibrationDpi = session.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : session.RXDPI;
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
-    if (s.TaMode == 0) {
-        s.LastStatus = CalibrateAFE(s.DeviceHandle, AfeSearchFor(s.KSTARTY)).status;
+    if (session.TaMode == 0) {
+        s.LastStatus = CalibrateAFE(s.DeviceHandle, AfeSearchFor(session, s.KSTARTY)).status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
 
     // Large enough for any window the geometry accepts; also the bound search's table.
     const size_t tableEntries =
-        3u * (s.SWHeight > kGeometryMaxOutputLines ? s.SWHeight : kGeometryMaxOutputLines);
+        3u * (session.SWHeight > kGeometryMaxOutputLines ? session.SWHeight : kGeometryMaxOutputLines);
     std::vector<uint16_t> lineTable(tableEntries);
-    if (s.TaMode == 0) {
-        const ScanOrigin origin =
-            FindFlatbedBounds(s.DeviceHandle, s.DeviceKind,
-                              {s.ROffset, s.RGain, s.GOffset, s.GGain, s.BOffset, s.BGain}, lineTable.data());
-        s.leftbound = origin.leftbound;
-        s.TopLine = origin.TopLine;
+    if (session.TaMode == 0) {
+        const ScanOrigin origin = FindFlatbedBounds(s.DeviceHandle, s.DeviceKind,
+                                                    {session.ROffset, session.RGain, session.GOffset,
+                                                     session.GGain, session.BOffset, session.BGain},
+                                                    lineTable.data());
+        session.leftbound = origin.leftbound;
+        session.TopLine = origin.TopLine;
         s.LastStatus = origin.status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
-        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, AfeSearchFor(s.TAKSTARTY)).status;
+        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, AfeSearchFor(session, s.TAKSTARTY)).status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
-        s.LastStatus = FindTaBounds(&s.leftbound, &s.TopLine);
+        s.LastStatus = FindTaBounds(&session.leftbound, &session.TopLine);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter boundary detection");
-        s.Backstep = kTaBackstepBase - s.TopLine;
+        session.Backstep = kTaBackstepBase - session.TopLine;
         // A top found below the base needs no move; as a 16-bit step count a negative
         // backstep would run the carriage tens of thousands of steps.
-        if (s.Backstep > 0 && !MoveCarriageForward(static_cast<uint16_t>(s.Backstep)))
+        if (session.Backstep > 0 && !MoveCarriageForward(static_cast<uint16_t>(session.Backstep)))
             return DeviceStepFailed(record, "carriage move");
-        Trace("leftbound=%d,TopLine=%d,Backstep=%d", s.leftbound, s.TopLine, s.Backstep);
+        Trace("leftbound=%d,TopLine=%d,Backstep=%d", session.leftbound, session.TopLine, session.Backstep);
     }
 
     HorizontalStartInput across;
-    across.windowLeft = s.WindowLeft;
-    across.leftbound = s.leftbound;
+    across.windowLeft = session.WindowLeft;
+    across.leftbound = session.leftbound;
     across.leftAdd = s.LEFTADD;
-    across.taMode = s.TaMode != 0;
+    across.taMode = session.TaMode != 0;
     across.scanFromOrigin = s.ScanFromOrigin != 0;
-    across.pixelMode = s.ScanPixelModeFlag != 0;
-    across.taType = s.TaType;
-    across.rxdpi = s.RXDPI;
-    across.pixelFormatCode = s.PixelFormatCode;
+    across.pixelMode = session.ScanPixelModeFlag != 0;
+    across.taType = session.TaType;
+    across.rxdpi = session.RXDPI;
+    across.pixelFormatCode = session.PixelFormatCode;
     const HorizontalStart start = ComputeHorizontalStart(across);
-    s.myStartx = start.myStartx;
-    s.WindowStartX = start.windowStartX;
-    Trace("myStartx=%d,", s.myStartx);
+    session.myStartx = start.myStartx;
+    session.WindowStartX = start.windowStartX;
+    Trace("myStartx=%d,", session.myStartx);
 
-    if (s.TaMode != 0 && s.ScanFromOrigin == 0) {
-        s.LastStatus = CalibrateShadingForScan(s.TAKSTARTY);
+    if (session.TaMode != 0 && s.ScanFromOrigin == 0) {
+        s.LastStatus = CalibrateShadingForScan(session, s.Run, s.TAKSTARTY);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
     }
     if (s.ScanFromOrigin != 0 && !MoveCarriageForward(kOriginForwardSteps))
         return DeviceStepFailed(record, "carriage move");
-    if (s.TaMode == 0) {
-        s.ShadingStartLine = ComputeShadingStartLine(s.TopLine);
+    if (session.TaMode == 0) {
+        session.ShadingStartLine = ComputeShadingStartLine(session.TopLine);
         if (s.ScanCalibrationArea != 1) {
-            s.LastStatus = CalibrateShadingForScan(static_cast<uint16_t>(s.ShadingStartLine));
+            s.LastStatus =
+                CalibrateShadingForScan(session, s.Run, static_cast<uint16_t>(session.ShadingStartLine));
             if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
         }
     }
 
-    s.HeightMinus = s.YMAXDPI ? static_cast<uint16_t>(s.LAMPSTEP * s.RXDPI / s.YMAXDPI) : 0;
-    Trace("HeightMinus=%d,LAMPSTEP=%d,RXDPI=%d,YMAXDPI=%d", s.HeightMinus, s.LAMPSTEP, s.RXDPI, s.YMAXDPI);
-    s.PrerollPending = 1;
+    session.HeightMinus =
+        session.YMAXDPI ? static_cast<uint16_t>(session.LAMPSTEP * session.RXDPI / session.YMAXDPI) : 0;
+    Trace("HeightMinus=%d,LAMPSTEP=%d,RXDPI=%d,YMAXDPI=%d", session.HeightMinus, session.LAMPSTEP,
+          session.RXDPI, session.YMAXDPI);
+    s.Run.PrerollPending = 1;
     const ScanGeometry geometry =
-        ComputeScanGeometry({.planeLineOffset = static_cast<uint8_t>(s.LAMPSTEP),
-                             .pixelFormatCode = s.PixelFormatCode,
+        ComputeScanGeometry({.planeLineOffset = static_cast<uint8_t>(session.LAMPSTEP),
+                             .pixelFormatCode = session.PixelFormatCode,
                              .baseX = Model().sensor.baseDpi,
-                             .baseY = s.YMAXDPI,
-                             .targetX = s.RXDPI,
-                             .targetY = s.RYDPI,
-                             .xCount = s.WidthUnits,
-                             .yCount = static_cast<uint16_t>(s.MotorLines + s.LAMPSTEP)},
+                             .baseY = session.YMAXDPI,
+                             .targetX = session.RXDPI,
+                             .targetY = session.RYDPI,
+                             .xCount = session.WidthUnits,
+                             .yCount = static_cast<uint16_t>(session.MotorLines + session.LAMPSTEP)},
                             lineTable.data());
     if (geometry.sized) {
-        s.HWWidth = geometry.HWWidth;
-        s.HWHeight = geometry.HWHeight;
-        s.SWWidth = geometry.SWWidth;
-        s.SWHeight = geometry.SWHeight;
+        session.HWWidth = geometry.HWWidth;
+        session.HWHeight = geometry.HWHeight;
+        session.SWWidth = geometry.SWWidth;
+        session.SWHeight = geometry.SWHeight;
     }
 
     VerticalStartInput down;
-    down.windowTop = s.WindowTop;
+    down.windowTop = session.WindowTop;
     down.taTopAdd = s.TATOPADD;
     down.topAdd = s.TOPADD;
-    down.lampStep = s.LAMPSTEP;
+    down.lampStep = session.LAMPSTEP;
     down.kStartY = s.KSTARTY;
-    down.taType = s.TaType;
-    down.rxdpi = s.RXDPI;
-    down.rydpi = s.RYDPI;
-    down.topLine = s.TopLine;
-    down.shadingStartLine = s.ShadingStartLine;
+    down.taType = session.TaType;
+    down.rxdpi = session.RXDPI;
+    down.rydpi = session.RYDPI;
+    down.topLine = session.TopLine;
+    down.shadingStartLine = session.ShadingStartLine;
     down.scanCalibrationArea = s.ScanCalibrationArea != 0;
     down.scanFromOrigin = s.ScanFromOrigin != 0;
-    if (!down.scanCalibrationArea && !down.scanFromOrigin) Trace("RYDPI=%d", s.RYDPI);
+    if (!down.scanCalibrationArea && !down.scanFromOrigin) Trace("RYDPI=%d", session.RYDPI);
     const int32_t starty = ComputeVerticalStart(down);
     // The device reads both starts as signed 16-bit values and the window must lie on the
     // sensor: a wrapped start would scan the calibration strip, a start past the sensor noise.
-    if (starty > INT16_MAX || s.myStartx < 0 || s.myStartx + s.HWWidth > kMaxLinePixels)
+    if (starty > INT16_MAX || session.myStartx < 0 || session.myStartx + session.HWWidth > kMaxLinePixels)
         return StartFailed(record, kStatusRequestRejected, "placing the window on the device");
-    s.myStarty = static_cast<int16_t>(starty);
-    Trace("myStarty=%d,Top=%d,TATopAdd=%d,LAMPSTEP=%d,TopLine=%d", s.myStarty, s.WindowTop, s.TATOPADD,
-          s.LAMPSTEP, s.TopLine);
-    if (s.myStarty < 0) s.myStarty = 0;
+    session.myStarty = static_cast<int16_t>(starty);
+    Trace("myStarty=%d,Top=%d,TATopAdd=%d,LAMPSTEP=%d,TopLine=%d", session.myStarty, session.WindowTop,
+          s.TATOPADD, session.LAMPSTEP, session.TopLine);
+    if (session.myStarty < 0) session.myStarty = 0;
 
-    const uint16_t modeField = ComputeScanModeField(s.ScanPixelModeFlag != 0, s.TaMode != 0, s.TaType);
-    WindowRun run{s.myStarty, s.SWHeight, s.HWHeight};
+    const uint16_t modeField =
+        ComputeScanModeField(session.ScanPixelModeFlag != 0, session.TaMode != 0, session.TaType);
+    WindowRun run{session.myStarty, session.SWHeight, session.HWHeight};
     if (!ApplyPreroll(run)) {
-        Trace("StartScan: window of %d lines too tall", s.HWHeight);
+        Trace("StartScan: window of %d lines too tall", session.HWHeight);
         return StartFailed(record, kStatusRequestRejected, "placing the window on the device");
     }
-    s.myStarty = run.myStarty;
-    s.SWHeight = run.swHeight;
-    s.HWHeight = run.hwHeight;
-    Trace("Trel HWWidth=%d,HWHeight=%d,RXDPI=%d,SWWidth=%d,SWHeight=%d,DataWidth=%d,RYDPI=%d", s.HWWidth,
-          s.HWHeight, s.RXDPI, s.SWWidth, s.SWHeight, s.DataWidth, s.RYDPI);
+    session.myStarty = run.myStarty;
+    session.SWHeight = run.swHeight;
+    session.HWHeight = run.hwHeight;
+    Trace("Trel HWWidth=%d,HWHeight=%d,RXDPI=%d,SWWidth=%d,SWHeight=%d,DataWidth=%d,RYDPI=%d",
+          session.HWWidth, session.HWHeight, session.RXDPI, session.SWWidth, session.SWHeight,
+          session.DataWidth, session.RYDPI);
 
     s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
-                                                ScanWindowForScan(modeField));
+                                                ScanWindowForScan(session, modeField, s.DeviceKind));
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan window");
-    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, s.ROffset, s.RGain,
-                                    s.GOffset, s.GGain, s.BOffset, s.BGain);
+    s.LastStatus =
+        SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, session.ROffset, session.RGain,
+                         session.GOffset, session.GGain, session.BOffset, session.BGain);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE values");
-    s.StopRequested.store(0, std::memory_order_release);
+    s.Run.ClearStop();
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan start");
-    s.NextLineIndex = 0;
-    s.LinesDelivered = 0;
+    s.Run.NextLineIndex = 0;
+    s.Run.LinesDelivered = 0;
 
-    s.ReaderThread = CreateThread(nullptr, 1, s.ReaderRoutine, nullptr, 0, &s.ReaderThreadId);
-    if (s.ReaderThread == nullptr)
+    if (!s.Run.StartReader(s.ReaderRoutine))
         return StartFailed(record, kStatusOutOfMemory, "creating the reader thread");
-    s.ScanCalls.Begin();
+    s.Run.Begin();
     Trace("Leave StartScan()");
     return s.LastStatus;
 }
@@ -275,24 +266,24 @@ int32_t RunStartScan(ScanStartRecord* record) {
 // A ReadScannedData call inside the hand-off with StopScan, which frees nothing while one is.
 class HostCall {
   public:
-    explicit HostCall(DriverState& s) : s_(s), inside_(s.ScanCalls.EnterHostCall(s.StopRequested)) {}
+    explicit HostCall(ScanRun& run) : run_(run), inside_(run.EnterHostCall()) {}
     ~HostCall() { StepOut(); }
     HostCall(const HostCall&) = delete;
     HostCall& operator=(const HostCall&) = delete;
 
     bool Inside() const { return inside_; }
     void StepOut() {
-        if (inside_) s_.ScanCalls.LeaveHostCall();
+        if (inside_) run_.LeaveHostCall();
         inside_ = false;
     }
     // False when a stop came meanwhile; the call must then end without touching the scan.
     bool StepIn() {
-        inside_ = s_.ScanCalls.EnterHostCall(s_.StopRequested);
+        inside_ = run_.EnterHostCall();
         return inside_;
     }
 
   private:
-    DriverState& s_;
+    ScanRun& run_;
     bool inside_;
 };
 
@@ -301,34 +292,35 @@ int32_t BeginScan(ScanStartRecord* record) {
     if (!HostHoldsScanner("StartScan", record)) return 0;
     // Only a configured request can be scanned, and only one scan at a time: the reader of a
     // running scan owns the line ring.
-    if (!g_state.WorkingMemoryAllocated || g_state.LineRoutine == nullptr ||
-        g_state.ReaderRoutine == nullptr || g_state.ReaderThread != nullptr) {
+    if (!g_state.Run.WorkingMemoryAllocated() || g_state.LineRoutine == nullptr ||
+        g_state.ReaderRoutine == nullptr || g_state.Run.ReaderThread() != nullptr) {
         return 0;
     }
     record->Status = kStatusScanStarting;
-    g_state.ProgressCallback = record->ProgressCallback;
-    g_state.ReaderFailed.store(0, std::memory_order_release);
-    return RunStartScan(record);
+    g_state.Run.ProgressCallback = record->ProgressCallback;
+    g_state.Run.ClearReaderFailed();
+    return RunStartScan(g_state.Session, record);
 }
 
 int32_t DeliverLines(ReadRequest* request) {
     if (request == nullptr) return 0;
     DriverState& s = g_state;
+    const ScanSession& session = s.Session;
+    ScanRun& run = s.Run;
     request->Status = kStatusOk;
     const bool bgr = request->BgrOrder != 0;
-    s.RedOffset = bgr ? 2 : 0;
-    s.GreenOffset = 1;
-    s.BlueOffset = bgr ? 0 : 2;
+    run.RedOffset = bgr ? 2 : 0;
+    run.GreenOffset = 1;
+    run.BlueOffset = bgr ? 0 : 2;
     request->LinesDone = 0;
     // A stopped scan has no further line, and its memory may be on its way out.
-    HostCall call(s);
+    HostCall call(run);
     if (!call.Inside()) {
         request->Status = kStatusNoFurtherLine;
         return 0;
     }
     // Without a started scan there is no ring to convert from.
-    if (s.ReaderFailed.load(std::memory_order_acquire) || s.ReaderThread == nullptr ||
-        s.LineRoutine == nullptr) {
+    if (run.ReaderFailed() || !run.ReaderAlive() || s.LineRoutine == nullptr) {
         request->Status = kStatusNoFurtherLine;
         return 0;
     }
@@ -341,30 +333,30 @@ int32_t DeliverLines(ReadRequest* request) {
         // The image has no further line: a line routine asked for one would wait for raw
         // lines the scanner never sends. A stop ends the call before the next line, also
         // when the ring holds lines enough that no routine would wait and notice it.
-        if (s.LinesDelivered >= s.ImageLines || s.StopRequested.load(std::memory_order_acquire)) {
+        if (run.LinesDelivered >= session.ImageLines || run.StopRequested()) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }
-        if (s.PrerollPending) {
+        if (run.PrerollPending) {
             for (uint16_t n = 0; n < kPrerollLines; ++n) {
                 if (s.LineRoutine(request->Buffer) != kLineDone) {
                     request->Status = kStatusNoFurtherLine;
                     return 1;
                 }
             }
-            s.PrerollPending = 0;
+            run.PrerollPending = 0;
         }
         // Failed or stopped: nothing was written, so nothing is counted.
-        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * s.LineBytes) != kLineDone) {
+        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * session.LineBytes) != kLineDone) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }
         ++request->LinesDone;
-        ++s.LinesDelivered;
-        if (i % kProgressInterval == 0 && s.ProgressCallback != nullptr) {
+        ++run.LinesDelivered;
+        if (i % kProgressInterval == 0 && run.ProgressCallback != nullptr) {
             // The progress routine may itself call StopScan: it runs outside the hand-off.
             call.StepOut();
-            const bool goOn = s.ProgressCallback(request->LinesDone) != 0;
+            const bool goOn = run.ProgressCallback(request->LinesDone) != 0;
             const bool inside = call.StepIn();
             if (!goOn) {
                 request->Status = kStatusStoppedByHost;
@@ -381,37 +373,35 @@ int32_t DeliverLines(ReadRequest* request) {
 
 int32_t EndScan(StopRecord* record) {
     DriverState& s = g_state;
-    // Sequentially consistent: a ReadScannedData entering now either sees the stop or is
-    // seen inside by the wait below. Set before waiting for another StopScan, so that reads
-    // end at once whichever stop frees the scan.
-    s.StopRequested.store(1, std::memory_order_seq_cst);
-    const auto onlyStop = s.ScanCalls.SerialiseStop();
+    ScanRun& run = s.Run;
+    // Set before waiting for another StopScan, so that reads end at once whichever stop
+    // frees the scan.
+    run.RequestStop();
+    const auto onlyStop = run.SerialiseStop();
     // A process that never opened the scanner has no scan of its own to stop, and its stop
     // command would end the scan of the process that holds the scanner. (Looked at under the
     // stop lock: another StopScan may be clearing the scan.)
-    if (s.ReaderThread == nullptr && !s.WorkingMemoryAllocated && !HostHoldsScanner("StopScan", record))
+    if (!run.ReaderAlive() && !run.WorkingMemoryAllocated() && !HostHoldsScanner("StopScan", record))
         return 0;
     if (record != nullptr) record->Status = kStatusOk;
-    if (!s.ScanCalls.WaitForHostCalls(kReaderEndWaitMs)) {
+    if (!run.WaitForHostCalls(kReaderEndWaitMs)) {
         // A read still converting from the ring: its memory stays. Another StopScan waits again.
         Trace("StopScan: a read did not end, scan memory kept");
         return 0;
     }
-    if (!WaitForReaderToEnd(s.ReaderThread)) {
+    if (!WaitForReaderToEnd(run.ReaderThread())) {
         // The reader still owns the ring and the command buffers: leave both alone. Another
         // StopScan waits again; SetParameters refuses while the thread is kept.
         Trace("StopScan: reader thread did not end, scan memory kept");
         return 0;
     }
-    if (s.ReaderThread != nullptr) CloseHandle(s.ReaderThread);
-    s.ReaderThread = nullptr;
-    s.ReaderThreadId = 0;
+    run.ForgetReader();
 
     Sleep(1000);
     const int32_t stopped = SendStopCommand(s.DeviceHandle);
     s.LastStatus = SendKeyQuery();
-    FreeScanMemory();
-    s.ScanCalls.End();
+    run.FreeMemory();
+    run.End();
     // The key query answers last, but a scanner that refused the stop has not stopped.
     if (stopped == 0) {
         if (record != nullptr) record->Status = kStatusDeviceFailed;

@@ -7,12 +7,12 @@
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
-#include "api/scan_memory.h"
-#include "api/scan_request.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
 #include "device/device_discovery.h"
 #include "scan/routine_slots.h"
+#include "scan/scan_request.h"
+#include "scan/scan_run.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 
@@ -42,21 +42,21 @@ const char* DownloadAgain(bool* firmwareRuns) {
 // download of this call was confirmed; a second download here may still bring it up.
 const char* SelectSource(uint8_t source, bool* firmwareRuns) {
     if (source == 0) {
-        g_state.TaType = 0;
-        g_state.TaMode = 0;
+        g_state.Session.TaType = 0;
+        g_state.Session.TaMode = 0;
         if (g_state.FlatbedFirmwareReady != 1) {
             if (const char* failed = DownloadAgain(firmwareRuns)) return failed;
         }
         g_state.LastStatus = SendLampControl(kLampFlatbed);
     } else if (IsTaSource(source)) {
-        g_state.TaType = source;
-        g_state.TaMode = 1;
+        g_state.Session.TaType = source;
+        g_state.Session.TaMode = 1;
         if (g_state.TaFirmwareReady != 1) {
             if (const char* failed = DownloadAgain(firmwareRuns)) return failed;
         }
         g_state.LastStatus = SendLampControl(kLampTa);
     } else {
-        g_state.TaMode = 0;  // no adapter, no lamp selection; TaType stays
+        g_state.Session.TaMode = 0;  // no adapter, no lamp selection; TaType stays
     }
     if (!*firmwareRuns) return "firmware download";
     return g_state.LastStatus == 0 ? "lamp selection" : nullptr;
@@ -67,7 +67,7 @@ const char* SelectSource(uint8_t source, bool* firmwareRuns) {
 // state.
 int32_t RefuseForDevice(ScanParameters* parameters, const char* step) {
     Trace("SetParameters: %s failed", step);
-    FreeScanMemory();
+    g_state.Run.FreeMemory();
     g_state.LineRoutine = nullptr;
     g_state.ReaderRoutine = nullptr;
     g_state.FlatbedFirmwareReady = 0;
@@ -77,35 +77,14 @@ int32_t RefuseForDevice(ScanParameters* parameters, const char* step) {
 }
 
 void StoreConfig(const ScanConfig& c) {
-    g_state.DataWidth = c.DataWidth;
-    g_state.WidthUnits = c.WidthUnits;
-    g_state.HeightUnits = c.HeightUnits;
-    g_state.HighResMode = c.HighResMode;
-    g_state.ResolutionValid = c.ResolutionValid;
-    g_state.RXDPI = c.RXDPI;
-    g_state.RYDPI = c.RYDPI;
-    g_state.YMAXDPI = c.YMAXDPI;
-    g_state.LAMPSTEP = c.LAMPSTEP;
-    g_state.ScanPixelModeFlag = c.ScanPixelModeFlag;
-    g_state.WindowLeft = c.WindowLeft;
-    g_state.WindowTop = c.WindowTop;
-    g_state.Threshold = c.Threshold;
-    g_state.WindowByte = c.WindowByte;
-    g_state.LinePixels = c.LinePixels;
-    g_state.ImageLines = c.ImageLines;
-    g_state.MotorLines = c.MotorLines;
-    g_state.ColourLag = c.ColourLag;
-    g_state.SWWidth = c.SWWidth;
-    g_state.SWHeight = c.SWHeight;
-    g_state.PixelFormatCode = c.PixelFormatCode;
-    g_state.LineBytes = c.LineBytes;
+    g_state.Session.TakeConfig(c);
     g_state.LineRoutine = LineRoutineFor(c.LineRoutine);
     g_state.ReaderRoutine = ReaderRoutineFor(c.ReaderRoutine);
 }
 
 void RecordSource(uint8_t source) {
     const bool ta = IsTaSource(source);
-    g_state.TaMode = ta ? 1 : 0;
+    g_state.Session.TaMode = ta ? 1 : 0;
     g_state.TaFirmwareReady = ta ? 1 : 0;
     g_state.FlatbedFirmwareReady = ta ? 0 : 1;
 }
@@ -114,13 +93,13 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     if (parameters == nullptr) return 0;
     if (!HostHoldsScanner("SetParameters", parameters)) return 0;
     // The reader thread of a running scan works in the memory a new request would replace.
-    if (g_state.ReaderThread != nullptr) {
+    if (g_state.Run.ReaderThread() != nullptr) {
         parameters->Status = kStatusScanRunning;
         return 0;
     }
     // Checked before anything changes: a request the driver cannot scan leaves the device,
     // the configuration and the memory of the previous request as they were.
-    const ScanRequestResult derived = DeriveScanConfig(*parameters, g_state.ResolutionValid);
+    const ScanRequestResult derived = DeriveScanConfig(*parameters, g_state.Session.ResolutionValid);
     const ScanConfig& config = derived.config;
     const uint8_t source = parameters->ScanSource;
     if (derived.fault != ScanRequestFault::None ||
@@ -136,8 +115,8 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     if (const char* failed = SelectSource(source, &firmwareRuns)) return RefuseForDevice(parameters, failed);
 
     // One set of working memory at a time: the previous request's goes first.
-    FreeScanMemory();
-    if (!AllocateScanMemory(config.DataWidth, parameters->GammaTable)) {
+    g_state.Run.FreeMemory();
+    if (!g_state.Run.AllocateMemory(config.DataWidth, parameters->GammaTable)) {
         g_state.LineRoutine = nullptr;
         g_state.ReaderRoutine = nullptr;
         parameters->Status = kStatusOutOfMemory;
@@ -147,12 +126,12 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     parameters->Status = kStatusOk;
     parameters->Resolution = config.Resolution;
     Trace("%s", config.ResolutionTrace);
-    g_state.ScanMode = parameters->ScanMode;
+    g_state.Session.ScanMode = parameters->ScanMode;
     StoreConfig(config);
     if (config.ModeTrace != nullptr) Trace("%s", config.ModeTrace);
 
     RecordSource(source);
-    if (g_state.TaMode == 1) {
+    if (g_state.Session.TaMode == 1) {
         uint8_t request[kCommandPacketSize] = {};
         request[0] = kLampTa;
         g_state.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle,
@@ -165,11 +144,12 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
 int32_t ReportScanRequest(ScanParametersInfo* info) {
     if (info == nullptr) return 0;
     info->Status = kStatusOk;
-    info->RXDPI = g_state.RXDPI;
-    info->RYDPI = g_state.RYDPI;
-    info->LineBytes = g_state.LineBytes;
-    info->ImageLines = g_state.ImageLines;
-    Trace("Trel RXDPI=%d,RYDPI=%d,LineBytes=%d", g_state.RXDPI, g_state.RYDPI, g_state.LineBytes);
+    info->RXDPI = g_state.Session.RXDPI;
+    info->RYDPI = g_state.Session.RYDPI;
+    info->LineBytes = g_state.Session.LineBytes;
+    info->ImageLines = g_state.Session.ImageLines;
+    Trace("Trel RXDPI=%d,RYDPI=%d,LineBytes=%d", g_state.Session.RXDPI, g_state.Session.RYDPI,
+          g_state.Session.LineBytes);
     return 1;
 }
 

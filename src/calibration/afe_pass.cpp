@@ -51,17 +51,17 @@ bool AfeSearchPasses::Run(const ChannelSet& c, uint16_t dpi, bool measure) {
 }
 
 AfeValues FinishAfeSearch(const ChannelSet& c, const LevelSet& last) {
-    g_state.RMinBlack = static_cast<uint8_t>(last[0].MinBlack & 0xFF);
-    g_state.GMinBlack = static_cast<uint8_t>(last[1].MinBlack & 0xFF);
-    g_state.BMinBlack = static_cast<uint8_t>(last[2].MinBlack & 0xFF);
+    g_state.Session.RMinBlack = static_cast<uint8_t>(last[0].MinBlack & 0xFF);
+    g_state.Session.GMinBlack = static_cast<uint8_t>(last[1].MinBlack & 0xFF);
+    g_state.Session.BMinBlack = static_cast<uint8_t>(last[2].MinBlack & 0xFF);
     const AfeValues found{ClampAfeValue(c[0].offset), ClampAfeValue(c[0].gain),   ClampAfeValue(c[1].offset),
                           ClampAfeValue(c[1].gain),   ClampAfeValue(c[2].offset), ClampAfeValue(c[2].gain)};
-    g_state.ROffset = found.ROffset;
-    g_state.RGain = found.RGain;
-    g_state.GOffset = found.GOffset;
-    g_state.GGain = found.GGain;
-    g_state.BOffset = found.BOffset;
-    g_state.BGain = found.BGain;
+    g_state.Session.ROffset = found.ROffset;
+    g_state.Session.RGain = found.RGain;
+    g_state.Session.GOffset = found.GOffset;
+    g_state.Session.GGain = found.GGain;
+    g_state.Session.BOffset = found.BOffset;
+    g_state.Session.BGain = found.BGain;
     return found;
 }
 

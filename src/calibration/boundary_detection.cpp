@@ -123,12 +123,12 @@ int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
     const HANDLE device = s.DeviceHandle;
     const int32_t kind = s.DeviceKind;
     const ScanGeometry geometry =
-        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.LAMPSTEP),
+        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.Session.LAMPSTEP),
                                           Model().strips.adapterOriginPixels),
                             nullptr);
     if (geometry.sized) {
-        s.HWWidth = geometry.HWWidth;
-        s.HWHeight = geometry.HWHeight;
+        s.Session.HWWidth = geometry.HWWidth;
+        s.Session.HWHeight = geometry.HWHeight;
     }
     const uint16_t width = geometry.SWWidth;
     const uint16_t height = geometry.SWHeight;
@@ -137,13 +137,13 @@ int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
 
     ScanWindowParameters window = OriginStripWindow(geometry, kind);
     window.TaMode = 1;
-    window.YMAXDPI = s.YMAXDPI;
-    window.LAMPSTEP = s.LAMPSTEP;
+    window.YMAXDPI = s.Session.YMAXDPI;
+    window.LAMPSTEP = s.Session.LAMPSTEP;
     // Each step is judged: a strip the scanner was not set up for would place the window
     // by edges that are not there.
     s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
-                   SetAFEParameters(nullptr, kReportSilent, device, kind, s.ROffset, s.RGain, s.GOffset,
-                                    s.GGain, s.BOffset, s.BGain) &&
+                   SetAFEParameters(nullptr, kReportSilent, device, kind, s.Session.ROffset, s.Session.RGain,
+                                    s.Session.GOffset, s.Session.GGain, s.Session.BOffset, s.Session.BGain) &&
                    WaitScannerReady(device) &&
                    ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
                    WaitScanData(nullptr, device, kind);

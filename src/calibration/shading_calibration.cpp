@@ -33,7 +33,8 @@ bool LampsOff(HANDLE device) {
 
 bool HaveReferences() {
     const DriverState& s = g_state;
-    return s.WhiteRefR && s.WhiteRefG && s.WhiteRefB && s.DarkRefR && s.DarkRefG && s.DarkRefB;
+    return s.Run.WhiteRefR() && s.Run.WhiteRefG() && s.Run.WhiteRefB() && s.Run.DarkRefR() &&
+           s.Run.DarkRefG() && s.Run.DarkRefB();
 }
 
 // References for a 48-bit scan taken without a dark strip: white from the strip, dark from
@@ -41,11 +42,11 @@ bool HaveReferences() {
 void ReferencesFromBlackLevels(const Planes<uint16_t>& white, StripSize strip,
                                const ShadingReferences& refs) {
     const DriverState& s = g_state;
-    BuildReferences16FromBlackLevel(white.r.data(), strip.width, strip.lines, s.RMinBlack, refs.whiteR,
+    BuildReferences16FromBlackLevel(white.r.data(), strip.width, strip.lines, s.Session.RMinBlack, refs.whiteR,
                                     refs.darkR);
-    BuildReferences16FromBlackLevel(white.g.data(), strip.width, strip.lines, s.GMinBlack, refs.whiteG,
+    BuildReferences16FromBlackLevel(white.g.data(), strip.width, strip.lines, s.Session.GMinBlack, refs.whiteG,
                                     refs.darkG);
-    BuildReferences16FromBlackLevel(white.b.data(), strip.width, strip.lines, s.BMinBlack, refs.whiteB,
+    BuildReferences16FromBlackLevel(white.b.data(), strip.width, strip.lines, s.Session.BMinBlack, refs.whiteB,
                                     refs.darkB);
 }
 
@@ -109,7 +110,7 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
         // used by it and stay as they are.
         if (HaveReferences())
             ReferencesFromBlackLevels(
-                white16, strip, {s.WhiteRefR, s.DarkRefR, s.WhiteRefG, s.DarkRefG, s.WhiteRefB, s.DarkRefB});
+                white16, strip, {s.Run.WhiteRefR(), s.Run.DarkRefR(), s.Run.WhiteRefG(), s.Run.DarkRefG(), s.Run.WhiteRefB(), s.Run.DarkRefB()});
         return s.StripScanOk;
     }
 
@@ -122,9 +123,9 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
         uint8_t* maps;
         bool wanted;
     };
-    const Colour colours[] = {{white.r, dark.r, s.RMinBlack, maps.r, colour},
-                              {white.g, dark.g, s.GMinBlack, maps.g, true},
-                              {white.b, dark.b, s.BMinBlack, maps.b, colour}};
+    const Colour colours[] = {{white.r, dark.r, s.Session.RMinBlack, maps.r, colour},
+                              {white.g, dark.g, s.Session.GMinBlack, maps.g, true},
+                              {white.b, dark.b, s.Session.BMinBlack, maps.b, colour}};
     for (const Colour& c : colours) {
         if (!c.wanted || c.maps == nullptr) continue;
         if (darkStrip)

@@ -42,8 +42,8 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
 
     StripWindowShape shape = StripShapeOf(request, request.pixelFormatCode, 8);
     if (!PrepareStrip(device, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
-    shape.taModeBit = StripTaModeBit(request.dark, ta, g_state.TaMode != 0);
-    shape.modeField = StripModeField(pixelMode, g_state.TaMode != 0, g_state.TaType);
+    shape.taModeBit = StripTaModeBit(request.dark, ta, g_state.Session.TaMode != 0);
+    shape.modeField = StripModeField(pixelMode, g_state.Session.TaMode != 0, g_state.Session.TaType);
     const uint16_t width = shape.SWWidth;
     const uint16_t lines = shape.SWHeight;
 

@@ -13,12 +13,8 @@ namespace {
 
 constexpr const char kReportCaption[] = "TUVO.LIB";
 
-// Sends the first `size` bytes of CommandBuffer, reply into ReplyBuffer, and judges it.
 bool SendCommandBuffer(HANDLE device, int32_t requestCode, uint16_t size) {
-    uint32_t returned = 0;
-    const uint8_t result = ScannerIoControl(device, static_cast<uint32_t>(requestCode), g_state.CommandBuffer,
-                                            size, g_state.ReplyBuffer, kCommandPacketSize, &returned);
-    return result != 0 && returned != 0 && g_state.ReplyBuffer[0] == 0;
+    return g_state.Channel.Send(device, requestCode, size);
 }
 
 uint8_t Failed(HWND owner, int32_t reportMode, const char* text) {
@@ -31,7 +27,7 @@ uint8_t Failed(HWND owner, int32_t reportMode, const char* text) {
 uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
                                  uint8_t redOffset, uint8_t redGain, uint8_t greenOffset, uint8_t greenGain,
                                  uint8_t blueOffset, uint8_t blueGain) {
-    uint8_t* packet = g_state.CommandBuffer;
+    uint8_t* packet = g_state.Channel.Command();
     packet[0] = kCmdSetAfe;
     packet[2] = redOffset;
     packet[3] = redGain;
@@ -52,13 +48,13 @@ uint8_t SetAFEParameters(HWND owner, int32_t reportMode, HANDLE device, int32_t 
 
 uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
                                      const ScanWindowParameters& window) {
-    WriteScanWindowPacket(window, g_state.CommandBuffer);
+    WriteScanWindowPacket(window, g_state.Channel.Command());
     if (SendCommandBuffer(device, requestCode, kScanWindowPacketSize)) return 1;
     return Failed(owner, reportMode, "ProcessCommandSetScanWindowN() Fail!");
 }
 
 uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode) {
-    g_state.CommandBuffer[0] = kCmdStartScan;
+    g_state.Channel.Command()[0] = kCmdStartScan;
     if (SendCommandBuffer(device, requestCode, 4)) return 1;
     return Failed(owner, reportMode, "ProcessCommandSetStartScan() Fail!");
 }
@@ -68,25 +64,25 @@ uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, HANDLE dev
                                       uint16_t replySize) {
     if (data != nullptr) {
         const size_t size = std::min<size_t>(dataSize, kCommandPacketSize - 2);
-        std::memcpy(g_state.CommandBuffer + 2, data, size);
+        std::memcpy(g_state.Channel.Command() + 2, data, size);
     }
-    g_state.CommandBuffer[0] = command;
+    g_state.Channel.Command()[0] = command;
     const bool accepted = SendCommandBuffer(device, requestCode, kCommandPacketSize);
     Sleep(kUserCommandPauseMs);
     if (!accepted) return Failed(owner, reportMode, "ProcessCommandSendUserCommand() Fail!");
     if (reply != nullptr && replySize >= 2) {
         const size_t size = std::min<size_t>(replySize, kCommandPacketSize);
-        std::memcpy(reply, g_state.ReplyBuffer + 1, size - 1);
+        std::memcpy(reply, g_state.Channel.Reply() + 1, size - 1);
     }
     return 1;
 }
 
 uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
                                uint16_t* id1, uint16_t* id2, uint16_t* id3, uint16_t* id4, uint32_t* id5) {
-    g_state.CommandBuffer[0] = kCmdIdentityQuery;
+    g_state.Channel.Command()[0] = kCmdIdentityQuery;
     if (!SendCommandBuffer(device, requestCode, 12))
         return Failed(owner, reportMode, "ProcessCommandGetAllID() Fail!");
-    const uint8_t* reply = g_state.ReplyBuffer;
+    const uint8_t* reply = g_state.Channel.Reply();
     if (id1 != nullptr) *id1 = GetLe16(reply + 2);
     if (id2 != nullptr) *id2 = GetLe16(reply + 4);
     if (id3 != nullptr) *id3 = GetLe16(reply + 6);
@@ -97,11 +93,11 @@ uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, HANDLE device, in
 
 uint8_t ProcessCommandMiscControl(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
                                   uint8_t command, const uint8_t* data58, uint8_t* result58) {
-    if (data58 != nullptr) std::memcpy(g_state.CommandBuffer + 2, data58, kMiscControlDataSize);
-    g_state.CommandBuffer[0] = command;
+    if (data58 != nullptr) std::memcpy(g_state.Channel.Command() + 2, data58, kMiscControlDataSize);
+    g_state.Channel.Command()[0] = command;
     if (!SendCommandBuffer(device, requestCode, 2 + kMiscControlDataSize))
         return Failed(owner, reportMode, "ProcessCommandMiscControl() Fail!");
-    if (result58 != nullptr) std::memcpy(result58, g_state.ReplyBuffer + 2, kMiscControlDataSize);
+    if (result58 != nullptr) std::memcpy(result58, g_state.Channel.Reply() + 2, kMiscControlDataSize);
     return 1;
 }
 
@@ -129,7 +125,8 @@ uint8_t SendStopCommand(HANDLE device) {
     uint32_t returned = 0;
     const uint8_t result = ScannerIoControlShort(device, kCommandExchange, buffer, sizeof buffer, buffer,
                                                  sizeof buffer, &returned);
-    // A refused stop leaves the scan running: the reply's status says so, not the transfer.
+    // A refused stop leaves the scan running: the reply's status says so, not the
+    // transfer.
     return result && buffer[0] == 0 ? 1 : 0;
 }
 

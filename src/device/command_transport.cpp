@@ -5,7 +5,6 @@
 
 #include "device/command_packets.h"
 #include "device/poll_bound.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
@@ -18,44 +17,62 @@ IO_BLOCK MakeIoBlock(uint16_t value, uint16_t index, uint8_t* data, uint16_t len
     return block;
 }
 
-uint8_t ScannerIoControl(HANDLE device, uint32_t requestCode, const uint8_t* input, uint16_t inputSize,
-                         uint8_t* output, uint16_t outputSize, uint32_t* returned) {
-    if (requestCode != kCommandExchange || inputSize == 0) return 0;
+namespace {
+
+// One command exchange's buffers, as ScannerIoControl takes them.
+struct CommandExchange {
+    uint32_t requestCode;
+    const uint8_t* input;
+    uint16_t inputSize;
+    uint8_t* output;
+    uint16_t outputSize;
+    uint32_t* returned;
+};
+
+uint8_t RunExchange(HANDLE device, const CommandExchange& x, PacketForm form) {
+    if (x.requestCode != kCommandExchange || x.inputSize == 0) return 0;
 
     uint8_t packet[kCommandPacketSize];
     uint8_t reply[kCommandPacketSize];
     PollBound resends(kMaxResends, kResendTimeLimitMs);
     for (;;) {
-        BuildCommandPacket(input, inputSize, packet);
+        BuildCommandPacket(x.input, x.inputSize, packet);
         std::memset(reply, 0, sizeof reply);
-        const uint8_t exchanged = g_state.ShortPacketMode == 1 ? ExchangeShortPacket(device, packet, reply)
-                                                               : ExchangePacket(device, packet, reply);
-        if (returned != nullptr) *returned = 0;
+        const uint8_t exchanged = form == PacketForm::Short ? ExchangeShortPacket(device, packet, reply)
+                                                            : ExchangePacket(device, packet, reply);
+        if (x.returned != nullptr) *x.returned = 0;
         if (!exchanged) return 0;
         if (reply[0] != kStatusResend) break;
-        // The controller did not take the command: send it again after a short pause, but
-        // not for ever, so a controller stuck in this answer cannot hang the host.
+        // The controller did not take the command: send it again after a short
+        // pause, but not for ever, so a controller stuck in this answer cannot hang
+        // the host.
         if (!resends.Another()) return 0;
         Sleep(kResendPauseMs);
     }
 
-    const uint16_t count = std::min<uint16_t>(outputSize, static_cast<uint16_t>(kCommandPacketSize));
-    if (output != nullptr) std::memcpy(output, reply, count);
-    if (returned != nullptr) *returned = count;
+    const uint16_t count = std::min<uint16_t>(x.outputSize, static_cast<uint16_t>(kCommandPacketSize));
+    if (x.output != nullptr) std::memcpy(x.output, reply, count);
+    if (x.returned != nullptr) *x.returned = count;
     return 1;
+}
+
+}  // namespace
+
+uint8_t ScannerIoControl(HANDLE device, uint32_t requestCode, const uint8_t* input, uint16_t inputSize,
+                         uint8_t* output, uint16_t outputSize, uint32_t* returned) {
+    return RunExchange(device, {requestCode, input, inputSize, output, outputSize, returned},
+                       PacketForm::Full);
 }
 
 uint8_t ScannerIoControlShort(HANDLE device, uint32_t requestCode, const uint8_t* input, uint16_t inputSize,
                               uint8_t* output, uint16_t outputSize, uint32_t* returned) {
-    g_state.ShortPacketMode = 1;
-    const uint8_t result =
-        ScannerIoControl(device, requestCode, input, inputSize, output, outputSize, returned);
-    g_state.ShortPacketMode = 0;
-    return result;
+    return RunExchange(device, {requestCode, input, inputSize, output, outputSize, returned},
+                       PacketForm::Short);
 }
 
 uint8_t ExchangePacket(HANDLE device, const uint8_t* packet, uint8_t* reply64) {
-    // The transfer wants a writable buffer; a copy also lets the reply land on the packet.
+    // The transfer wants a writable buffer; a copy also lets the reply land on
+    // the packet.
     uint8_t command[kCommandPacketSize];
     std::memcpy(command, packet, sizeof command);
     if (!VendorTransfer(device, kHostToDevice, kValueCommand, kIndexCommand, command, sizeof command))
@@ -82,8 +99,8 @@ uint8_t VendorTransfer(HANDLE device, uint8_t requestType, uint16_t value, uint1
         if (!OverlappedIoControl(device, IOCTL_READ_REGISTERS, &block, sizeof block, data, length,
                                  &transferred))
             return 0;
-        // A read that brought nothing back carries no reply: taking the cleared buffer for
-        // one would read as status 0, "carried out".
+        // A read that brought nothing back carries no reply: taking the cleared
+        // buffer for one would read as status 0, "carried out".
         return (length == 0 || transferred != 0) ? 1 : 0;
     }
     return OverlappedIoControl(device, IOCTL_WRITE_REGISTERS, &block, sizeof block, nullptr, 0, nullptr);

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "api/scan_memory.h"
+#include "scan/scan_run.h"
 
 namespace b58 {
 namespace {

@@ -17,11 +17,11 @@ constexpr DWORD kDirectReadPauseMs = 100;
 constexpr DWORD kThreadExitCode = 1;
 
 bool Stopping() {
-    return g_state.StopRequested.load(std::memory_order_acquire) != 0;
+    return g_state.Run.StopRequested();
 }
 
 DWORD Fail() {
-    g_state.ReaderFailed.store(1, std::memory_order_release);
+    g_state.Run.MarkReaderFailed();
     return kThreadExitCode;
 }
 
@@ -40,11 +40,11 @@ DWORD FailReading() {
 // Handshake and reader start; false when reading cannot begin (a stop included). Both give
 // up within one poll of a stop.
 bool BeginReading(uint64_t totalBytes, bool lineFits) {
-    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind, &g_state.StopRequested))
+    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind, g_state.Run.StopFlag()))
         return false;
     if (!lineFits || totalBytes == 0 || totalBytes > UINT32_MAX) return false;
     return OpenImageReader(static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots,
-                           &g_state.StopRequested) == 1;
+                           g_state.Run.StopFlag()) == 1;
 }
 
 // A reader that could not begin, or whose read broke off: a stop is no failure.
@@ -63,11 +63,11 @@ bool ReadLine(uint8_t* destination, uint32_t bytes, bool direct) {
 }
 
 bool SlotFree(int plane, uint32_t line) {
-    return g_state.LineFree[plane][RingSlot(line)].load(std::memory_order_acquire) != 0;
+    return g_state.Run.SlotFree(plane, line);
 }
 
 void FileSlot(int plane, uint32_t line) {
-    g_state.LineFree[plane][RingSlot(line)].store(0, std::memory_order_release);
+    g_state.Run.FileLine(plane, line);
 }
 
 }  // namespace
@@ -79,10 +79,10 @@ bool DirectReadPauseDue(uint32_t line, uint8_t colourLag, uint16_t pacing) {
 }
 
 DWORD WINAPI PixelReader(LPVOID) {
-    const uint32_t lineBytes = PixelRingLineBytes(g_state);
-    const uint32_t lines = g_state.SWHeight;
+    const uint32_t lineBytes = PixelRingLineBytes(g_state.Session);
+    const uint32_t lines = g_state.Session.SWHeight;
     const bool direct = g_state.DirectReadMode != 0;
-    const uint8_t lag = g_state.ColourLag;
+    const uint8_t lag = g_state.Session.ColourLag;
     const uint16_t pacing = g_state.DirectReadPacing;
     if (!BeginReading(static_cast<uint64_t>(lineBytes) * lines, PixelRingLineFits(lineBytes)))
         return EndOrFail(false);
@@ -92,7 +92,7 @@ DWORD WINAPI PixelReader(LPVOID) {
             Sleep(kRingFullPollMs);
             if (Stopping()) return EndReading();
         }
-        if (!ReadLine(PixelRingLine(g_state, k, lineBytes), lineBytes, direct)) return EndOrFail(true);
+        if (!ReadLine(PixelRingLine(g_state.Run, k, lineBytes), lineBytes, direct)) return EndOrFail(true);
         if (direct && DirectReadPauseDue(k, lag, pacing)) Sleep(kDirectReadPauseMs);
         FileSlot(0, k);
     }
@@ -100,10 +100,10 @@ DWORD WINAPI PixelReader(LPVOID) {
 }
 
 DWORD WINAPI PlaneReader(LPVOID) {
-    const uint32_t lineBytes = PlaneLineBytes(g_state);
-    const uint32_t colourLines = 3u * g_state.SWHeight;
+    const uint32_t lineBytes = PlaneLineBytes(g_state.Session);
+    const uint32_t colourLines = 3u * g_state.Session.SWHeight;
     if (!BeginReading(static_cast<uint64_t>(lineBytes) * colourLines,
-                      PlaneLineFits(lineBytes, g_state.DataWidth)))
+                      PlaneLineFits(lineBytes, g_state.Session.DataWidth)))
         return EndOrFail(false);
     for (uint32_t i = 0; i < colourLines; ++i) {
         const uint32_t k = i / 3;
@@ -115,7 +115,7 @@ DWORD WINAPI PlaneReader(LPVOID) {
             Sleep(0);
             if (Stopping()) return EndReading();
         }
-        if (!ReadLine(PlaneLine(g_state, plane, k), lineBytes, false)) return EndOrFail(true);
+        if (!ReadLine(PlaneLine(g_state.Run, plane, k), lineBytes, false)) return EndOrFail(true);
         FileSlot(plane, k);
     }
     return EndReading();

@@ -2,15 +2,15 @@
 
 namespace b58 {
 
-uint32_t PixelRingLineBytes(const DriverState& state) {
-    uint32_t bytes = state.SWWidth;
-    if (state.PixelFormatCode == 4) bytes *= 3;
-    if (state.DataWidth == 16) bytes *= 2;
+uint32_t PixelRingLineBytes(const ScanSession& session) {
+    uint32_t bytes = session.SWWidth;
+    if (session.PixelFormatCode == 4) bytes *= 3;
+    if (session.DataWidth == 16) bytes *= 2;
     return bytes;
 }
 
-uint32_t PlaneLineBytes(const DriverState& state) {
-    return static_cast<uint32_t>(state.SWWidth) * (state.DataWidth == 16 ? 2u : 1u);
+uint32_t PlaneLineBytes(const ScanSession& session) {
+    return static_cast<uint32_t>(session.SWWidth) * (session.DataWidth == 16 ? 2u : 1u);
 }
 
 bool PixelRingLineFits(uint32_t lineBytes) {

@@ -1,7 +1,7 @@
 // The routines SetParameters stores in the LineRoutine and ReaderRoutine slots for a mode.
 #pragma once
 
-#include "api/scan_request.h"
+#include "scan/scan_request.h"
 #include "state/driver_state.h"
 
 namespace b58 {

@@ -1,11 +1,9 @@
 // The one driver-wide state: every export, the calibration routines and the reader thread
 // read and write it directly. It is statically allocated for the life of the process.
 //
-// Values that the host's thread and the reader thread share (StopRequested, ReaderFailed
-// and the LineFree flags) are atomics: the writer stores with release order after it has
-// finished with the data the flag hands over, the reader loads with acquire order before
-// it touches that data. Everything else is touched by the host's thread only, or by the
-// reader thread only while the host's thread leaves it alone.
+// What the host's thread and the reader thread share belongs to the running scan (ScanRun),
+// whose interface says which thread may do what. Everything else is touched by the host's
+// thread only, or by the reader thread only while the host's thread leaves it alone.
 #pragma once
 
 #include <atomic>
@@ -13,16 +11,14 @@
 
 #include "contract/host_records.h"
 #include "contract/scanner_model.h"
+#include "device/command_channel.h"
+#include "device/image_reader.h"
 #include "platform/win32.h"
-#include "scan/scan_hand_off.h"
+#include "scan/scan_run.h"
+#include "scan/scan_session.h"
 
 namespace b58 {
 
-inline constexpr int kMaxLinePixels =
-    Model().sensor.linePixels;           // pixel maps per colour, plane slot size in samples
-inline constexpr int kRingSlots = 1200;  // line slots per plane
-inline constexpr int kPlanes = 3;
-inline constexpr uint32_t kLineRingBytes = 26'640'000;
 inline constexpr int kDeviceInfoBlockSize = Model().connection.deviceInfoBlockSize;
 inline constexpr int kPacketSize = static_cast<int>(Model().connection.commandPacketSize);
 
@@ -32,32 +28,8 @@ inline constexpr int kLineFailed = 0;   // the reader has failed: no further lin
 inline constexpr int kLineDone = 1;     // one line written into the host's buffer
 inline constexpr int kLineStopped = 2;  // a stop was asked for while it waited: nothing written
 
-// The calibration readers' state of the image data reader (one instance).
-struct ImageReaderState {
-    uint32_t SlotCount = 0;       // N, 1 to 50
-    uint32_t BlockSize = 0;       // B
-    uint32_t TotalBlocks = 0;     // T
-    uint32_t LastBlockSize = 0;   // LB
-    uint32_t BlocksConsumed = 0;  // K
-    uint32_t Position = 0;        // P
-    int32_t NeedBlock = 0;
-    int32_t FirstFetch = 0;
-    OVERLAPPED SlotOverlapped[50] = {};
-    HANDLE SlotEvent[50] = {};
-    DWORD SlotBytesRead[50] = {};
-    uint8_t* SlotBuffer[50] = {};
-    uint8_t* CurrentBlock = nullptr;
-    // A read was issued into the slot and its result has not been collected yet: its buffer
-    // and OVERLAPPED record still belong to the device.
-    bool SlotOutstanding[50] = {};
-    HANDLE ReadHandle = nullptr;  // the device the reads were issued on
-    // Set while the reader may be asked to stop: a block wait then ends within one poll of
-    // it, and closing cancels the reads at once.
-    const std::atomic<int32_t>* StopFlag = nullptr;
-};
-
 struct DriverState {
-    // ---- device --------------------------------------------------------------------------
+    // ---- device -------------------------------------------------------------------------
     HANDLE DeviceMutex = nullptr;
     // 1 from a successful _Open to _Close: only then does this process hold the scanner.
     int32_t HostOpened = 0;
@@ -68,7 +40,7 @@ struct DriverState {
     uint8_t MiscControlBuffer[kPacketSize] = {};
     uint8_t DeviceInfoBlock[kDeviceInfoBlockSize] = {};
 
-    // ---- settings kept driver-wide -------------------------------------------------------
+    // ---- settings kept driver-wide ------------------------------------------------------
     uint16_t LEFTADD = 0;
     uint16_t TOPADD = 0;
     uint16_t KSTARTY = 0;
@@ -78,111 +50,38 @@ struct DriverState {
     uint16_t RAWDATA = 0;
     uint16_t FACTOR = 100;
 
-    // ---- scan configuration --------------------------------------------------------------
-    uint16_t ScanMode = 0;
-    uint16_t TaType = 0;
-    uint8_t TaMode = 0;
+    // ---- scan request -------------------------------------------------------------------
+    // The current request and what its start placed on the device; see ScanSession.
+    ScanSession Session;
     int32_t FlatbedFirmwareReady = 0;
     int32_t TaFirmwareReady = 0;
-    uint16_t DataWidth = 0;
-    uint16_t WidthUnits = 0;
-    uint16_t HeightUnits = 0;
-    int32_t HighResMode = 0;
-    uint8_t ResolutionValid = 0;
-    uint16_t RXDPI = 0;
-    uint16_t RYDPI = 0;
-    uint16_t YMAXDPI = 0;
-    uint16_t LAMPSTEP = 0;
-    int32_t ScanPixelModeFlag = 0;
-    uint16_t WindowLeft = 0;
-    uint16_t WindowTop = 0;
-    uint16_t Threshold = 0;
-    uint16_t WindowByte = 0;
-    uint16_t LinePixels = 0;
-    uint16_t ImageLines = 0;
-    uint16_t MotorLines = 0;
-    uint8_t ColourLag = 0;
-    uint16_t SWWidth = 0;
-    uint16_t SWHeight = 0;
-    uint16_t HWWidth = 0;
-    uint16_t HWHeight = 0;
-    uint16_t PixelFormatCode = 0;
-    uint16_t LineBytes = 0;
     LineRoutineFn LineRoutine = nullptr;
     LPTHREAD_START_ROUTINE ReaderRoutine = nullptr;
 
-    // ---- per-scan memory -----------------------------------------------------------------
-    uint16_t* GammaTable = nullptr;
-    int32_t DriverGammaTable = 0;
-    uint8_t* PixelMapR = nullptr;  // kMaxLinePixels maps of 256 bytes
-    uint8_t* PixelMapG = nullptr;
-    uint8_t* PixelMapB = nullptr;
-    uint8_t* LineRing = nullptr;  // kLineRingBytes
-    uint8_t* PlaneLines[kPlanes][kRingSlots] = {};
-    std::atomic<int32_t> LineFree[kPlanes][kRingSlots] = {};
-    int32_t WorkingMemoryAllocated = 0;
-    uint16_t* WhiteRefR = nullptr;
-    uint16_t* WhiteRefG = nullptr;
-    uint16_t* WhiteRefB = nullptr;
-    uint16_t* DarkRefR = nullptr;
-    uint16_t* DarkRefG = nullptr;
-    uint16_t* DarkRefB = nullptr;
+    // ---- the running scan ---------------------------------------------------------------
+    ScanRun Run;
 
-    // ---- scan run ------------------------------------------------------------------------
-    ProgressRoutine ProgressCallback = nullptr;
-    uint16_t CalibrationDpi = 0;
-    int16_t myStartx = 0;
-    int16_t myStarty = 0;
-    uint16_t leftbound = 0;
-    int32_t TopLine = 0;
-    int32_t Backstep = 0;
-    int16_t ShadingStartLine = 0;
-    uint16_t WindowStartX = 0;
-    uint16_t HeightMinus = 0;
-    int32_t PrerollPending = 0;
-    HANDLE ReaderThread = nullptr;
-    DWORD ReaderThreadId = 0;
-    std::atomic<int32_t> StopRequested{0};
-    std::atomic<int32_t> ReaderFailed{0};
-    ScanHandOff ScanCalls;  // ReadScannedData and the command-sending calls meet StopScan here
-    uint16_t NextLineIndex = 0;
-    uint32_t LinesDelivered = 0;  // host lines handed out since StartScan, at most ImageLines
-    int32_t RedOffset = 0;
-    int32_t GreenOffset = 1;
-    int32_t BlueOffset = 2;
-
-    // ---- AFE -----------------------------------------------------------------------------
-    uint8_t ROffset = 32;
-    uint8_t RGain = 2;
-    uint8_t GOffset = 32;
-    uint8_t GGain = 2;
-    uint8_t BOffset = 32;
-    uint8_t BGain = 2;
-    uint8_t RMinBlack = 0;
-    uint8_t GMinBlack = 0;
-    uint8_t BMinBlack = 0;
+    // Set by the strip scans: 0 once one of their commands failed.
     int32_t StripScanOk = 0;
 
-    // ---- diagnostic switches -------------------------------------------------------------
+    // ---- diagnostic switches ------------------------------------------------------------
     uint16_t ScanFromOrigin = 0;
     uint16_t ScanCalibrationArea = 0;
     uint16_t DirectReadPacing = 0;
     int32_t DirectReadMode = 0;
 
-    // ---- command layer -------------------------------------------------------------------
-    uint8_t CommandBuffer[kPacketSize] = {};
-    uint8_t ReplyBuffer[kPacketSize] = {};
-    uint8_t ShortPacketMode = 0;
+    // ---- command layer ------------------------------------------------------------------
+    CommandChannel Channel;
 
-    // ---- image data reader ---------------------------------------------------------------
-    ImageReaderState ImageReader;
+    // ---- image data reader --------------------------------------------------------------
+    ImageDataReader ImageReader;
 };
 
 // The instance. Tests reset it with ResetDriverState() between cases.
 extern DriverState g_state;
 
-// Puts every value back to its load-time value. Only for tests and only while no scan runs:
-// it does not free memory or close handles.
+// Puts every value back to its load-time value. Only for tests and only while
+// no scan runs: it frees the scan's working memory but closes no handle.
 void ResetDriverState();
 
 }  // namespace b58

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "api/exports.h"
-#include "api/scan_memory.h"
 #include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
+#include "scan/scan_run.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
@@ -44,7 +44,7 @@ class ControllerTest : public ::testing::Test {
         g_state.HostOpened = 1;
     }
     void TearDown() override {
-        FreeScanMemory();
+        g_state.Run.FreeMemory();
         if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseHandle(g_state.DeviceHandle);
         g_state.DeviceHandle = INVALID_HANDLE_VALUE;
         platform::SetDebugSink({});

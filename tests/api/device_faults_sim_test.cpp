@@ -93,7 +93,7 @@ class DeviceFaultTest : public testing::ControllerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.ReaderThread != nullptr) StopScan(&stop);
+        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }

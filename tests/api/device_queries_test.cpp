@@ -91,10 +91,10 @@ TEST_F(DeviceQueriesTest, PowerControlChoosesTheLampOfTheSource) {
     OpenDevice();
     SetReply(0x3F, {{2, 1}});  // the lamps may be switched
     ControlRecord record{0xFFFF, 1, 0, 0, 0};
-    g_state.TaMode = 1;
+    g_state.Session.TaMode = 1;
     EXPECT_EQ(PowerControl(&record), 1);
     EXPECT_EQ(+record.Status, 0);
-    g_state.TaMode = 0;
+    g_state.Session.TaMode = 0;
     PowerControl(&record);
     record.PowerOn = 0;
     PowerControl(&record);
@@ -146,7 +146,7 @@ TEST_F(DeviceQueriesTest, KeyStatusClosesTheDevice) {
 
 TEST_F(DeviceQueriesTest, DeviceStatusReselectsTheLamp) {
     OpenDevice();
-    g_state.TaMode = 1;
+    g_state.Session.TaMode = 1;
     ControlRecord status{0xFFFF, 9, 9, 9, 9};
     EXPECT_EQ(GetDeviceStatus(&status), 1);
     EXPECT_EQ(+status.Status, 0);

@@ -125,7 +125,7 @@ class GoldenScanTest : public testing::VirtualScannerTest {
   protected:
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.ReaderThread != nullptr) StopScan(&stop);
+        if (g_state.Run.ReaderAlive()) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }
@@ -133,7 +133,7 @@ class GoldenScanTest : public testing::VirtualScannerTest {
     // A fresh driver and a fresh scanner with the fixed seed, then the whole conversation.
     Outcome Run(const Case& k) {
         _Close();
-        FreeScanMemory();
+        g_state.Run.FreeMemory();
         if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseHandle(g_state.DeviceHandle);
         ResetDriverState();
         ResetTraceIndent();

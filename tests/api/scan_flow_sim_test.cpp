@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "virtual_scanner_fixture.h"
 #include "sim/driver_plan.h"
 #include "sim/firmware_image.h"
 #include "sim/ground_truth.h"
 #include "sim/scanner_model.h"
 #include "sim/virtual_scanner.h"
+#include "virtual_scanner_fixture.h"
 
 // Fields of the packed host records go to the checks by value (unary +).
 
@@ -62,7 +62,7 @@ class ScanFlowTest : public testing::VirtualScannerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.ReaderThread != nullptr) StopScan(&stop);
+        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }
@@ -170,8 +170,8 @@ TEST_F(ScanFlowTest, CancelFromTheProgressRoutineStopsDelivery) {
     const ScanResult scan = Scan(Request(ModeGray, 300));
     EXPECT_EQ(scan.finalStatus, kStatusStoppedByHost);
     EXPECT_EQ(scan.delivered, 101u);
-    EXPECT_EQ(g_state.ReaderThread, nullptr);
-    EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
+    EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
+    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
 }
 
 TEST_F(ScanFlowTest, StopAfterAFailedStartFreesTheMemory) {
@@ -184,11 +184,11 @@ TEST_F(ScanFlowTest, StopAfterAFailedStartFreesTheMemory) {
     usbscan::WithdrawAll();  // the scanner goes away before the scan starts
     ScanStartRecord start{};
     EXPECT_EQ(StartScan(&start), 0);
-    EXPECT_EQ(g_state.ReaderThread, nullptr);
+    EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
     StopRecord stop{};
     StopScan(&stop);
-    EXPECT_EQ(g_state.WorkingMemoryAllocated, 0);
-    EXPECT_EQ(g_state.LineRing, nullptr);
+    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
+    EXPECT_EQ(g_state.Run.LineRing(), nullptr);
 }
 
 }  // namespace

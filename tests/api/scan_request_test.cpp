@@ -1,4 +1,4 @@
-#include "api/scan_request.h"
+#include "scan/scan_request.h"
 
 #include <gtest/gtest.h>
 

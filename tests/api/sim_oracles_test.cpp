@@ -56,7 +56,7 @@ class SimOracleTest : public testing::VirtualScannerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.ReaderThread != nullptr) StopScan(&stop);
+        if (g_state.Run.ReaderAlive()) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }

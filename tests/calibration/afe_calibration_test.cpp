@@ -28,8 +28,11 @@ class AfeCalibrationTest : public VirtualScannerTest {
     }
     int Adapter(uint16_t dpi) { return CalibrateAFEForTa(device_, {450, 2, true, dpi, 4}).status; }
     static std::array<int, 6> Afe() {
-        return {g_state.ROffset, g_state.RGain,   g_state.GOffset,
-                g_state.GGain,   g_state.BOffset, g_state.BGain};
+        return {g_state.Session.ROffset, g_state.Session.RGain,   g_state.Session.GOffset,
+                g_state.Session.GGain,   g_state.Session.BOffset, g_state.Session.BGain};
+    }
+    static std::array<int, 3> Blacks() {
+        return {g_state.Session.RMinBlack, g_state.Session.GMinBlack, g_state.Session.BMinBlack};
     }
     // The values the last search returned, as Afe() gives the stored ones.
     std::array<int, 6> Returned() const {
@@ -37,17 +40,16 @@ class AfeCalibrationTest : public VirtualScannerTest {
         return {v.ROffset, v.RGain, v.GOffset, v.GGain, v.BOffset, v.BGain};
     }
     CalibrationResult last_;
-    static std::array<int, 3> Blacks() { return {g_state.RMinBlack, g_state.GMinBlack, g_state.BMinBlack}; }
     static void SetPrevious() {
-        g_state.ROffset = 5;
-        g_state.RGain = 6;
-        g_state.GOffset = 7;
-        g_state.GGain = 8;
-        g_state.BOffset = 9;
-        g_state.BGain = 10;
-        g_state.RMinBlack = 1;
-        g_state.GMinBlack = 2;
-        g_state.BMinBlack = 3;
+        g_state.Session.ROffset = 5;
+        g_state.Session.RGain = 6;
+        g_state.Session.GOffset = 7;
+        g_state.Session.GGain = 8;
+        g_state.Session.BOffset = 9;
+        g_state.Session.BGain = 10;
+        g_state.Session.RMinBlack = 1;
+        g_state.Session.GMinBlack = 2;
+        g_state.Session.BMinBlack = 3;
     }
     void EndStreamsFromStart(uint32_t start) {
         auto* inner = &scanner_->Inner();
@@ -105,12 +107,12 @@ TEST_F(AfeCalibrationTest, FlatbedAtLowResolutionClosesWithA300DpiStrip) {
 TEST_F(AfeCalibrationTest, OnePlaneSearchMovesRedAndBlueWithGreen) {
     Plug("seed=1");
     EXPECT_EQ(Flatbed(300, 0, 2), 1);
-    EXPECT_EQ(g_state.ROffset, g_state.GOffset);
-    EXPECT_EQ(g_state.BOffset, g_state.GOffset);
-    EXPECT_EQ(g_state.RGain, g_state.GGain);
-    EXPECT_EQ(g_state.BGain, g_state.GGain);
-    EXPECT_GE(g_state.GMinBlack, 40);
-    EXPECT_LT(g_state.GMinBlack, 50);
+    EXPECT_EQ(g_state.Session.ROffset, g_state.Session.GOffset);
+    EXPECT_EQ(g_state.Session.BOffset, g_state.Session.GOffset);
+    EXPECT_EQ(g_state.Session.RGain, g_state.Session.GGain);
+    EXPECT_EQ(g_state.Session.BGain, g_state.Session.GGain);
+    EXPECT_GE(g_state.Session.GMinBlack, 40);
+    EXPECT_LT(g_state.Session.GMinBlack, 50);
     // Green settles well inside the pass limits, and the others with it.
     EXPECT_LT(Count(trace_, "first==offset"), 15u);
     EXPECT_LT(Count(trace_, "####GAIN"), 49u);
@@ -119,8 +121,8 @@ TEST_F(AfeCalibrationTest, OnePlaneSearchMovesRedAndBlueWithGreen) {
 
 TEST_F(AfeCalibrationTest, AdapterSearchSettlesWithoutTrace) {
     Plug("seed=1");
-    g_state.TaMode = 1;
-    g_state.TaType = 1;
+    g_state.Session.TaMode = 1;
+    g_state.Session.TaType = 1;
     EXPECT_EQ(Adapter(300), 1);
     EXPECT_EQ(Afe(), (std::array<int, 6>{48, 18, 47, 13, 49, 22}));
     EXPECT_EQ(trace_, "");
@@ -144,8 +146,8 @@ TEST_F(AfeCalibrationTest, ShortStripMidSearchKeepsThePreviousValues) {
     EXPECT_EQ(scanner_->Sent(0x43).size(), 9u);
 
     Plug("seed=1");
-    g_state.TaMode = 1;
-    g_state.TaType = 2;
+    g_state.Session.TaMode = 1;
+    g_state.Session.TaType = 2;
     EndStreamsFromStart(15);
     EXPECT_EQ(Adapter(300), 0);
     EXPECT_FALSE(last_.found);
@@ -178,8 +180,8 @@ TEST_F(AfeCalibrationTest, SearchesTakeTheirBandsFromTheSettingsBesideTheModule)
 
     // Without the adapter's fine pass: six offset and seven gain strips.
     Plug("seed=1");
-    g_state.TaMode = 1;
-    g_state.TaType = 1;
+    g_state.Session.TaMode = 1;
+    g_state.Session.TaType = 1;
     EXPECT_EQ(Adapter(300), 1);
     EXPECT_EQ(scanner_->Sent(0x43).size(), 13u);
     platform::SetModuleFileNameOverride("");

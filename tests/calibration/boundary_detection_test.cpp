@@ -58,8 +58,8 @@ class BoundaryDetectionTest : public ::testing::Test {
         std::vector<uint16_t> lineTable(3 * 200);
         const ScanOrigin origin =
             FindFlatbedBounds(g_state.DeviceHandle, g_state.DeviceKind, kFoundAfe, lineTable.data());
-        g_state.leftbound = origin.leftbound;
-        g_state.TopLine = origin.TopLine;
+        g_state.Session.leftbound = origin.leftbound;
+        g_state.Session.TopLine = origin.TopLine;
         return origin.status;
     }
     bool Traced(const char* text) const { return trace_.find(text) != std::string::npos; }
@@ -72,8 +72,8 @@ TEST_F(BoundaryDetectionTest, FlatbedFindsTheBedsEdgesAndSendsTheCarriageHome) {
     Open();
     ASSERT_EQ(RunFlatbed(), 1);
     // The dark reference block's inner corner, as the image model places it.
-    EXPECT_EQ(g_state.leftbound, 70);
-    EXPECT_EQ(g_state.TopLine, 84);
+    EXPECT_EQ(g_state.Session.leftbound, 70);
+    EXPECT_EQ(g_state.Session.TopLine, 84);
     EXPECT_TRUE(Traced("LeftBound = 70, TopBound = 84")) << trace_;
     EXPECT_FALSE(Traced("boundary is over"));
     EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 1u);
@@ -95,22 +95,22 @@ TEST_F(BoundaryDetectionTest, FlatbedWhoseScannerRefusesTheHandshakeFails) {
 
 TEST_F(BoundaryDetectionTest, FlatbedStopsAtAFailedWindowWithTheOriginCleared) {
     Open(",fail_cmd=0x20");
-    g_state.leftbound = 5;
-    g_state.TopLine = 5;
+    g_state.Session.leftbound = 5;
+    g_state.Session.TopLine = 5;
     EXPECT_EQ(RunFlatbed(), 0);
-    EXPECT_EQ(g_state.leftbound, 0);
-    EXPECT_EQ(g_state.TopLine, 0);
+    EXPECT_EQ(g_state.Session.leftbound, 0);
+    EXPECT_EQ(g_state.Session.TopLine, 0);
     EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 0u);
 }
 
 TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
     Open();
     ASSERT_EQ(RunFlatbed(), 1);
-    g_state.GMinBlack = 41;
+    g_state.Session.GMinBlack = 41;
     constexpr int kPixels = 600;
     std::vector<uint8_t> r(kMaxLinePixels * 256), g(kMaxLinePixels * 256), b(kMaxLinePixels * 256);
     for (size_t i = 0; i < g.size(); ++i) r[i] = g[i] = b[i] = static_cast<uint8_t>(i);
-    const auto shadingLine = static_cast<uint16_t>(g_state.TopLine - 73);
+    const auto shadingLine = static_cast<uint16_t>(g_state.Session.TopLine - 73);
     ShadingRequest request{.startLine = shadingLine,
                            .lineCount = 40,
                            .afe = kFoundAfe,
@@ -149,13 +149,13 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
 class TaBoundaryTest : public BoundaryDetectionTest {
   protected:
     void Prepare() {
-        g_state.TaMode = 1;
-        g_state.TaType = 1;
-        g_state.YMAXDPI = 300;
-        g_state.LAMPSTEP = 0;
-        g_state.ROffset = 48, g_state.RGain = 18;
-        g_state.GOffset = 47, g_state.GGain = 13;
-        g_state.BOffset = 49, g_state.BGain = 22;
+        g_state.Session.TaMode = 1;
+        g_state.Session.TaType = 1;
+        g_state.Session.YMAXDPI = 300;
+        g_state.Session.LAMPSTEP = 0;
+        g_state.Session.ROffset = 48, g_state.Session.RGain = 18;
+        g_state.Session.GOffset = 47, g_state.Session.GGain = 13;
+        g_state.Session.BOffset = 49, g_state.Session.BGain = 22;
         uint8_t lamp[kPacketSize] = {2};  // the adapter's lamp, as its AFE calibration leaves it
         ASSERT_EQ(ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
                                             kCmdLampControl, lamp, lamp),
@@ -166,11 +166,11 @@ class TaBoundaryTest : public BoundaryDetectionTest {
 TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
     Open();
     Prepare();
-    ASSERT_EQ(FindTaBounds(&g_state.leftbound, &g_state.TopLine), 1);
-    EXPECT_EQ(g_state.leftbound, 372);
-    EXPECT_EQ(g_state.TopLine, 63);
-    EXPECT_EQ(g_state.HWWidth, 700);
-    EXPECT_EQ(g_state.HWHeight, 200);
+    ASSERT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 1);
+    EXPECT_EQ(g_state.Session.leftbound, 372);
+    EXPECT_EQ(g_state.Session.TopLine, 63);
+    EXPECT_EQ(g_state.Session.HWWidth, 700);
+    EXPECT_EQ(g_state.Session.HWHeight, 200);
     EXPECT_TRUE(Traced("SWWidth=700,SWHeight=200"));
     EXPECT_TRUE(Traced("LeftSide=372,TopSide=63"));
 }
@@ -178,11 +178,11 @@ TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
 TEST_F(TaBoundaryTest, AShortStripFailsWithTheLeftboundRaisedAndTheTopKept) {
     Open(",stream_end=7000");
     Prepare();
-    g_state.leftbound = 10;
-    g_state.TopLine = 77;
-    EXPECT_EQ(FindTaBounds(&g_state.leftbound, &g_state.TopLine), 0);
-    EXPECT_EQ(g_state.leftbound, 36);
-    EXPECT_EQ(g_state.TopLine, 77);
+    g_state.Session.leftbound = 10;
+    g_state.Session.TopLine = 77;
+    EXPECT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 0);
+    EXPECT_EQ(g_state.Session.leftbound, 36);
+    EXPECT_EQ(g_state.Session.TopLine, 77);
 }
 
 }  // namespace

@@ -81,9 +81,9 @@ class ShadingCalibrationTest : public ::testing::Test {
         ResetDriverState();
         platform::SetTimeScale(0.001);
         g_script = StripScript();
-        g_state.RMinBlack = 20;
-        g_state.GMinBlack = 20;
-        g_state.BMinBlack = 20;
+        g_state.Session.RMinBlack = 20;
+        g_state.Session.GMinBlack = 20;
+        g_state.Session.BMinBlack = 20;
         for (auto* maps : {&r_, &g_, &b_})
             maps->assign(static_cast<size_t>(kWidth + 1) * kMapEntries, kUntouched);
         // A controller that takes every command: the lamps go off before a dark strip.
@@ -239,15 +239,13 @@ TEST_F(References16Test, WithoutADarkStripTheBlackLevelsAreTheDarkReferences) {
 // The adapter's 16-bit white strip comes from its clear area (line 0), not from the start line
 // handed in, which lies over the film holder.
 TEST_F(References16Test, A48BitAdapterScanGetsReferencesFromItsClearWhiteStrip) {
-    g_state.WhiteRefR = wr_.data(), g_state.DarkRefR = dr_.data();
-    g_state.WhiteRefG = wg_.data(), g_state.DarkRefG = dg_.data();
-    g_state.WhiteRefB = wb_.data(), g_state.DarkRefB = db_.data();
+    ASSERT_TRUE(g_state.Run.AllocateShadingReferences());
     g_state.BLACKSHADING = 1;
     ASSERT_EQ(Run(450, 4, 1, 16), 1);
     ASSERT_EQ(g_script.calls.size(), 1u);
     ExpectCall(g_script.calls[0], 0, 0, 1, 1, 0, 1, true);
-    EXPECT_EQ(wb_[3], 50000);
-    EXPECT_EQ(db_[3], 20 * 257);
+    EXPECT_EQ(g_state.Run.WhiteRefB()[3], 50000);
+    EXPECT_EQ(g_state.Run.DarkRefB()[3], 20 * 257);
     EXPECT_EQ(Entry(g_, 0, 200), kUntouched);
     ResetDriverState();
 }

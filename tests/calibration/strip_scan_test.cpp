@@ -122,8 +122,8 @@ TEST_F(StripScanTest, OnePlaneStripFillsOnlyTheGreenPlane) {
 
 TEST_F(StripScanTest, AdapterSourceCarriesItsTypeCodeAndLightsTheAdapterLamp) {
     Plug("stream=placeholder");
-    g_state.TaMode = 1;
-    g_state.TaType = 4;
+    g_state.Session.TaMode = 1;
+    g_state.Session.TaType = 4;
     Scan(150, 600, 1, 4, 0, 1);
     EXPECT_EQ(g_state.StripScanOk, 1);
     EXPECT_EQ(Window()[21], 0x01 | 0x04 | 0x08 | 0x30);

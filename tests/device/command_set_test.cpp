@@ -32,7 +32,8 @@ TEST_F(CommandSetTest, AfeGainsAreMappedAndTheStartCommandCarriesTheirLeftovers)
     ASSERT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 1);
     const Bytes start = LastCommand(*controller_);
     const Bytes expectedStart = {0x43, 1, 1, 63, 0};
-    EXPECT_EQ(Bytes(start.begin(), start.begin() + 5), expectedStart);  // red offset and gain as sent
+    EXPECT_EQ(Bytes(start.begin(), start.begin() + 5),
+              expectedStart);  // red offset and gain as sent
 }
 
 TEST_F(CommandSetTest, IdentityQuerySendsTwelveBytesAndReadsFiveValues) {
@@ -163,7 +164,7 @@ TEST_F(CommandSetTest, ReadyWaitGivesUpOnAControllerThatStaysBusy) {
 }
 
 TEST_F(CommandSetTest, DataHandshakeRepeatsUntilTaken) {
-    g_state.CommandBuffer[40] = 0x4D;  // left from an earlier command
+    g_state.Channel.Command()[40] = 0x4D;  // left from an earlier command
     controller_->QueueStatus(2, 2);
     EXPECT_EQ(WaitScanData(nullptr, device_, 4), 1);
     const auto handshakes = controller_->Written(0x2010);

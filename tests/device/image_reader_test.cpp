@@ -60,14 +60,16 @@ class ImageReader : public ::testing::Test {
 };
 
 TEST_F(ImageReader, ShortTransferIssuesAllItsReadsAtOnce) {
-    // 100000 bytes in 30720-byte blocks: four blocks, the last 7840 bytes rounded up to 7872.
+    // 100000 bytes in 30720-byte blocks: four blocks, the last 7840 bytes rounded
+    // up to 7872.
     std::vector<uint32_t> consumedAtIssue;
-    device_->OnIssue([&](uint32_t) { consumedAtIssue.push_back(g_state.ImageReader.BlocksConsumed); });
+    device_->OnIssue(
+        [&](uint32_t) { consumedAtIssue.push_back(g_state.ImageReader.State().BlocksConsumed); });
     ASSERT_EQ(OpenImageReader(100000, 30720, 5), 1);
     EXPECT_TRUE(device_->IssuedSizes().empty());  // nothing before the first request
     ASSERT_TRUE(ReadAndCheck(1000));
     EXPECT_EQ(device_->IssuedSizes(), (std::vector<uint32_t>{30720, 30720, 30720, 7872}));
-    EXPECT_EQ(g_state.ImageReader.SlotCount, 4u);
+    EXPECT_EQ(g_state.ImageReader.State().SlotCount, 4u);
     while (offset_ < 100000)
         ASSERT_TRUE(ReadAndCheck(static_cast<uint32_t>(std::min<uint64_t>(5000, 100000 - offset_))));
     EXPECT_EQ(device_->IssuedSizes().size(), 4u);
@@ -77,9 +79,11 @@ TEST_F(ImageReader, ShortTransferIssuesAllItsReadsAtOnce) {
 }
 
 TEST_F(ImageReader, LongTransferKeepsTheRingFull) {
-    // 307200 bytes: ten full blocks, five in flight; each fetch issues the block five ahead.
+    // 307200 bytes: ten full blocks, five in flight; each fetch issues the block
+    // five ahead.
     std::vector<uint32_t> consumedAtIssue;
-    device_->OnIssue([&](uint32_t) { consumedAtIssue.push_back(g_state.ImageReader.BlocksConsumed); });
+    device_->OnIssue(
+        [&](uint32_t) { consumedAtIssue.push_back(g_state.ImageReader.State().BlocksConsumed); });
     ASSERT_EQ(OpenImageReader(307200, 30720, 5), 1);
     while (offset_ < 307200) ASSERT_TRUE(ReadAndCheck(7680));
     EXPECT_EQ(device_->IssuedSizes(), std::vector<uint32_t>(10, 30720));
@@ -117,7 +121,8 @@ TEST_F(ImageReader, ShortBlockFailsTheRequest) {
 }
 
 TEST_F(ImageReader, NonFinalBlockOfTheFinalSizeIsRejected) {
-    // Total 2*1024 + 512: a short first block that happens to be 512 bytes long is still wrong.
+    // Total 2*1024 + 512: a short first block that happens to be 512 bytes long
+    // is still wrong.
     device_->SetFault(0, FakeStreamDevice::Fault::Short);
     ASSERT_EQ(OpenImageReader(2560, 1024, 3), 1);
     EXPECT_EQ(ReadOnly(16), 0);
@@ -130,7 +135,7 @@ TEST_F(ImageReader, StalledReadIsCancelledAfterTheWait) {
     EXPECT_EQ(ReadOnly(30720), 0);  // 30000 ms under the time scale
     EXPECT_NE(debug_.find("!WAIT_OBJECT_0"), std::string::npos);
     EXPECT_GE(device_->CancelCount(), 1u);
-    EXPECT_FALSE(g_state.ImageReader.SlotOutstanding[1]);
+    EXPECT_FALSE(g_state.ImageReader.State().SlotOutstanding[1]);
 }
 
 TEST_F(ImageReader, ReadThatCannotStartFailsAtOnce) {
@@ -139,7 +144,8 @@ TEST_F(ImageReader, ReadThatCannotStartFailsAtOnce) {
     ASSERT_TRUE(ReadAndCheck(1024));
     ASSERT_TRUE(ReadAndCheck(1024));
     EXPECT_EQ(ReadOnly(1), 0);
-    EXPECT_EQ(debug_.find("!WAIT_OBJECT_0"), std::string::npos);  // no wait for a read never started
+    EXPECT_EQ(debug_.find("!WAIT_OBJECT_0"),
+              std::string::npos);  // no wait for a read never started
 }
 
 TEST_F(ImageReader, CloseEndsReadsStillInFlight) {
@@ -149,9 +155,9 @@ TEST_F(ImageReader, CloseEndsReadsStillInFlight) {
     EXPECT_GT(device_->PendingCount(), 0u);
     EXPECT_EQ(CloseImageReader(), 1);
     EXPECT_EQ(device_->PendingCount(), 0u);
-    for (bool outstanding : g_state.ImageReader.SlotOutstanding) EXPECT_FALSE(outstanding);
-    for (uint8_t* buffer : g_state.ImageReader.SlotBuffer) EXPECT_EQ(buffer, nullptr);
-    for (HANDLE event : g_state.ImageReader.SlotEvent) EXPECT_EQ(event, nullptr);
+    for (bool outstanding : g_state.ImageReader.State().SlotOutstanding) EXPECT_FALSE(outstanding);
+    for (uint8_t* buffer : g_state.ImageReader.State().SlotBuffer) EXPECT_EQ(buffer, nullptr);
+    for (HANDLE event : g_state.ImageReader.State().SlotEvent) EXPECT_EQ(event, nullptr);
     EXPECT_EQ(ReadOnly(1), 0);  // closed
 }
 
@@ -159,10 +165,11 @@ TEST_F(ImageReader, ReopeningStartsAfresh) {
     device_->SetFault(2, FakeStreamDevice::Fault::Stall);
     ASSERT_EQ(OpenImageReader(307200, 30720, 5), 1);
     ASSERT_TRUE(ReadAndCheck(100));
-    ASSERT_EQ(OpenImageReader(2048, 1024, 1), 1);  // the stalled reads of the first are ended
+    ASSERT_EQ(OpenImageReader(2048, 1024, 1),
+              1);  // the stalled reads of the first are ended
     EXPECT_EQ(device_->PendingCount(), 0u);
-    EXPECT_EQ(g_state.ImageReader.BlocksConsumed, 0u);
-    EXPECT_EQ(g_state.ImageReader.TotalBlocks, 2u);
+    EXPECT_EQ(g_state.ImageReader.State().BlocksConsumed, 0u);
+    EXPECT_EQ(g_state.ImageReader.State().TotalBlocks, 2u);
 }
 
 TEST_F(ImageReader, OpenChecksItsArguments) {
@@ -171,7 +178,8 @@ TEST_F(ImageReader, OpenChecksItsArguments) {
     EXPECT_EQ(OpenImageReader(1000, 64, 51), 0);
     EXPECT_EQ(ReadOnly(1), 0);
     EXPECT_EQ(OpenImageReader(1000, 64, 50), 1);
-    // A block size that is not a multiple of 64 never gets a final read larger than a slot.
+    // A block size that is not a multiple of 64 never gets a final read larger
+    // than a slot.
     ASSERT_EQ(OpenImageReader(190, 100, 2), 1);
     ASSERT_TRUE(ReadAndCheck(100));
     EXPECT_EQ(device_->IssuedSizes(), (std::vector<uint32_t>{100, 100}));

@@ -80,7 +80,7 @@ TEST_F(ImageReaderOverUsb, CloseWhileReadsWaitForData) {
     EXPECT_EQ(CloseImageReader(), 1);  // every read is ended before its buffer goes
     // Data arriving afterwards lands nowhere.
     backend().AppendStream(Pattern(40000, 300000));
-    for (bool outstanding : g_state.ImageReader.SlotOutstanding) EXPECT_FALSE(outstanding);
+    for (bool outstanding : g_state.ImageReader.State().SlotOutstanding) EXPECT_FALSE(outstanding);
 }
 
 }  // namespace

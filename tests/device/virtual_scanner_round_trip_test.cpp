@@ -1,5 +1,5 @@
-// Every command against the virtual scanner: the controller must understand what the
-// driver sends and the driver what the controller answers.
+// Every command against the virtual scanner: the controller must understand
+// what the driver sends and the driver what the controller answers.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -19,7 +19,9 @@
 namespace b58 {
 namespace {
 
-constexpr char kPath[] = "\\\\?\\usb#vid_1a2b&pid_3c4d#7&1&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+constexpr char kPath[] =
+    "\\\\?\\usb#vid_1a2b&pid_3c4d#7&1&0&1#{6bdd1fc6-810f-"
+    "11d0-bec7-08002be2092f}";
 
 class VirtualScannerTest : public ::testing::Test {
   protected:
@@ -117,7 +119,8 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
     EXPECT_EQ(reply[8], 1);
 
     EXPECT_EQ(ShortQuery(device_, kCmdKeyQuery), 1);
-    EXPECT_EQ(ShortQuery(device_, kCmdKeyQuery), 0);  // reading it cleared the press
+    EXPECT_EQ(ShortQuery(device_, kCmdKeyQuery),
+              0);  // reading it cleared the press
 
     const uint8_t steps[2] = {0x90, 0x01};  // 400 steps
     ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, device_, 4, kCmdMoveForward, steps, 2, nullptr, 0),
@@ -162,7 +165,8 @@ TEST_F(VirtualScannerTest, ControllerDelaysAreWaitedOut) {
     config.faults.handshakeRefusals = 4;
     Plug(config);
 
-    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, device_, 4, GreyWindow()), 1);  // re-sent 3 times
+    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, device_, 4, GreyWindow()),
+              1);  // re-sent 3 times
     EXPECT_EQ(scanner_->ExecutedCount(kCmdScanWindow), 1u);
     ASSERT_EQ(WaitScannerReady(device_), 1);
     EXPECT_FALSE(scanner_->State().busy);
@@ -174,7 +178,7 @@ TEST_F(VirtualScannerTest, ControllerDelaysAreWaitedOut) {
 TEST_F(VirtualScannerTest, CommandsWithoutFirmwareAreRefused) {
     EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 0);
     EXPECT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, device_, 4, GreyWindow()), 0);
-    EXPECT_EQ(g_state.ReplyBuffer[0], 0x04);
+    EXPECT_EQ(g_state.Channel.Reply()[0], 0x04);
 }
 
 TEST_F(VirtualScannerTest, ABadReadBackStopsTheDownload) {

@@ -42,9 +42,7 @@ struct Request {
 
 class DriverSession : public b58::testing::VirtualScannerTest {
   protected:
-    void SetUp() override {
-        VirtualScannerTest::SetUp();
-    }
+    void SetUp() override { VirtualScannerTest::SetUp(); }
 
     static std::shared_ptr<usbscan::UsbBackend> Model() {
         std::string error;
@@ -56,7 +54,7 @@ class DriverSession : public b58::testing::VirtualScannerTest {
     // _Open, SetParameters, StartScan, reads of 100 lines until the end, StopScan, _Close.
     Scanned Scan(std::shared_ptr<usbscan::UsbBackend> backend, const Request& request) {
         Scanned out;
-        FreeScanMemory();
+        g_state.Run.FreeMemory();
         ResetDriverState();  // each scan calibrates afresh, as in a new process
         usbscan::Publish({0, b58::testing::kScannerPath, std::move(backend)});
         out.opened = _Open() == 1;

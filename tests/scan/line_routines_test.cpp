@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/scan_memory.h"
 #include "platform/platform_control.h"
+#include "scan/scan_run.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -23,47 +23,47 @@ class LineRoutines : public ::testing::Test {
         platform::SetTimeScale(0.001);
     }
     void TearDown() override {
-        FreeScanMemory();
+        g_state.Run.FreeMemory();
         platform::SetTimeScale(1.0);
     }
 
     // `pixels` pixels per line, no join repair (RXDPI outside the sensor's pitches).
     void Configure(uint16_t formatCode, uint16_t dataWidth, uint16_t pixels, uint16_t lineBytes) {
-        ASSERT_TRUE(AllocateScanMemory(dataWidth, nullptr));
-        g_state.PixelFormatCode = formatCode;
-        g_state.DataWidth = dataWidth;
-        g_state.SWWidth = pixels;
-        g_state.LinePixels = pixels;
-        g_state.LineBytes = lineBytes;
-        g_state.RXDPI = 0;
+        ASSERT_TRUE(g_state.Run.AllocateMemory(dataWidth, nullptr));
+        g_state.Session.PixelFormatCode = formatCode;
+        g_state.Session.DataWidth = dataWidth;
+        g_state.Session.SWWidth = pixels;
+        g_state.Session.LinePixels = pixels;
+        g_state.Session.LineBytes = lineBytes;
+        g_state.Session.RXDPI = 0;
     }
 
     // Interleaved raw line k: byte 3p + c is 10k + c.
     void FileInterleaved(uint32_t k) {
-        uint8_t* line = g_state.LineRing + (k % kRingSlots) * g_state.SWWidth * 3u;
-        for (int p = 0; p < g_state.SWWidth; ++p)
+        uint8_t* line = g_state.Run.LineRing() + (k % kRingSlots) * g_state.Session.SWWidth * 3u;
+        for (int p = 0; p < g_state.Session.SWWidth; ++p)
             for (int c = 0; c < 3; ++c) line[3 * p + c] = static_cast<uint8_t>(10 * k + c);
-        g_state.LineFree[0][k % kRingSlots].store(0, std::memory_order_release);
+        g_state.Run.FileLine(0, k % kRingSlots);
     }
     // Plane line k of `plane`: every sample 10k + plane (as the high byte for 16-bit samples).
     void FilePlane(int plane, uint32_t k) {
-        uint8_t* line = g_state.PlaneLines[plane][k % kRingSlots];
-        for (int p = 0; p < g_state.SWWidth; ++p) {
-            if (g_state.DataWidth == 16) {
+        uint8_t* line = g_state.Run.PlaneLines(plane, k % kRingSlots);
+        for (int p = 0; p < g_state.Session.SWWidth; ++p) {
+            if (g_state.Session.DataWidth == 16) {
                 line[2 * p] = 0;
                 line[2 * p + 1] = static_cast<uint8_t>(10 * k + plane);
             } else {
                 line[p] = static_cast<uint8_t>(10 * k + plane);
             }
         }
-        g_state.LineFree[plane][k % kRingSlots].store(0, std::memory_order_release);
+        g_state.Run.FileLine(plane, k % kRingSlots);
     }
-    bool Free(int plane, uint32_t k) { return g_state.LineFree[plane][k % kRingSlots].load() != 0; }
+    bool Free(int plane, uint32_t k) { return g_state.Run.SlotFree(plane, k % kRingSlots); }
 };
 
 TEST_F(LineRoutines, PixelModeTakesRedTwoLagsAheadAndBlueOneLagAhead) {
     Configure(4, 8, 2, 6);
-    g_state.ColourLag = 1;
+    g_state.Session.ColourLag = 1;
     for (uint32_t k = 0; k < 3; ++k) FileInterleaved(k);
     std::vector<uint8_t> out(6);
     ASSERT_EQ(Color24PixelModeLines(out.data()), 1);
@@ -71,19 +71,19 @@ TEST_F(LineRoutines, PixelModeTakesRedTwoLagsAheadAndBlueOneLagAhead) {
     EXPECT_TRUE(Free(0, 0));
     EXPECT_FALSE(Free(0, 1));
     EXPECT_FALSE(Free(0, 2));
-    EXPECT_EQ(g_state.NextLineIndex, 1);
+    EXPECT_EQ(g_state.Run.NextLineIndex, 1);
 
     // Without a lag every colour comes from the same raw line; BGR order swaps red and blue.
-    g_state.ColourLag = 0;
-    g_state.RedOffset = 2;
-    g_state.BlueOffset = 0;
+    g_state.Session.ColourLag = 0;
+    g_state.Run.RedOffset = 2;
+    g_state.Run.BlueOffset = 0;
     ASSERT_EQ(Color24PixelModeLines(out.data()), 1);
     EXPECT_EQ(out, (std::vector<uint8_t>{12, 11, 10, 12, 11, 10}));
 }
 
 TEST_F(LineRoutines, LineModeSourcesAndFreesAllThreePlanes) {
     Configure(4, 8, 2, 6);
-    g_state.ColourLag = 2;
+    g_state.Session.ColourLag = 2;
     for (uint32_t k = 0; k < 5; ++k)
         for (int plane = 0; plane < 3; ++plane) FilePlane(plane, k);
     std::vector<uint8_t> out(6);
@@ -92,12 +92,12 @@ TEST_F(LineRoutines, LineModeSourcesAndFreesAllThreePlanes) {
     EXPECT_EQ(out, (std::vector<uint8_t>{40, 21, 2, 40, 21, 2}));
     for (int plane = 0; plane < 3; ++plane) EXPECT_TRUE(Free(plane, 0));
     EXPECT_FALSE(Free(0, 1));
-    EXPECT_EQ(g_state.NextLineIndex, 1);
+    EXPECT_EQ(g_state.Run.NextLineIndex, 1);
 }
 
 TEST_F(LineRoutines, FortyEightBitTakesGreenFromTheLineItselfAndBlueOneLagAhead) {
     Configure(4, 16, 2, 12);
-    g_state.ColourLag = 1;
+    g_state.Session.ColourLag = 1;
     for (uint32_t k = 0; k < 3; ++k)
         for (int plane = 0; plane < 3; ++plane) FilePlane(plane, k);
     std::vector<uint8_t> out(12);
@@ -113,24 +113,24 @@ TEST_F(LineRoutines, FortyEightBitTakesGreenFromTheLineItselfAndBlueOneLagAhead)
 TEST_F(LineRoutines, AFailedReaderEndsTheCallWithNothingDone) {
     Configure(2, 8, 4, 4);
     FileInterleaved(0);  // a filed line the failure makes unreachable
-    g_state.ReaderFailed.store(1);
+    g_state.Run.MarkReaderFailed();
     std::vector<uint8_t> out(4, 0xEE);
     EXPECT_EQ(GrayLines(out.data()), 0);
     EXPECT_EQ(out, std::vector<uint8_t>(4, 0xEE));
     EXPECT_FALSE(Free(0, 0));
-    EXPECT_EQ(g_state.NextLineIndex, 0);
+    EXPECT_EQ(g_state.Run.NextLineIndex, 0);
 }
 
 TEST_F(LineRoutines, AReaderFailingWhileTheHostWaitsFailsTheCall) {
     Configure(4, 8, 4, 12);
     std::thread reader([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        g_state.ReaderFailed.store(1, std::memory_order_release);
+        g_state.Run.MarkReaderFailed();
     });
     std::vector<uint8_t> out(12);
     EXPECT_EQ(Color24PixelModeLines(out.data()), 0);
     reader.join();
-    EXPECT_EQ(g_state.NextLineIndex, 0);
+    EXPECT_EQ(g_state.Run.NextLineIndex, 0);
 }
 
 // A stop ends a waiting call in every mode without writing the line or freeing a slot, also
@@ -153,27 +153,27 @@ TEST_F(LineRoutines, AStopEndsAWaitingCallWithoutALineInEveryMode) {
         SCOPED_TRACE(c.name);
         ResetDriverState();
         Configure(c.formatCode, c.dataWidth, 8, c.lineBytes);
-        g_state.ColourLag = 0;
+        g_state.Session.ColourLag = 0;
         if (c.filedPlane >= 0) FilePlane(c.filedPlane, 0);
-        g_state.StopRequested.store(1);
+        g_state.Run.RequestStop();
         std::vector<uint8_t> out(c.lineBytes, 0xEE);
         EXPECT_EQ(c.routine(out.data()), kLineStopped);
         EXPECT_EQ(out, std::vector<uint8_t>(c.lineBytes, 0xEE));
-        EXPECT_EQ(g_state.NextLineIndex, 0);
+        EXPECT_EQ(g_state.Run.NextLineIndex, 0);
         if (c.filedPlane >= 0) {
             EXPECT_FALSE(Free(c.filedPlane, 0));
         }
-        FreeScanMemory();
+        g_state.Run.FreeMemory();
     }
 }
 
 TEST_F(LineRoutines, ARawLineNarrowerThanTheOutputIsNotReadPastItsEnd) {
     Configure(2, 8, 5, 5);
-    g_state.SWWidth = 3;
-    uint8_t* ring = g_state.LineRing;
+    g_state.Session.SWWidth = 3;
+    uint8_t* ring = g_state.Run.LineRing();
     ring[0] = 7, ring[1] = 8, ring[2] = 9;  // line 0
     ring[3] = 99, ring[4] = 99;             // line 1 follows at once
-    g_state.LineFree[0][0].store(0);
+    g_state.Run.FileLine(0, 0);
     std::vector<uint8_t> out(5);
     ASSERT_EQ(GrayLines(out.data()), 1);
     EXPECT_EQ(out, (std::vector<uint8_t>{7, 8, 9, 9, 9}));

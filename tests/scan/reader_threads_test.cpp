@@ -1,5 +1,5 @@
-// The reader threads against a scanner published through the stand-in class driver, with
-// the host side played by the line routines.
+// The reader threads against a scanner published through the stand-in class
+// driver, with the host side played by the line routines.
 #include "scan/reader_threads.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "api/scan_memory.h"
 #include "device/device_discovery.h"
 #include "device/image_reader.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "scan/line_routines.h"
+#include "scan/scan_run.h"
 #include "state/driver_state.h"
 #include "support/stream_scanner.h"
 
@@ -25,7 +25,8 @@ namespace b58 {
 namespace {
 
 constexpr char kInterfacePath[] =
-    "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f0e&0&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+    "\\\\?\\usb#vid_1a2b&pid_3c4d#5&2f0e&0&1#{"
+    "6bdd1fc6-810f-11d0-bec7-08002be2092f}";
 
 using testing::StreamByte;
 using testing::StreamScanner;
@@ -42,35 +43,36 @@ class ReaderThreads : public ::testing::Test {
     }
     void TearDown() override {
         if (thread_ != nullptr) {
-            g_state.StopRequested.store(1, std::memory_order_release);
+            g_state.Run.RequestStop();
             EXPECT_TRUE(Ended(10000));
             CloseHandle(thread_);
         }
-        FreeScanMemory();
+        g_state.Run.FreeMemory();
         CloseScanner(g_state.DeviceHandle);
         usbscan::WithdrawAll();
         platform::SetTimeScale(1.0);
     }
 
-    // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join repair.
+    // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join
+    // repair.
     void Configure(bool planes, uint16_t width, uint16_t lines) {
-        ASSERT_TRUE(AllocateScanMemory(8, nullptr));
-        g_state.PixelFormatCode = planes ? 4 : 2;
-        g_state.DataWidth = 8;
-        g_state.SWWidth = width;
-        g_state.SWHeight = lines;
-        g_state.LinePixels = width;
-        g_state.LineBytes = planes ? width * 3 : width;
-        g_state.RXDPI = 0;
-        g_state.ColourLag = 0;
+        ASSERT_TRUE(g_state.Run.AllocateMemory(8, nullptr));
+        g_state.Session.PixelFormatCode = planes ? 4 : 2;
+        g_state.Session.DataWidth = 8;
+        g_state.Session.SWWidth = width;
+        g_state.Session.SWHeight = lines;
+        g_state.Session.LinePixels = width;
+        g_state.Session.LineBytes = planes ? width * 3 : width;
+        g_state.Session.RXDPI = 0;
+        g_state.Session.ColourLag = 0;
     }
 
     void Start(LPTHREAD_START_ROUTINE routine) {
         thread_ = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
         ASSERT_NE(thread_, nullptr);
     }
-    // Whether the thread ends within `ms` milliseconds of real time (waits on handles run
-    // under the time scale).
+    // Whether the thread ends within `ms` milliseconds of real time (waits on
+    // handles run under the time scale).
     bool Ended(int ms) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
@@ -85,8 +87,7 @@ class ReaderThreads : public ::testing::Test {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             bool full = true;
-            for (int slot = 0; slot < kRingSlots && full; ++slot)
-                full = g_state.LineFree[plane][slot].load(std::memory_order_acquire) == 0;
+            for (int slot = 0; slot < kRingSlots && full; ++slot) full = !g_state.Run.SlotFree(plane, slot);
             if (full) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -114,10 +115,10 @@ TEST_F(ReaderThreads, AHostThatPausesLosesAndRepeatsNoLine) {
     Start(PixelReader);
     ASSERT_TRUE(RingFills(0));
     EXPECT_FALSE(Ended(20));  // waiting for a free slot, not overwriting line 0
-    EXPECT_EQ(g_state.LineRing[0], StreamByte(0));
+    EXPECT_EQ(g_state.Run.LineRing()[0], StreamByte(0));
     EXPECT_TRUE(GreyLinesFollowTheStream(2000, 100));
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
@@ -128,7 +129,7 @@ TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
     EXPECT_FALSE(Ended(20));
     for (uint32_t k = 0; k < 3; ++k)
         for (int plane = 0; plane < 3; ++plane)
-            EXPECT_EQ(g_state.PlaneLines[plane][k][0], StreamByte((3 * k + plane) * width)) << k << plane;
+            EXPECT_EQ(g_state.Run.PlaneLines(plane, k)[0], StreamByte((3 * k + plane) * width)) << k << plane;
     std::vector<uint8_t> out(width * 3);
     for (uint32_t k = 0; k < 1500; ++k) {
         ASSERT_EQ(Color24LineModeLines(out.data()), 1) << k;
@@ -140,7 +141,8 @@ TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
 }
 
 TEST_F(ReaderThreads, LineModeScansOfMoreThan21845LinesKeepCounting) {
-    // 3 x 30000 colour lines: beyond what a 16-bit colour-line counter can number.
+    // 3 x 30000 colour lines: beyond what a 16-bit colour-line counter can
+    // number.
     const uint32_t lines = 30000;
     Configure(true, 1, static_cast<uint16_t>(lines));
     Start(PlaneReader);
@@ -150,20 +152,21 @@ TEST_F(ReaderThreads, LineModeScansOfMoreThan21845LinesKeepCounting) {
         for (int c = 0; c < 3; ++c) ASSERT_EQ(out[c], StreamByte(3 * k + c)) << k << " " << c;
     }
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST_F(ReaderThreads, StopEndsAReaderWaitingForAFreeSlot) {
     Configure(false, 64, 3000);
     Start(PixelReader);
     ASSERT_TRUE(RingFills(0));
-    g_state.StopRequested.store(1, std::memory_order_release);
+    g_state.Run.RequestStop();
     ASSERT_TRUE(Ended(5000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
-    // The reads it had in flight were ended with it: none can land once the scan's memory goes.
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
+    // The reads it had in flight were ended with it: none can land once the
+    // scan's memory goes.
     for (uint32_t i = 0; i < kImageReaderMaxSlots; ++i) {
-        EXPECT_FALSE(g_state.ImageReader.SlotOutstanding[i]) << i;
-        EXPECT_EQ(g_state.ImageReader.SlotBuffer[i], nullptr) << i;
+        EXPECT_FALSE(g_state.ImageReader.State().SlotOutstanding[i]) << i;
+        EXPECT_EQ(g_state.ImageReader.State().SlotBuffer[i], nullptr) << i;
     }
 }
 
@@ -171,7 +174,7 @@ TEST_F(ReaderThreads, AReaderThatCannotStartFailsTheFirstLine) {
     Configure(false, 64, 0);  // nothing to read: the reader cannot be opened
     Start(PixelReader);
     EXPECT_TRUE(Ended(5000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 1);
+    EXPECT_TRUE(g_state.Run.ReaderFailed());
     std::vector<uint8_t> out(64);
     EXPECT_EQ(GrayLines(out.data()), 0);
 }
@@ -181,8 +184,8 @@ TEST_F(ReaderThreads, AFailedReadFailsTheScanInsteadOfFilingGarbage) {
     scanner_->failAt = 30720;  // the second block fails: line 307 onwards never arrives
     Start(PixelReader);
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 1);
-    EXPECT_EQ(g_state.LineFree[0][399].load(), 1);  // the line past the failure was never filed
+    EXPECT_TRUE(g_state.Run.ReaderFailed());
+    EXPECT_TRUE(g_state.Run.SlotFree(0, 399));  // the line past the failure was never filed
     std::vector<uint8_t> out(100);
     EXPECT_EQ(GrayLines(out.data()), 0);
 }
@@ -193,7 +196,7 @@ TEST_F(ReaderThreads, DirectReadsFileEveryLineInOrder) {
     Start(PixelReader);
     EXPECT_TRUE(GreyLinesFollowTheStream(50, 64));
     EXPECT_TRUE(Ended(10000));
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST(DirectReadPacing, PausesOnlyWithoutAPaceAndNeverWithoutALag) {

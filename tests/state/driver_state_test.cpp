@@ -12,23 +12,23 @@ TEST(DriverState, LoadTimeValues) {
     EXPECT_EQ(g_state.DeviceKind, 4);
     EXPECT_EQ(g_state.LastStatus, 0);
     EXPECT_EQ(g_state.FACTOR, 100);
-    const uint8_t afe[6] = {g_state.ROffset, g_state.RGain, g_state.GOffset,
-                            g_state.GGain,   g_state.BOffset, g_state.BGain};
+    const uint8_t afe[6] = {g_state.Session.ROffset, g_state.Session.RGain,   g_state.Session.GOffset,
+                            g_state.Session.GGain,   g_state.Session.BOffset, g_state.Session.BGain};
     const uint8_t expected[6] = {32, 2, 32, 2, 32, 2};
     EXPECT_EQ(0, memcmp(afe, expected, 6));
     for (uint8_t b : g_state.DeviceInfoBlock) EXPECT_EQ(b, 0);
-    EXPECT_EQ(g_state.StopRequested.load(), 0);
-    EXPECT_EQ(g_state.ReaderFailed.load(), 0);
+    EXPECT_FALSE(g_state.Run.StopRequested());
+    EXPECT_FALSE(g_state.Run.ReaderFailed());
 }
 
 TEST(DriverState, ResetUndoesChanges) {
     g_state.DeviceKind = 9;
-    g_state.LineFree[2][1199].store(1);
-    g_state.CommandBuffer[5] = 0x55;
+    g_state.Run.ReleaseLine(2, 1199);
+    g_state.Channel.Command()[5] = 0x55;
     ResetDriverState();
     EXPECT_EQ(g_state.DeviceKind, 4);
-    EXPECT_EQ(g_state.LineFree[2][1199].load(), 0);
-    EXPECT_EQ(g_state.CommandBuffer[5], 0);
+    EXPECT_FALSE(g_state.Run.SlotFree(2, 1199));
+    EXPECT_EQ(g_state.Channel.Command()[5], 0);
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
-#include "api/scan_memory.h"
+#include "scan/scan_run.h"
 
 #include <cstdlib>
 #include <cstring>
-
-#include "state/driver_state.h"
 
 namespace b58 {
 namespace {
@@ -21,18 +19,15 @@ void FillIdentityMaps(uint8_t* maps) {
     }
 }
 
-void FreeAndClear(uint8_t*& block) {
-    std::free(block);
-    block = nullptr;
-}
-void FreeAndClear(uint16_t*& block) {
+template <typename T>
+void FreeAndClear(T*& block) {
     std::free(block);
     block = nullptr;
 }
 
 }  // namespace
 
-bool AllocateScanMemory(uint16_t dataWidth, uint16_t* hostGammaTable, ScanAllocator allocate) {
+bool ScanRun::AllocateMemory(uint16_t dataWidth, uint16_t* hostGammaTable, ScanAllocator allocate) {
     if (allocate == nullptr) allocate = DefaultAllocate;
     const size_t gammaEntries = dataWidth == 16 ? kGammaEntries16 : kGammaEntries8;
     const bool driverGamma = hostGammaTable == nullptr;
@@ -65,43 +60,55 @@ bool AllocateScanMemory(uint16_t dataWidth, uint16_t* hostGammaTable, ScanAlloca
             gamma[i] = static_cast<uint16_t>(i % gammaEntries);
     }
 
-    g_state.PixelMapR = maps[0];
-    g_state.PixelMapG = maps[1];
-    g_state.PixelMapB = maps[2];
-    g_state.LineRing = ring;
+    for (int plane = 0; plane < kPlanes; ++plane) pixelMaps_[plane] = maps[plane];
+    lineRing_ = ring;
     const size_t slotBytes = kMaxLinePixels * (dataWidth == 16 ? 2u : 1u);
     for (size_t plane = 0; plane < kPlanes; ++plane) {
         for (size_t slot = 0; slot < kRingSlots; ++slot) {
-            g_state.PlaneLines[plane][slot] = ring + (plane * kRingSlots + slot) * slotBytes;
-            g_state.LineFree[plane][slot].store(1, std::memory_order_release);
+            planeLines_[plane][slot] = ring + (plane * kRingSlots + slot) * slotBytes;
+            lineFree_[plane][slot].store(1, std::memory_order_release);
         }
     }
-    g_state.WorkingMemoryAllocated = 1;
-    g_state.GammaTable = driverGamma ? gamma : hostGammaTable;
-    g_state.DriverGammaTable = driverGamma ? 1 : 0;
+    memoryAllocated_ = true;
+    gammaTable_ = driverGamma ? gamma : hostGammaTable;
+    driverGammaTable_ = driverGamma;
     return true;
 }
 
-void FreeScanMemory() {
-    FreeAndClear(g_state.WhiteRefR);
-    FreeAndClear(g_state.WhiteRefG);
-    FreeAndClear(g_state.WhiteRefB);
-    FreeAndClear(g_state.DarkRefR);
-    FreeAndClear(g_state.DarkRefG);
-    FreeAndClear(g_state.DarkRefB);
-    if (g_state.WorkingMemoryAllocated) {
-        FreeAndClear(g_state.PixelMapR);
-        FreeAndClear(g_state.PixelMapG);
-        FreeAndClear(g_state.PixelMapB);
-        FreeAndClear(g_state.LineRing);
-        for (auto& plane : g_state.PlaneLines) {
+bool ScanRun::AllocateShadingReferences() {
+    bool complete = true;
+    for (uint16_t*& ref : references_) {
+        std::free(ref);
+        ref = static_cast<uint16_t*>(std::calloc(1, kShadingReferenceBytes));
+        complete = complete && ref != nullptr;
+    }
+    return complete;
+}
+
+void ScanRun::FreeMemory() {
+    for (uint16_t*& ref : references_) FreeAndClear(ref);
+    if (memoryAllocated_) {
+        for (uint8_t*& map : pixelMaps_) FreeAndClear(map);
+        FreeAndClear(lineRing_);
+        for (auto& plane : planeLines_) {
             for (uint8_t*& slot : plane) slot = nullptr;
         }
-        g_state.WorkingMemoryAllocated = 0;
+        memoryAllocated_ = false;
     }
-    if (g_state.DriverGammaTable) std::free(g_state.GammaTable);
-    g_state.GammaTable = nullptr;
-    g_state.DriverGammaTable = 0;
+    if (driverGammaTable_) std::free(gammaTable_);
+    gammaTable_ = nullptr;
+    driverGammaTable_ = false;
+}
+
+bool ScanRun::StartReader(LPTHREAD_START_ROUTINE routine) {
+    readerThread_ = CreateThread(nullptr, 1, routine, nullptr, 0, &readerThreadId_);
+    return readerThread_ != nullptr;
+}
+
+void ScanRun::ForgetReader() {
+    if (readerThread_ != nullptr) CloseHandle(readerThread_);
+    readerThread_ = nullptr;
+    readerThreadId_ = 0;
 }
 
 }  // namespace b58

@@ -1,4 +1,4 @@
-#include "api/scan_request.h"
+#include "scan/scan_request.h"
 
 #include "device/scan_geometry.h"
 #include "contract/scanner_model.h"

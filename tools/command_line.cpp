@@ -199,8 +199,8 @@ int ParseCommandLine(int argc, const char* const* argv, CommandLine& line, std::
     app.add_flag("-V,--version", line.version, "b58scan's, the driver's and the scanner's versions");
     app.add_option("--driver", line.driverPath, "load the driver from PATH instead of the one beside b58scan")
         ->type_name("PATH");
-    auto* device = app.add_option("-d,--device", line.device,
-                                  "the scanners the driver sees (B58_DEVICES, e.g. sim@0)");
+    auto* device =
+        app.add_option("-d,--device", line.device, "the scanners the driver sees (B58_DEVICES, e.g. sim@0)");
     std::string simDocument, simFilm, simAt;
     unsigned simDpi = 0;
     auto* document =

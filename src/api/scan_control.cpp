@@ -11,9 +11,9 @@
 #include "calibration/afe_calibration.h"
 #include "calibration/boundary_detection.h"
 #include "calibration/shading_calibration.h"
+#include "contract/scanner_model.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
-#include "contract/scanner_model.h"
 #include "scan/reader_wait.h"
 #include "scan/scan_run.h"
 #include "scan/scan_start.h"
@@ -130,10 +130,10 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
         3u * (session.SWHeight > kGeometryMaxOutputLines ? session.SWHeight : kGeometryMaxOutputLines);
     std::vector<uint16_t> lineTable(tableEntries);
     if (session.TaMode == 0) {
-        const ScanOrigin origin = FindFlatbedBounds(s.DeviceHandle, s.DeviceKind,
-                                                    {session.ROffset, session.RGain, session.GOffset,
-                                                     session.GGain, session.BOffset, session.BGain},
-                                                    lineTable.data());
+        const ScanOrigin origin = FindFlatbedBounds(
+            s.DeviceHandle, s.DeviceKind,
+            {session.ROffset, session.RGain, session.GOffset, session.GGain, session.BOffset, session.BGain},
+            lineTable.data());
         session.leftbound = origin.leftbound;
         session.TopLine = origin.TopLine;
         s.LastStatus = origin.status;

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "calibration/edge_search.h"
+#include "contract/scanner_model.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
-#include "contract/scanner_model.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 

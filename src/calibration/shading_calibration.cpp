@@ -4,9 +4,9 @@
 
 #include "calibration/shading_maps.h"
 #include "calibration/strip_scan.h"
+#include "contract/scanner_model.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
-#include "contract/scanner_model.h"
 #include "state/driver_state.h"
 
 namespace b58 {
@@ -42,12 +42,12 @@ bool HaveReferences() {
 void ReferencesFromBlackLevels(const Planes<uint16_t>& white, StripSize strip,
                                const ShadingReferences& refs) {
     const DriverState& s = g_state;
-    BuildReferences16FromBlackLevel(white.r.data(), strip.width, strip.lines, s.Session.RMinBlack, refs.whiteR,
-                                    refs.darkR);
-    BuildReferences16FromBlackLevel(white.g.data(), strip.width, strip.lines, s.Session.GMinBlack, refs.whiteG,
-                                    refs.darkG);
-    BuildReferences16FromBlackLevel(white.b.data(), strip.width, strip.lines, s.Session.BMinBlack, refs.whiteB,
-                                    refs.darkB);
+    BuildReferences16FromBlackLevel(white.r.data(), strip.width, strip.lines, s.Session.RMinBlack,
+                                    refs.whiteR, refs.darkR);
+    BuildReferences16FromBlackLevel(white.g.data(), strip.width, strip.lines, s.Session.GMinBlack,
+                                    refs.whiteG, refs.darkG);
+    BuildReferences16FromBlackLevel(white.b.data(), strip.width, strip.lines, s.Session.BMinBlack,
+                                    refs.whiteB, refs.darkB);
 }
 
 // The strip of a shading calibration: the request's place, size and values, the lamps and
@@ -109,8 +109,9 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
         // serves: they come from the white strip and the black levels. The byte maps are not
         // used by it and stay as they are.
         if (HaveReferences())
-            ReferencesFromBlackLevels(
-                white16, strip, {s.Run.WhiteRefR(), s.Run.DarkRefR(), s.Run.WhiteRefG(), s.Run.DarkRefG(), s.Run.WhiteRefB(), s.Run.DarkRefB()});
+            ReferencesFromBlackLevels(white16, strip,
+                                      {s.Run.WhiteRefR(), s.Run.DarkRefR(), s.Run.WhiteRefG(),
+                                       s.Run.DarkRefG(), s.Run.WhiteRefB(), s.Run.DarkRefB()});
         return s.StripScanOk;
     }
 

@@ -1,8 +1,8 @@
 #include "calibration/strip_scan_sequence.h"
 
+#include "contract/scanner_model.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
-#include "contract/scanner_model.h"
 #include "state/driver_state.h"
 
 namespace b58 {

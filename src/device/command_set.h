@@ -12,8 +12,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "device/command_packets.h"
 #include "contract/scanner_model.h"
+#include "device/command_packets.h"
 #include "platform/win32.h"
 
 namespace b58 {

@@ -1,7 +1,7 @@
 #include "scan/scan_request.h"
 
-#include "device/scan_geometry.h"
 #include "contract/scanner_model.h"
+#include "device/scan_geometry.h"
 #include "scan/scan_start.h"
 #include "state/driver_state.h"
 

@@ -25,7 +25,8 @@
 
 namespace b58 {
 
-inline constexpr int kMaxLinePixels = Model().sensor.linePixels;  // pixel maps per colour, plane slot size in samples
+inline constexpr int kMaxLinePixels =
+    Model().sensor.linePixels;           // pixel maps per colour, plane slot size in samples
 inline constexpr int kRingSlots = 1200;  // line slots per plane
 inline constexpr int kPlanes = 3;
 inline constexpr uint32_t kLineRingBytes = 26'640'000;

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "api/exports.h"
-#include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "scan/scan_run.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
+#include "support/scripted_controller.h"
 
 namespace b58::testing {
 

@@ -10,7 +10,6 @@
 #include "api/device_mutex.h"
 #include "api/exports.h"
 #include "device/device_discovery.h"
-#include "support/scripted_controller.h"
 #include "platform/child_process.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
@@ -19,6 +18,7 @@
 #include "state/driver_state.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
+#include "support/scripted_controller.h"
 
 namespace b58 {
 namespace {

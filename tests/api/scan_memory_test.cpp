@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 
-
 namespace b58 {
 namespace {
 

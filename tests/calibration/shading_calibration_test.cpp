@@ -9,10 +9,10 @@
 #include "calibration/shading_maps.h"
 #include "calibration/strip_scan.h"
 #include "device/device_discovery.h"
-#include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"
+#include "support/scripted_controller.h"
 
 namespace b58 {
 namespace {

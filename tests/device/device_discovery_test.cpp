@@ -6,11 +6,11 @@
 #include <string>
 
 #include "device/command_set.h"
-#include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
+#include "support/scripted_controller.h"
 
 namespace b58 {
 namespace {

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "device/device_discovery.h"
-#include "support/scripted_controller.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"
 #include "state/trace.h"
+#include "support/scripted_controller.h"
 
 namespace b58::testing {
 

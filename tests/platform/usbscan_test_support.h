@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_usb_backend.h"
 #include "platform/usbscan/class_driver.h"
 #include "platform/usbscan/device_names.h"
 #include "platform/win32.h"
+#include "support/fake_usb_backend.h"
 
 namespace b58::test {
 

@@ -8,9 +8,9 @@
 #include "sim/even_spread.h"
 #include "sim/sensor_model.h"
 
+#include "contract/scanner_model.h"
 #include "device/device_discovery.h"
 #include "device/scan_geometry.h"
-#include "contract/scanner_model.h"
 #include "platform/usbscan/device_names.h"
 
 namespace b58::sim {

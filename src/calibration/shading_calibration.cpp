@@ -16,6 +16,8 @@ namespace {
 constexpr size_t kPlaneSamples8 = 50 * kMaxLinePixels;
 constexpr size_t kPlaneSamples16 = 2 * 50 * kMaxLinePixels;
 constexpr DWORD kLampOffSettleMs = 1000;
+constexpr uint16_t kPlaneRows = 50;
+constexpr uint16_t kReferenceRows = 40;
 constexpr uint16_t kGreyPixelFormat = 2;
 
 template <typename Sample>
@@ -23,6 +25,25 @@ struct Planes {
     explicit Planes(size_t samples) : r(samples), g(samples), b(samples) {}
     std::vector<Sample> r, g, b;
 };
+
+// A strip is 40 300-dpi lines, read at the scan's resolution: 40 rows at 300 dpi but only 7 at
+// 50 dpi, where the trimmed mean keeps 3 samples per pixel and their noise becomes a streak
+// through the whole scan. Below 300 dpi the strip is therefore taken again, each time one
+// 300-dpi line further down, so that the passes together read the lines a 300-dpi strip reads
+// and every reference rests on about 40 rows. `scanOnce(startLine, firstRow, &lines)` takes
+// one strip into the planes from row `firstRow` on; the rows taken in all, or 0 when a strip
+// failed.
+template <typename ScanOnce>
+uint16_t ScanStripRows(uint16_t startLine, ScanOnce scanOnce) {
+    uint16_t rows = 0;
+    for (uint16_t pass = 0;; ++pass) {
+        uint16_t lines = 0;
+        scanOnce(static_cast<uint16_t>(startLine + pass), rows, &lines);
+        if (g_state.StripScanOk == 0) return 0;
+        rows = static_cast<uint16_t>(rows + lines);
+        if (lines == 0 || rows >= kReferenceRows || rows + lines > kPlaneRows) return rows;
+    }
+}
 
 bool LampsOff(HANDLE device) {
     uint8_t block[kMiscControlDataSize] = {};  // LampMask 0
@@ -63,16 +84,23 @@ int CalibrateShading(HANDLE device, uint16_t startLine, uint16_t lineCount, uint
     // The adapter's strips come from its clear calibration area at its first line, whatever the
     // sample width: the start line handed in lies over the film holder, and a white reference
     // taken there would be the film's content.
+    const uint16_t whiteStart = taMode ? 0 : startLine;
     if (wide) {
-        ScanCalibrationStrip16(device, taMode ? 0 : startLine, lineCount, white16.r.data(), white16.g.data(),
-                               white16.b.data(), rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi,
-                               &stripWidth, &stripLines, left, 0, pixelModeFlag, widthUnits, 1, 1, 0,
-                               pixelFormatCode, taMode);
+        stripLines = ScanStripRows(whiteStart, [&](uint16_t line, uint16_t row, uint16_t* lines) {
+            const size_t at = 2 * size_t{row} * stripWidth;
+            ScanCalibrationStrip16(device, line, lineCount, white16.r.data() + at, white16.g.data() + at,
+                                   white16.b.data() + at, rOffset, rGain, gOffset, gGain, bOffset, bGain,
+                                   xDpi, yDpi, &stripWidth, lines, left, 0, pixelModeFlag, widthUnits, 1, 1,
+                                   0, pixelFormatCode, taMode);
+        });
     } else {
-        ScanCalibrationStrip(device, taMode ? 0 : startLine, lineCount, white.r.data(), white.g.data(),
-                             white.b.data(), rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi,
-                             &stripWidth, &stripLines, left, 0, pixelModeFlag, widthUnits, 1, taMode, 0,
-                             pixelFormatCode, taMode);
+        stripLines = ScanStripRows(whiteStart, [&](uint16_t line, uint16_t row, uint16_t* lines) {
+            const size_t at = size_t{row} * stripWidth;
+            ScanCalibrationStrip(device, line, lineCount, white.r.data() + at, white.g.data() + at,
+                                 white.b.data() + at, rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi,
+                                 yDpi, &stripWidth, lines, left, 0, pixelModeFlag, widthUnits, 1, taMode, 0,
+                                 pixelFormatCode, taMode);
+        });
     }
     if (s.StripScanOk == 0) return 0;
 
@@ -80,10 +108,14 @@ int CalibrateShading(HANDLE device, uint16_t startLine, uint16_t lineCount, uint
     if (darkStrip) {
         if (!LampsOff(device)) return 0;
         Sleep(kLampOffSettleMs);
-        ScanCalibrationStrip(device, startLine, lineCount, dark.r.data(), dark.g.data(), dark.b.data(),
-                             rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi, &stripWidth,
-                             &stripLines, left, 1, pixelModeFlag, widthUnits, 0, 1, 1, pixelFormatCode,
-                             taMode);
+        // Each dark strip turns the lamp off again itself.
+        stripLines = ScanStripRows(startLine, [&](uint16_t line, uint16_t row, uint16_t* lines) {
+            const size_t at = size_t{row} * stripWidth;
+            ScanCalibrationStrip(device, line, lineCount, dark.r.data() + at, dark.g.data() + at,
+                                 dark.b.data() + at, rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi,
+                                 yDpi, &stripWidth, lines, left, 1, pixelModeFlag, widthUnits, 0, 1, 1,
+                                 pixelFormatCode, taMode);
+        });
         if (s.StripScanOk == 0) return 0;
     }
     if (s.RAWDATA != 0) return s.StripScanOk;
@@ -132,9 +164,13 @@ int CalibrateShading16(HANDLE device, uint16_t startLine, uint16_t lineCount, ui
     Planes<uint16_t> white(kPlaneSamples16);
     uint16_t stripWidth = 0, stripLines = 0;
 
-    ScanCalibrationStrip16(device, startLine, lineCount, white.r.data(), white.g.data(), white.b.data(),
-                           rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi, &stripWidth,
-                           &stripLines, left, 0, pixelModeFlag, widthUnits, 1, 0, 0, pixelFormatCode, 0);
+    stripLines = ScanStripRows(startLine, [&](uint16_t line, uint16_t row, uint16_t* lines) {
+        const size_t at = 2 * size_t{row} * stripWidth;
+        ScanCalibrationStrip16(device, line, lineCount, white.r.data() + at, white.g.data() + at,
+                               white.b.data() + at, rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi,
+                               yDpi, &stripWidth, lines, left, 0, pixelModeFlag, widthUnits, 1, 0, 0,
+                               pixelFormatCode, 0);
+    });
     if (s.StripScanOk == 0) return 0;
 
     if (s.BLACKSHADING == 0) {
@@ -148,9 +184,13 @@ int CalibrateShading16(HANDLE device, uint16_t startLine, uint16_t lineCount, ui
 
     // The strip scan turns the lamp off for the dark strip itself.
     Planes<uint16_t> dark(kPlaneSamples16);
-    ScanCalibrationStrip16(device, startLine, lineCount, dark.r.data(), dark.g.data(), dark.b.data(), rOffset,
-                           rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi, &stripWidth, &stripLines, left,
-                           1, pixelModeFlag, widthUnits, 1, 1, 1, pixelFormatCode, 0);
+    stripLines = ScanStripRows(startLine, [&](uint16_t line, uint16_t row, uint16_t* lines) {
+        const size_t at = 2 * size_t{row} * stripWidth;
+        ScanCalibrationStrip16(device, line, lineCount, dark.r.data() + at, dark.g.data() + at,
+                               dark.b.data() + at, rOffset, rGain, gOffset, gGain, bOffset, bGain, xDpi, yDpi,
+                               &stripWidth, lines, left, 1, pixelModeFlag, widthUnits, 1, 1, 1,
+                               pixelFormatCode, 0);
+    });
     if (s.StripScanOk == 0) return 0;
     if (s.RAWDATA != 0) return s.StripScanOk;
 

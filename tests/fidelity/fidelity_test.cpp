@@ -176,7 +176,8 @@ class FidelityTest : public testing::VirtualScannerTest {
         GetParameters(&info);
         ScanStartRecord start{};
         if (StartScan(&start) == 0) {
-            ADD_FAILURE() << "StartScan failed";
+            ADD_FAILURE() << "StartScan failed; the trace ends:\n"
+                          << trace_.substr(trace_.size() - std::min<size_t>(trace_.size(), 1500));
             return out;
         }
         if (std::getenv("B58_FIDELITY_TRACE")) std::printf("%s\n", trace_.c_str());  // the calibration's

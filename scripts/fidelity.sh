@@ -2,8 +2,9 @@
 # Builds the fidelity suite and prints its table: every mode at 50, 100, 150, 300 and 600 dpi
 # on the glass and 24/48-bit colour on the adapter, against the virtual scanner's ground
 # truth (black, paper and its truth, worst wedge step bias, mean absolute error, column-mean
-# spread and largest column step of a blank band, colour registration in pixels, marks where
-# the offsets table puts them, share of the shading strip at full scale in percent).
+# spread and largest column step of a band of bare paper and the rows it spans, colour
+# registration in pixels, marks where the offsets table puts them, share of the shading strip
+# at full scale in percent).
 #
 #   scripts/fidelity.sh [preset]      (default: default)
 set -euo pipefail

@@ -14,9 +14,11 @@ namespace {
 
 // Room for the shading rows of the widest strip: 8-bit rows lie StripWidth samples apart,
 // 16-bit rows 2 x StripWidth.
-constexpr size_t kPlaneSamples8 = Model().strips.shadingRows * kMaxLinePixels;
-constexpr size_t kPlaneSamples16 = 2 * Model().strips.shadingRows * kMaxLinePixels;
 constexpr DWORD kLampOffSettleMs = 1000;
+constexpr uint16_t kPlaneRows = Model().strips.shadingRows;
+constexpr uint16_t kReferenceRows = 40;  // rows a reference should rest on
+constexpr size_t kPlaneSamples8 = size_t{kPlaneRows} * kMaxLinePixels;
+constexpr size_t kPlaneSamples16 = 2 * size_t{kPlaneRows} * kMaxLinePixels;
 constexpr uint16_t kGreyPixelFormat = 2;
 
 template <typename Sample>
@@ -24,6 +26,26 @@ struct Planes {
     explicit Planes(size_t samples) : r(samples), g(samples), b(samples) {}
     std::vector<Sample> r, g, b;
 };
+
+// A strip is 40 300-dpi lines, read at the scan's resolution: 40 rows at 300 dpi but only 7 at
+// 50 dpi, where the trimmed mean keeps 3 samples per pixel and their noise becomes a streak
+// through the whole scan. Below 300 dpi the strip is therefore taken again, each time one
+// 300-dpi line further down, so that the passes together read the lines a 300-dpi strip reads
+// and every reference rests on about 40 rows. `scanOnce(startLine, sofar)` takes one strip into
+// the planes after the `sofar.lines` rows already taken and returns its size; the result is
+// the width and the rows taken in all, no rows when a strip failed.
+template <typename ScanOnce>
+StripSize ScanStripRows(uint16_t startLine, ScanOnce scanOnce) {
+    StripSize total;
+    for (uint16_t pass = 0;; ++pass) {
+        const StripSize taken = scanOnce(static_cast<uint16_t>(startLine + pass), total);
+        if (g_state.StripScanOk == 0) return {taken.width, 0};
+        total.width = taken.width;
+        total.lines = static_cast<uint16_t>(total.lines + taken.lines);
+        if (taken.lines == 0 || total.lines >= kReferenceRows || total.lines + taken.lines > kPlaneRows)
+            return total;
+    }
+}
 
 bool LampsOff(HANDLE device) {
     uint8_t block[kMiscControlDataSize] = {};  // LampMask 0
@@ -83,13 +105,19 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
     // taken there would be the film's content.
     const uint16_t whiteLine = taMode ? 0 : request.startLine;
     if (wide) {
-        strip =
-            ScanCalibrationStrip16(device, ShadingStrip(request, whiteLine, false, {1, 1, 0}, taMode != 0),
-                                   {white16.r.data(), white16.g.data(), white16.b.data()});
+        strip = ScanStripRows(whiteLine, [&](uint16_t line, StripSize sofar) {
+            const size_t at = 2 * size_t{sofar.lines} * sofar.width;
+            return ScanCalibrationStrip16(
+                device, ShadingStrip(request, line, false, {1, 1, 0}, taMode != 0),
+                {white16.r.data() + at, white16.g.data() + at, white16.b.data() + at});
+        });
     } else {
-        strip =
-            ScanCalibrationStrip(device, ShadingStrip(request, whiteLine, false, {1, taMode, 0}, taMode != 0),
-                                 {white.r.data(), white.g.data(), white.b.data()});
+        strip = ScanStripRows(whiteLine, [&](uint16_t line, StripSize sofar) {
+            const size_t at = size_t{sofar.lines} * sofar.width;
+            return ScanCalibrationStrip(device,
+                                        ShadingStrip(request, line, false, {1, taMode, 0}, taMode != 0),
+                                        {white.r.data() + at, white.g.data() + at, white.b.data() + at});
+        });
     }
     if (s.StripScanOk == 0) return 0;
 
@@ -97,9 +125,12 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
     if (darkStrip) {
         if (!LampsOff(device)) return 0;
         Sleep(kLampOffSettleMs);
-        strip = ScanCalibrationStrip(device,
-                                     ShadingStrip(request, request.startLine, true, {0, 1, 1}, taMode != 0),
-                                     {dark.r.data(), dark.g.data(), dark.b.data()});
+        // Each dark strip turns the lamp off again itself.
+        strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
+            const size_t at = size_t{sofar.lines} * sofar.width;
+            return ScanCalibrationStrip(device, ShadingStrip(request, line, true, {0, 1, 1}, taMode != 0),
+                                        {dark.r.data() + at, dark.g.data() + at, dark.b.data() + at});
+        });
         if (s.StripScanOk == 0) return 0;
     }
     if (s.RAWDATA != 0) return s.StripScanOk;
@@ -142,9 +173,11 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
 int CalibrateShading16(HANDLE device, const ShadingRequest& request, const ShadingReferences& references) {
     DriverState& s = g_state;
     Planes<uint16_t> white(kPlaneSamples16);
-    StripSize strip =
-        ScanCalibrationStrip16(device, ShadingStrip(request, request.startLine, false, {1, 0, 0}, false),
-                               {white.r.data(), white.g.data(), white.b.data()});
+    StripSize strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
+        const size_t at = 2 * size_t{sofar.lines} * sofar.width;
+        return ScanCalibrationStrip16(device, ShadingStrip(request, line, false, {1, 0, 0}, false),
+                                      {white.r.data() + at, white.g.data() + at, white.b.data() + at});
+    });
     if (s.StripScanOk == 0) return 0;
 
     if (s.BLACKSHADING == 0) {
@@ -156,8 +189,11 @@ int CalibrateShading16(HANDLE device, const ShadingRequest& request, const Shadi
 
     // The strip scan turns the lamp off for the dark strip itself.
     Planes<uint16_t> dark(kPlaneSamples16);
-    strip = ScanCalibrationStrip16(device, ShadingStrip(request, request.startLine, true, {1, 1, 1}, false),
-                                   {dark.r.data(), dark.g.data(), dark.b.data()});
+    strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
+        const size_t at = 2 * size_t{sofar.lines} * sofar.width;
+        return ScanCalibrationStrip16(device, ShadingStrip(request, line, true, {1, 1, 1}, false),
+                                      {dark.r.data() + at, dark.g.data() + at, dark.b.data() + at});
+    });
     if (s.StripScanOk == 0) return 0;
     if (s.RAWDATA != 0) return s.StripScanOk;
 

@@ -13,7 +13,9 @@ namespace b58::platform {
 
 // Factor applied to every Sleep and every finite time-out (1 by default; the environment
 // variable B58_TIME_SCALE sets it at start-up). Tests use e.g. 0.01 to run the driver's fixed
-// pauses fast without touching driver code.
+// pauses fast without touching driver code. At 0 every finite time-out expires at once, so the
+// first wait for a bulk read (which completes on the class driver's worker thread) fails and a
+// scan start fails in its first strip: keep the scale above 0 wherever the device is read.
 void SetTimeScale(double scale);
 double TimeScale();
 // A driver-side time in milliseconds, scaled; INFINITE stays INFINITE.

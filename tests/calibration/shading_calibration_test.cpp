@@ -32,12 +32,15 @@ struct StripScript {
     std::vector<StripCall> calls;
     uint8_t white = 200, dark = 30;
     uint16_t white16 = 50000, dark16 = 4000;
-    int failCall = -1;  // this call (0-based) comes back short
+    int failCall = -1;        // this call (0-based) comes back short
+    uint16_t lines = kLines;  // rows of each strip
+    int levelStep = 0;        // added to a strip's level for each call before it
 } g_script;
 
 template <typename Sample>
 void FillStrip(Sample* plane, int stride, Sample level) {
-    for (int r = 0; r < kLines; ++r)
+    level = static_cast<Sample>(level + g_script.levelStep * static_cast<int>(g_script.calls.size() - 1));
+    for (int r = 0; r < g_script.lines; ++r)
         for (int p = 0; p < kWidth; ++p) plane[r * stride + p] = level;
 }
 
@@ -49,7 +52,7 @@ StripSize Record(const StripRequest& r, bool wide) {
                               static_cast<uint8_t>(r.taSelector ? 1 : 0),
                               wide});
     g_state.StripScanOk = fail ? 0 : 1;
-    return {kWidth, kLines};
+    return {kWidth, g_script.lines};
 }
 
 }  // namespace
@@ -187,6 +190,54 @@ TEST_F(ShadingCalibrationTest, OnePlaneStripsBuildOnlyTheGreenMaps) {
     EXPECT_EQ(Entry(g_, 0, 200), 255);
     EXPECT_EQ(Entry(r_, 0, 200), kUntouched);
     EXPECT_EQ(Entry(b_, 0, 200), kUntouched);
+}
+
+// A 50-dpi strip has 7 rows: the strip is taken again one line further down until about 40
+// rows are in, and the references come from all of them.
+TEST_F(ShadingCalibrationTest, FewRowStripsAreTakenAgainLowerDownAndPooled) {
+    g_script.lines = 7;
+    g_script.levelStep = 1;  // the passes read 200, 201, ... 205
+    ASSERT_EQ(Run(13, 4, 0), 1);
+    ASSERT_EQ(g_script.calls.size(), 6u);
+    for (uint16_t i = 0; i < 6; ++i) ExpectCall(g_script.calls[i], 13 + i, 0, 1, 0, 0, 0, false);
+    // Rows 14..27 of the 42 sorted: 202 and 203, a white of 202.5 over the black level 20.
+    EXPECT_EQ(Entry(g_, 0, 202), 254);
+    EXPECT_EQ(Entry(g_, 0, 203), 255);
+
+    // A dark strip is pooled the same way; 16-bit strips too; at most 50 rows in all.
+    g_script = StripScript();
+    g_script.lines = 7;
+    g_state.BLACKSHADING = 1;
+    ASSERT_EQ(Run(13, 4, 0), 1);
+    ASSERT_EQ(g_script.calls.size(), 12u);
+    ExpectCall(g_script.calls[6], 13, 1, 0, 1, 1, 0, false);
+    ExpectCall(g_script.calls[11], 18, 1, 0, 1, 1, 0, false);
+
+    g_script = StripScript();
+    g_script.lines = 20;
+    std::vector<uint16_t> refs(6 * (kWidth + 1), 9);
+    uint16_t* r = refs.data();
+    const int n = kWidth + 1;
+    const ShadingRequest request16{.startLine = 11,
+                                   .lineCount = 40,
+                                   .afe = {1, 2, 3, 4, 5, 6},
+                                   .xDpi = 150,
+                                   .yDpi = 150,
+                                   .leftEdge = 72,
+                                   .widthUnits = kWidth,
+                                   .pixelFormatCode = 4,
+                                   .dataWidth = 16};
+    ASSERT_EQ(CalibrateShading16(device_, request16, {r, r + n, r + 2 * n, r + 3 * n, r + 4 * n, r + 5 * n}),
+              1);
+    ASSERT_EQ(g_script.calls.size(), 4u);
+    EXPECT_EQ(g_script.calls[1].startLine, 12);
+    EXPECT_EQ(g_script.calls[3].startLine, 12);
+    EXPECT_EQ(r[0], 50000);
+
+    g_script = StripScript();
+    g_script.lines = 30;
+    ASSERT_EQ(Run(13, 4, 0), 1);
+    EXPECT_EQ(g_script.calls.size(), 2u);  // one white, one dark: a second of each would not fit
 }
 
 class References16Test : public ShadingCalibrationTest {

@@ -86,6 +86,15 @@ TEST(BlackLevelMaps, RoundingBuildersRoundHalfUp) {
     BuildMapsFromDarkStrip(white.data(), dark.data(), width, kLines, maps.data());
     EXPECT_EQ(Map(maps, 1)[110], 128);
     EXPECT_EQ(Map(maps, 1)[21], 1);  // 1.416 + 0.5
+
+    // The white level keeps its fraction: 200.54 (six rows of 200, seven of 201 in the band),
+    // so a raw 200 lies just below white in both black-level builders.
+    for (int r = 20; r < kLines; ++r) white[static_cast<size_t>(r) * width] = 201;
+    BuildTaMapsFromBlackLevel(white.data(), width, kLines, 20, maps.data());
+    EXPECT_EQ(Map(maps, 0)[200], 254);  // 180 x 255 / 180.54 + 0.5
+    BuildMapsFromBlackLevel(white.data(), width, kLines, 20, 100, maps.data());
+    EXPECT_EQ(Map(maps, 0)[200], 254);
+    EXPECT_EQ(Map(maps, 0)[201], 255);
 }
 
 TEST(DegeneratePixels, GetTheIdentityMap) {

@@ -25,22 +25,13 @@
 
 #include "scan/line_routines.h"
 #include "sim/virtual_scanner.h"
+#include "support/sanitized_build.h"
 #include "virtual_scanner_fixture.h"
 
 namespace b58 {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testing::kSanitized;
 
 class GoldenEnvironment : public ::testing::Environment {
   public:

@@ -27,21 +27,12 @@
 #include "sim/scanner_options.h"
 #include "sim/test_chart.h"
 #include "sim/virtual_scanner.h"
+#include "support/sanitized_build.h"
 
 namespace b58 {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testing::kSanitized;
 
 // The mark grid on the glass, in the chart's 300-dpi pixels: black squares on the chart's
 // paper. Below it a tall band of bare paper for the column flatness: a column mean over few

@@ -33,16 +33,6 @@ namespace {
 
 using testing::kSanitized;
 
-class GoldenEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        const std::string ipcNamespace = "b58golden-" + std::to_string(GetCurrentProcessId());
-        setenv("B58_IPC_NAMESPACE", ipcNamespace.c_str(), 0);
-    }
-};
-const ::testing::Environment* const kGoldenEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GoldenEnvironment);
-
 constexpr const char* kScannerOptions = "seed=7,rate=0";
 
 struct Case {

@@ -16,16 +16,6 @@
 namespace b58 {
 namespace {
 
-class OracleEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        const std::string ipcNamespace = "b58oracles-" + std::to_string(GetCurrentProcessId());
-        setenv("B58_IPC_NAMESPACE", ipcNamespace.c_str(), 0);
-    }
-};
-const ::testing::Environment* const kOracleEnvironment =
-    ::testing::AddGlobalTestEnvironment(new OracleEnvironment);
-
 std::string Describe(const sim::ScanWindow& w) {
     std::ostringstream out;
     out << "start " << w.startPixel << ',' << w.startLine << " hw " << w.hwWidth << 'x' << w.hwHeight

@@ -20,18 +20,6 @@
 namespace b58 {
 namespace {
 
-// This run's device mutex stays apart from that of other test programs running at the same
-// time (on a shared machine another run's _Open would otherwise make this one's time out).
-class ScanFlowEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        const std::string ipcNamespace = "b58scanflow-" + std::to_string(GetCurrentProcessId());
-        setenv("B58_IPC_NAMESPACE", ipcNamespace.c_str(), 0);
-    }
-};
-const ::testing::Environment* const kScanFlowEnvironment =
-    ::testing::AddGlobalTestEnvironment(new ScanFlowEnvironment);
-
 std::vector<int32_t> progressCalls;
 bool cancelAtSecondCall = false;
 int32_t B58_CALLBACK RecordProgress(int32_t linesDone) {

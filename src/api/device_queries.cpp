@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/device_requests.h"
+#include "api/driver.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -11,7 +12,6 @@
 #include "device/command_set.h"
 #include "device/command_transport.h"
 #include "device/device_discovery.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -35,31 +35,31 @@ enum TestCode : uint16_t {
     kTestDirectRead = 31,
 };
 
-uint8_t QueryIdentity(uint16_t* third) {
+uint8_t QueryIdentity(Driver& driver, uint16_t* third) {
     uint16_t id1 = 0, id2 = 0, id4 = 0;
     uint32_t id5 = 0;
-    return ProcessCommandGetAllID(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind, &id1,
-                                  &id2, third, &id4, &id5);
+    return ProcessCommandGetAllID(nullptr, kReportSilent, driver.DeviceHandle, driver.DeviceKind, &id1, &id2,
+                                  third, &id4, &id5);
 }
 
-uint8_t SendMiscControl(uint8_t command) {
-    return ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
-                                     command, g_state.MiscControlBuffer, g_state.MiscControlBuffer);
+uint8_t SendMiscControl(Driver& driver, uint8_t command) {
+    return ProcessCommandMiscControl(nullptr, kReportSilent, driver.DeviceHandle, driver.DeviceKind, command,
+                                     driver.MiscControlBuffer, driver.MiscControlBuffer);
 }
 
-uint8_t CurrentLamp() {
-    return g_state.Session.TaMode ? kLampTa : kLampFlatbed;
+uint8_t CurrentLamp(const Driver& driver) {
+    return driver.Session.TaMode ? kLampTa : kLampFlatbed;
 }
 
-void CloseDevice() {
-    CloseScanner(g_state.DeviceHandle);
-    g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+void CloseDevice(Driver& driver) {
+    CloseScanner(driver.DeviceHandle);
+    driver.DeviceHandle = INVALID_HANDLE_VALUE;
 }
 
 // While a scan runs its reader thread and StopScan own the command buffers and the
 // scanner's state: calls that would send a command are refused then.
-bool ScanRunning() {
-    return g_state.Run.Running();
+bool ScanRunning(const Driver& driver) {
+    return driver.Run.Running();
 }
 
 template <typename Record>
@@ -85,23 +85,24 @@ int32_t DeviceFailed(const char* entry, void* record) {
     return 0;
 }
 
-int32_t VersionInfo(VersionRecord* record) {
+int32_t VersionInfo(Driver& driver, VersionRecord* record) {
     if (record == nullptr) return 0;
-    if (!HostHoldsScanner("GetVersionInfo", record)) return 0;
+    if (!HostHoldsScanner(driver, "GetVersionInfo", record)) return 0;
     record->Status = kStatusOk;
     uint16_t unused = 0;
-    if (!ScanRunning() && !QueryIdentity(&unused)) return DeviceFailed("GetVersionInfo", record);
+    if (!ScanRunning(driver) && !QueryIdentity(driver, &unused))
+        return DeviceFailed("GetVersionInfo", record);
     record->VersionMajor = kVersionMajor;
     record->VersionMinor = kVersionMinor;
     return 1;
 }
 
-int32_t DeviceInfo(DeviceInfoRecord* record) {
+int32_t DeviceInfo(Driver& driver, DeviceInfoRecord* record) {
     if (record == nullptr) return 0;
-    if (!HostHoldsScanner("GetDeviceInfo", record)) return 0;
-    if (ScanRunning()) return Refused(record, kStatusScanRunning);
+    if (!HostHoldsScanner(driver, "GetDeviceInfo", record)) return 0;
+    if (ScanRunning(driver)) return Refused(record, kStatusScanRunning);
     uint16_t identifier = 0;
-    if (!QueryIdentity(&identifier)) return DeviceFailed("GetDeviceInfo", record);
+    if (!QueryIdentity(driver, &identifier)) return DeviceFailed("GetDeviceInfo", record);
     {
         char digits[16];
         // The format keeps its historical spelling; the repeated zero flag pads as "%04X" does.
@@ -113,21 +114,21 @@ int32_t DeviceInfo(DeviceInfoRecord* record) {
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
-        std::memcpy(g_state.DeviceInfoBlock + kIdentifierOffset, digits, 4);
+        std::memcpy(driver.DeviceInfoBlock + kIdentifierOffset, digits, 4);
     }
 
     uint8_t packet[kCommandPacketSize] = {};
     packet[0] = kCmdFeatureQuery;
     uint32_t returned = 0;
-    g_state.LastStatus = ScannerIoControl(g_state.DeviceHandle, kCommandExchange, packet, kCommandPacketSize,
-                                          packet, kCommandPacketSize, &returned);
-    if (g_state.LastStatus == 0) return DeviceFailed("GetDeviceInfo", record);
+    driver.LastStatus = ScannerIoControl(driver.DeviceHandle, kCommandExchange, packet, kCommandPacketSize,
+                                         packet, kCommandPacketSize, &returned);
+    if (driver.LastStatus == 0) return DeviceFailed("GetDeviceInfo", record);
 
     std::memset(record, 0, sizeof *record);
     record->Status = kStatusOk;
     record->InfoVersion = 2;
     record->InfoBlockSize = kDeviceInfoBlockSize;
-    record->DeviceInfoBlock = g_state.DeviceInfoBlock;
+    record->DeviceInfoBlock = driver.DeviceInfoBlock;
     record->DeviceFlag = packet[8] == kFeaturePresent ? 1 : 0;
     record->Byte16 = 1;
     record->Byte17 = 8;
@@ -144,42 +145,42 @@ int32_t GammaInfo(GammaInfoRecord* record) {
     return 1;
 }
 
-int32_t HomeCarriage(ControlRecord* record) {
+int32_t HomeCarriage(Driver& driver, ControlRecord* record) {
     if (record == nullptr) return 0;
-    if (!HostHoldsScanner("CarriageHome", record)) return 0;
-    if (ScanRunning()) return Refused(record, kStatusCarriageHomeFailed);
-    g_state.LastStatus = SendMiscControl(kCmdCarriageHome);
-    record->Status = g_state.LastStatus ? kStatusOk : kStatusCarriageHomeFailed;
-    return g_state.LastStatus;
+    if (!HostHoldsScanner(driver, "CarriageHome", record)) return 0;
+    if (ScanRunning(driver)) return Refused(record, kStatusCarriageHomeFailed);
+    driver.LastStatus = SendMiscControl(driver, kCmdCarriageHome);
+    record->Status = driver.LastStatus ? kStatusOk : kStatusCarriageHomeFailed;
+    return driver.LastStatus;
 }
 
-int32_t SwitchLight(ControlRecord* record) {
+int32_t SwitchLight(Driver& driver, ControlRecord* record) {
     if (record == nullptr) return 0;
-    if (!HostHoldsScanner("PowerControl", record)) return 0;
-    if (ScanRunning()) return Refused(record, kStatusScanRunning);
-    g_state.LastStatus = SendMiscControl(kCmdLampPowerQuery);
+    if (!HostHoldsScanner(driver, "PowerControl", record)) return 0;
+    if (ScanRunning(driver)) return Refused(record, kStatusScanRunning);
+    driver.LastStatus = SendMiscControl(driver, kCmdLampPowerQuery);
     // A query that failed leaves the buffer as the previous command left it: no answer is
     // no permission.
-    if (g_state.LastStatus == 0 || g_state.MiscControlBuffer[0] != kLampPowerAllowed) {
+    if (driver.LastStatus == 0 || driver.MiscControlBuffer[0] != kLampPowerAllowed) {
         record->Status = kStatusLightControlFailed;
         return 0;
     }
-    g_state.LastStatus = SendLampControl(record->PowerOn == 0 ? kLampNone : CurrentLamp());
-    record->Status = g_state.LastStatus ? kStatusOk : kStatusLightControlFailed;
-    return g_state.LastStatus;
+    driver.LastStatus = SendLampControl(driver, record->PowerOn == 0 ? kLampNone : CurrentLamp(driver));
+    record->Status = driver.LastStatus ? kStatusOk : kStatusLightControlFailed;
+    return driver.LastStatus;
 }
 
-int32_t DeviceStatus(ControlRecord* record) {
+int32_t DeviceStatus(Driver& driver, ControlRecord* record) {
     if (record == nullptr) return 0;
-    if (!HostHoldsScanner("GetDeviceStatus", record)) return 0;
-    if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
+    if (!HostHoldsScanner(driver, "GetDeviceStatus", record)) return 0;
+    if (driver.DeviceHandle == INVALID_HANDLE_VALUE) {
         record->Status = kStatusNoDevice;
         return 0;
     }
-    if (ScanRunning()) return Refused(record, kStatusScanRunning);
+    if (ScanRunning(driver)) return Refused(record, kStatusScanRunning);
     record->Status = kStatusOk;
-    g_state.LastStatus = SendLampControl(CurrentLamp());  // the current light source once more
-    if (g_state.LastStatus == 0) return DeviceFailed("GetDeviceStatus", record);
+    driver.LastStatus = SendLampControl(driver, CurrentLamp(driver));  // the current light source once more
+    if (driver.LastStatus == 0) return DeviceFailed("GetDeviceStatus", record);
     record->PowerOn = 0;
     record->Byte3 = 0;
     record->Byte4 = 0;
@@ -187,79 +188,79 @@ int32_t DeviceStatus(ControlRecord* record) {
     return 1;
 }
 
-int32_t KeyStatus(uint8_t* keyState) {
-    if (keyState == nullptr || ScanRunning()) return 0;
-    if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
-        g_state.DeviceHandle = OpenScannerByName();
-        if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) return 0;
+int32_t KeyStatus(Driver& driver, uint8_t* keyState) {
+    if (keyState == nullptr || ScanRunning(driver)) return 0;
+    if (driver.DeviceHandle == INVALID_HANDLE_VALUE) {
+        driver.DeviceHandle = OpenScannerByName();
+        if (driver.DeviceHandle == INVALID_HANDLE_VALUE) return 0;
     }
-    g_state.LastStatus = SendKeyQuery();
-    if (g_state.LastStatus == 0) return 0;
-    *keyState = KeyWasPressed() ? 0x10 : 0;
+    driver.LastStatus = SendKeyQuery(driver);
+    if (driver.LastStatus == 0) return 0;
+    *keyState = KeyWasPressed(driver) ? 0x10 : 0;
     // Closed whoever opened it: the next SetParameters opens the device again.
-    CloseDevice();
-    g_state.LastStatus = 1;
-    return g_state.LastStatus;
+    CloseDevice(driver);
+    driver.LastStatus = 1;
+    return driver.LastStatus;
 }
 
-int32_t DiagnosticEntry(uint16_t code, void* data) {
-    if (ScanRunning() && TestCodeSendsCommand(code)) return 0;
+int32_t DiagnosticEntry(Driver& driver, uint16_t code, void* data) {
+    if (ScanRunning(driver) && TestCodeSendsCommand(code)) return 0;
     bool openedHere = false;
-    if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
-        g_state.DeviceHandle = OpenScannerByName();
-        if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) return 0;
+    if (driver.DeviceHandle == INVALID_HANDLE_VALUE) {
+        driver.DeviceHandle = OpenScannerByName();
+        if (driver.DeviceHandle == INVALID_HANDLE_VALUE) return 0;
         openedHere = true;
-        g_state.LastStatus = DownloadFirmwareToDevice();
+        driver.LastStatus = DownloadFirmwareToDevice(driver);
     }
 
     // Codes 1 and 3 answer at once and leave a device they opened open.
     if (code == kTestOpen) return 1;
     if (code == kTestKey) {
-        g_state.LastStatus = SendKeyQuery();
-        return g_state.LastStatus && KeyWasPressed() ? 1 : 0;
+        driver.LastStatus = SendKeyQuery(driver);
+        return driver.LastStatus && KeyWasPressed(driver) ? 1 : 0;
     }
 
     int32_t result = 0;
     const auto* bytes = static_cast<const uint8_t*>(data);
     switch (code) {
         case kTestLampsOff:
-            g_state.LastStatus = SendLampControl(kLampNone);
-            result = g_state.LastStatus;
+            driver.LastStatus = SendLampControl(driver, kLampNone);
+            result = driver.LastStatus;
             break;
         case kTestLampsOn:
-            SendLampControl(kLampBoth);
-            g_state.LastStatus = 1;
+            SendLampControl(driver, kLampBoth);
+            driver.LastStatus = 1;
             result = 1;
             break;
         case kTestKeyClear:
-            g_state.LastStatus = SendKeyQuery();
+            driver.LastStatus = SendKeyQuery(driver);
             if (data != nullptr) *static_cast<uint8_t*>(data) = 0;
-            result = g_state.LastStatus;
+            result = driver.LastStatus;
             break;
         case kTestScanFromOrigin:
-            if (bytes != nullptr) g_state.ScanFromOrigin = ReadLe16(bytes);
-            result = g_state.LastStatus;
+            if (bytes != nullptr) driver.ScanFromOrigin = ReadLe16(bytes);
+            result = driver.LastStatus;
             break;
         case kTestScanCalibrationArea:
-            if (bytes != nullptr) g_state.ScanCalibrationArea = ReadLe16(bytes);
-            result = g_state.LastStatus;
+            if (bytes != nullptr) driver.ScanCalibrationArea = ReadLe16(bytes);
+            result = driver.LastStatus;
             break;
         case kTestDirectRead:
-            g_state.DirectReadMode = bytes != nullptr ? 1 : 0;
+            driver.DirectReadMode = bytes != nullptr ? 1 : 0;
             if (bytes != nullptr) {
-                g_state.DirectReadPacing =
+                driver.DirectReadPacing =
                     static_cast<uint16_t>(static_cast<int16_t>(static_cast<int8_t>(bytes[0])));
             }
-            result = g_state.LastStatus;
+            result = driver.LastStatus;
             break;
         default:
-            result = g_state.LastStatus;
+            result = driver.LastStatus;
             break;
     }
 
     if (openedHere) {
-        CloseDevice();
-        g_state.LastStatus = 1;
+        CloseDevice(driver);
+        driver.LastStatus = 1;
     }
     return result;
 }
@@ -270,11 +271,13 @@ int32_t DiagnosticEntry(uint16_t code, void* data) {
 extern "C" {
 
 B58_EXPORT int32_t B58_CALL GetVersionInfo(VersionRecord* record) {
-    return b58::GuardExport("GetVersionInfo", record, [&] { return b58::VersionInfo(record); });
+    return b58::GuardExport("GetVersionInfo", record,
+                            [&] { return b58::VersionInfo(b58::TheDriver(), record); });
 }
 
 B58_EXPORT int32_t B58_CALL GetDeviceInfo(DeviceInfoRecord* record) {
-    return b58::GuardExport("GetDeviceInfo", record, [&] { return b58::DeviceInfo(record); });
+    return b58::GuardExport("GetDeviceInfo", record,
+                            [&] { return b58::DeviceInfo(b58::TheDriver(), record); });
 }
 
 B58_EXPORT int32_t B58_CALL GetGammaInfo(GammaInfoRecord* record) {
@@ -282,23 +285,28 @@ B58_EXPORT int32_t B58_CALL GetGammaInfo(GammaInfoRecord* record) {
 }
 
 B58_EXPORT int32_t B58_CALL CarriageHome(ControlRecord* record) {
-    return b58::GuardExport("CarriageHome", record, [&] { return b58::HomeCarriage(record); });
+    return b58::GuardExport("CarriageHome", record,
+                            [&] { return b58::HomeCarriage(b58::TheDriver(), record); });
 }
 
 B58_EXPORT int32_t B58_CALL PowerControl(ControlRecord* record) {
-    return b58::GuardExport("PowerControl", record, [&] { return b58::SwitchLight(record); });
+    return b58::GuardExport("PowerControl", record,
+                            [&] { return b58::SwitchLight(b58::TheDriver(), record); });
 }
 
 B58_EXPORT int32_t B58_CALL GetDeviceStatus(ControlRecord* record) {
-    return b58::GuardExport("GetDeviceStatus", record, [&] { return b58::DeviceStatus(record); });
+    return b58::GuardExport("GetDeviceStatus", record,
+                            [&] { return b58::DeviceStatus(b58::TheDriver(), record); });
 }
 
 B58_EXPORT int32_t B58_CALL GetKeyStatus(uint8_t* keyState) {
-    return b58::GuardExport("GetKeyStatus", nullptr, [&] { return b58::KeyStatus(keyState); });
+    return b58::GuardExport("GetKeyStatus", nullptr,
+                            [&] { return b58::KeyStatus(b58::TheDriver(), keyState); });
 }
 
 B58_EXPORT int32_t B58_CALL TestEntry(uint16_t code, void* data) {
-    return b58::GuardExport("TestEntry", nullptr, [&] { return b58::DiagnosticEntry(code, data); });
+    return b58::GuardExport("TestEntry", nullptr,
+                            [&] { return b58::DiagnosticEntry(b58::TheDriver(), code, data); });
 }
 
 }  // extern "C"

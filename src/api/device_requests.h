@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "api/driver.h"
 #include "contract/scanner_model.h"
 
 namespace b58 {
@@ -16,14 +17,14 @@ inline constexpr uint8_t kLampTa = Model().lamps.adapter;
 inline constexpr uint8_t kLampBoth = kLampFlatbed | kLampTa;
 
 // Downloads the firmware file from the system's driver directory.
-uint8_t DownloadFirmwareToDevice();
+uint8_t DownloadFirmwareToDevice(Driver& driver);
 
 // Lamp control with `lampMask` in byte 0 of MiscControlBuffer (request and reply area).
-uint8_t SendLampControl(uint8_t lampMask);
+uint8_t SendLampControl(Driver& driver, uint8_t lampMask);
 
 // The key query in its short form, with MiscControlBuffer as request and reply.
-uint8_t SendKeyQuery();
+uint8_t SendKeyQuery(Driver& driver);
 // After a successful SendKeyQuery: the scanner's key was pressed.
-bool KeyWasPressed();
+bool KeyWasPressed(const Driver& driver);
 
 }  // namespace b58

@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "api/device_mutex.h"
+#include "api/driver.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "device/device_bringup.h"
 #include "device/device_discovery.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace {
@@ -15,66 +15,66 @@ namespace {
 constexpr DWORD kSettleMs = 50;
 constexpr DWORD kRetryPauseMs = 1000;
 
-int32_t OpenScanner() {
+int32_t OpenScanner(b58::Driver& driver) {
     using namespace b58;
     Trace("< Enter the _Open!");
-    g_state.HostOpened = 0;
-    g_state.OsVersionClass = QueryOsVersionClass();
+    driver.HostOpened = 0;
+    driver.OsVersionClass = QueryOsVersionClass();
 
     // DeviceMutex is set only while this process owns the mutex. An earlier _Open that was
     // never closed keeps it: taking it once more would nest the ownership, and the one
     // release of _Close would then leave other processes locked out.
-    if (g_state.DeviceMutex == nullptr) {
-        g_state.DeviceMutex = OpenOrCreateDeviceMutex(g_state.OsVersionClass);
-        if (g_state.DeviceMutex == nullptr) return 0;
-        const DWORD waited = WaitForSingleObject(g_state.DeviceMutex, kDeviceMutexWaitMs);
+    if (driver.DeviceMutex == nullptr) {
+        driver.DeviceMutex = OpenOrCreateDeviceMutex(driver.OsVersionClass);
+        if (driver.DeviceMutex == nullptr) return 0;
+        const DWORD waited = WaitForSingleObject(driver.DeviceMutex, kDeviceMutexWaitMs);
         if (waited != WAIT_OBJECT_0) {
             // An abandoned mutex (its owner died holding it) now belongs to this thread:
             // give it back before failing, or no process could take the device again
             // while this thread lives.
-            if (waited == WAIT_ABANDONED) ReleaseMutex(g_state.DeviceMutex);
-            CloseHandle(g_state.DeviceMutex);
-            g_state.DeviceMutex = nullptr;
+            if (waited == WAIT_ABANDONED) ReleaseMutex(driver.DeviceMutex);
+            CloseHandle(driver.DeviceMutex);
+            driver.DeviceMutex = nullptr;
             return 0;
         }
     }
     Sleep(kSettleMs);
-    std::memset(g_state.MiscControlBuffer, 0, sizeof g_state.MiscControlBuffer);
+    std::memset(driver.MiscControlBuffer, 0, sizeof driver.MiscControlBuffer);
 
-    g_state.LastStatus = ZtInitialation(g_state.DeviceKind);
-    if (g_state.LastStatus == 0) {
+    driver.LastStatus = ZtInitialation(driver.DeviceKind);
+    if (driver.LastStatus == 0) {
         Trace("ZtInitialation second times!");
         Sleep(kRetryPauseMs);
-        g_state.LastStatus = ZtInitialation(g_state.DeviceKind);
-        if (g_state.LastStatus == 0) {
-            if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(g_state.DeviceHandle);
-            g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+        driver.LastStatus = ZtInitialation(driver.DeviceKind);
+        if (driver.LastStatus == 0) {
+            if (driver.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(driver.DeviceHandle);
+            driver.DeviceHandle = INVALID_HANDLE_VALUE;
             // The mutex stays owned until _Close.
-            g_state.LastStatus = 1;
+            driver.LastStatus = 1;
             return 0;
         }
     }
-    g_state.HostOpened = 1;
+    driver.HostOpened = 1;
     Trace("> Leave the _Open!");
-    return g_state.LastStatus;
+    return driver.LastStatus;
 }
 
-int32_t CloseScannerForHost() {
+int32_t CloseScannerForHost(b58::Driver& driver) {
     using namespace b58;
     Trace("< Enter the _Close!");
-    g_state.HostOpened = 0;
-    if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) {
-        CloseScanner(g_state.DeviceHandle);
-        g_state.LastStatus = 1;
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+    driver.HostOpened = 0;
+    if (driver.DeviceHandle != INVALID_HANDLE_VALUE) {
+        CloseScanner(driver.DeviceHandle);
+        driver.LastStatus = 1;
+        driver.DeviceHandle = INVALID_HANDLE_VALUE;
     }
-    if (g_state.DeviceMutex != nullptr) {
-        ReleaseMutex(g_state.DeviceMutex);
-        CloseHandle(g_state.DeviceMutex);
-        g_state.DeviceMutex = nullptr;
+    if (driver.DeviceMutex != nullptr) {
+        ReleaseMutex(driver.DeviceMutex);
+        CloseHandle(driver.DeviceMutex);
+        driver.DeviceMutex = nullptr;
     }
     Trace("> Leave the _Close!");
-    return g_state.LastStatus;
+    return driver.LastStatus;
 }
 
 }  // namespace
@@ -82,11 +82,11 @@ int32_t CloseScannerForHost() {
 extern "C" {
 
 B58_EXPORT int32_t B58_CALL _Open(void) {
-    return b58::GuardExport("_Open", nullptr, OpenScanner);
+    return b58::GuardExport("_Open", nullptr, [] { return OpenScanner(b58::TheDriver()); });
 }
 
 B58_EXPORT int32_t B58_CALL _Close(void) {
-    return b58::GuardExport("_Close", nullptr, CloseScannerForHost);
+    return b58::GuardExport("_Close", nullptr, [] { return CloseScannerForHost(b58::TheDriver()); });
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "api/device_requests.h"
+#include "api/driver.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -17,7 +18,6 @@
 #include "scan/reader_wait.h"
 #include "scan/scan_run.h"
 #include "scan/scan_start.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -30,13 +30,13 @@ constexpr uint16_t kShadingStripLines = Model().strips.shadingLines;
 constexpr uint16_t kMaxCalibrationDpi = Model().strips.maxCalibrationDpi;
 constexpr uint16_t kProgressInterval = 100;
 
-bool MoveCarriageForward(uint16_t steps) {
+bool MoveCarriageForward(Driver& s, uint16_t steps) {
     uint8_t data[kPacketSize - 2] = {};
     data[0] = static_cast<uint8_t>(steps & 0xFF);
     data[1] = static_cast<uint8_t>(steps >> 8);
-    return ProcessCommandSendUserCommand(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
+    return ProcessCommandSendUserCommand(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
                                          kCmdMoveForward, data, sizeof data, nullptr, 0) &&
-           WaitScannerReady(g_state.DeviceHandle);
+           WaitScannerReady(s.DeviceHandle);
 }
 
 // StartScan ends early: the record tells why, the trace names the step.
@@ -53,8 +53,7 @@ int32_t DeviceStepFailed(ScanStartRecord* record, const char* step) {
     return StartFailed(record, kStatusDeviceFailed, step);
 }
 
-int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint16_t startLine) {
-    DriverState& s = g_state;
+int CalibrateShadingForScan(Driver& s, const ScanSession& session, const ScanRun& run, uint16_t startLine) {
     // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
     const ShadingRequest request{.startLine = startLine,
@@ -113,8 +112,7 @@ ScanWindowParameters ScanWindowForScan(const ScanSession& session, uint16_t mode
 
 // The steps of StartScan after the record checks; 0, with the record's Status telling why,
 // when memory runs out, the scanner fails a step or the window does not fit the device.
-int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
-    DriverState& s = g_state;
+int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
     if (session.DataWidth == 16 && !s.Run.AllocateShadingReferences())
         return StartFailed(record, kStatusOutOfMemory, "allocating the shading references");
     session.CalibrationDpi = session.RXDPI > kMaxCalibrationDpi ? kMaxCalibrationDpi : session.RXDPI;
@@ -146,7 +144,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
         session.Backstep = kTaBackstepBase - session.TopLine;
         // A top found below the base needs no move; as a 16-bit step count a negative
         // backstep would run the carriage tens of thousands of steps.
-        if (session.Backstep > 0 && !MoveCarriageForward(static_cast<uint16_t>(session.Backstep)))
+        if (session.Backstep > 0 && !MoveCarriageForward(s, static_cast<uint16_t>(session.Backstep)))
             return DeviceStepFailed(record, "carriage move");
         Trace("leftbound=%d,TopLine=%d,Backstep=%d", session.leftbound, session.TopLine, session.Backstep);
     }
@@ -167,16 +165,16 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     Trace("myStartx=%d,", session.myStartx);
 
     if (session.TaMode != 0 && s.ScanFromOrigin == 0) {
-        s.LastStatus = CalibrateShadingForScan(session, s.Run, s.TAKSTARTY);
+        s.LastStatus = CalibrateShadingForScan(s, session, s.Run, s.TAKSTARTY);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
     }
-    if (s.ScanFromOrigin != 0 && !MoveCarriageForward(kOriginForwardSteps))
+    if (s.ScanFromOrigin != 0 && !MoveCarriageForward(s, kOriginForwardSteps))
         return DeviceStepFailed(record, "carriage move");
     if (session.TaMode == 0) {
         session.ShadingStartLine = ComputeShadingStartLine(session.TopLine);
         if (s.ScanCalibrationArea != 1) {
             s.LastStatus =
-                CalibrateShadingForScan(session, s.Run, static_cast<uint16_t>(session.ShadingStartLine));
+                CalibrateShadingForScan(s, session, s.Run, static_cast<uint16_t>(session.ShadingStartLine));
             if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
         }
     }
@@ -287,24 +285,23 @@ class HostCall {
     bool inside_;
 };
 
-int32_t BeginScan(ScanStartRecord* record) {
+int32_t BeginScan(Driver& s, ScanStartRecord* record) {
     if (record == nullptr) return 0;
-    if (!HostHoldsScanner("StartScan", record)) return 0;
+    if (!HostHoldsScanner(s, "StartScan", record)) return 0;
     // Only a configured request can be scanned, and only one scan at a time: the reader of a
     // running scan owns the line ring.
-    if (!g_state.Run.WorkingMemoryAllocated() || g_state.LineRoutine == nullptr ||
-        g_state.ReaderRoutine == nullptr || g_state.Run.ReaderThread() != nullptr) {
+    if (!s.Run.WorkingMemoryAllocated() || s.LineRoutine == nullptr || s.ReaderRoutine == nullptr ||
+        s.Run.ReaderThread() != nullptr) {
         return 0;
     }
     record->Status = kStatusScanStarting;
-    g_state.Run.ProgressCallback = record->ProgressCallback;
-    g_state.Run.ClearReaderFailed();
-    return RunStartScan(g_state.Session, record);
+    s.Run.ProgressCallback = record->ProgressCallback;
+    s.Run.ClearReaderFailed();
+    return RunStartScan(s, s.Session, record);
 }
 
-int32_t DeliverLines(ReadRequest* request) {
+int32_t DeliverLines(Driver& s, ReadRequest* request) {
     if (request == nullptr) return 0;
-    DriverState& s = g_state;
     const ScanSession& session = s.Session;
     ScanRun& run = s.Run;
     request->Status = kStatusOk;
@@ -371,8 +368,7 @@ int32_t DeliverLines(ReadRequest* request) {
     return 1;
 }
 
-int32_t EndScan(StopRecord* record) {
-    DriverState& s = g_state;
+int32_t EndScan(Driver& s, StopRecord* record) {
     ScanRun& run = s.Run;
     // Set before waiting for another StopScan, so that reads end at once whichever stop
     // frees the scan.
@@ -381,7 +377,7 @@ int32_t EndScan(StopRecord* record) {
     // A process that never opened the scanner has no scan of its own to stop, and its stop
     // command would end the scan of the process that holds the scanner. (Looked at under the
     // stop lock: another StopScan may be clearing the scan.)
-    if (!run.ReaderAlive() && !run.WorkingMemoryAllocated() && !HostHoldsScanner("StopScan", record))
+    if (!run.ReaderAlive() && !run.WorkingMemoryAllocated() && !HostHoldsScanner(s, "StopScan", record))
         return 0;
     if (record != nullptr) record->Status = kStatusOk;
     if (!run.WaitForHostCalls(kReaderEndWaitMs)) {
@@ -399,7 +395,7 @@ int32_t EndScan(StopRecord* record) {
 
     Sleep(1000);
     const int32_t stopped = SendStopCommand(s.DeviceHandle);
-    s.LastStatus = SendKeyQuery();
+    s.LastStatus = SendKeyQuery(s);
     run.FreeMemory();
     run.End();
     // The key query answers last, but a scanner that refused the stop has not stopped.
@@ -417,15 +413,16 @@ int32_t EndScan(StopRecord* record) {
 extern "C" {
 
 B58_EXPORT int32_t B58_CALL StartScan(ScanStartRecord* record) {
-    return b58::GuardExport("StartScan", record, [&] { return b58::BeginScan(record); });
+    return b58::GuardExport("StartScan", record, [&] { return b58::BeginScan(b58::TheDriver(), record); });
 }
 
 B58_EXPORT int32_t B58_CALL ReadScannedData(ReadRequest* request) {
-    return b58::GuardExport("ReadScannedData", request, [&] { return b58::DeliverLines(request); });
+    return b58::GuardExport("ReadScannedData", request,
+                            [&] { return b58::DeliverLines(b58::TheDriver(), request); });
 }
 
 B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record) {
-    return b58::GuardExport("StopScan", record, [&] { return b58::EndScan(record); });
+    return b58::GuardExport("StopScan", record, [&] { return b58::EndScan(b58::TheDriver(), record); });
 }
 
 }  // extern "C"

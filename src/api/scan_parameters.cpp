@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/device_requests.h"
+#include "api/driver.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -13,7 +14,6 @@
 #include "scan/routine_slots.h"
 #include "scan/scan_request.h"
 #include "scan/scan_run.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -24,101 +24,102 @@ bool IsTaSource(uint8_t source) {
 }
 
 // Closes whatever device is open and opens the first one that answers anew.
-bool ReopenDevice() {
-    if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(g_state.DeviceHandle);
-    g_state.DeviceHandle = OpenScannerByName();
-    return g_state.DeviceHandle != INVALID_HANDLE_VALUE;
+bool ReopenDevice(Driver& driver) {
+    if (driver.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(driver.DeviceHandle);
+    driver.DeviceHandle = OpenScannerByName();
+    return driver.DeviceHandle != INVALID_HANDLE_VALUE;
 }
 
 // Downloads the firmware once more; the step that failed, or null.
-const char* DownloadAgain(bool* firmwareRuns) {
-    g_state.LastStatus = DownloadFirmwareToDevice();
-    if (g_state.LastStatus == 0) return "firmware download";
+const char* DownloadAgain(Driver& driver, bool* firmwareRuns) {
+    driver.LastStatus = DownloadFirmwareToDevice(driver);
+    if (driver.LastStatus == 0) return "firmware download";
     *firmwareRuns = true;
     return nullptr;
 }
 
 // The step that failed, or null when the source is selected. `firmwareRuns` tells whether a
 // download of this call was confirmed; a second download here may still bring it up.
-const char* SelectSource(uint8_t source, bool* firmwareRuns) {
+const char* SelectSource(Driver& driver, uint8_t source, bool* firmwareRuns) {
     if (source == 0) {
-        g_state.Session.TaType = 0;
-        g_state.Session.TaMode = 0;
-        if (g_state.FlatbedFirmwareReady != 1) {
-            if (const char* failed = DownloadAgain(firmwareRuns)) return failed;
+        driver.Session.TaType = 0;
+        driver.Session.TaMode = 0;
+        if (driver.FlatbedFirmwareReady != 1) {
+            if (const char* failed = DownloadAgain(driver, firmwareRuns)) return failed;
         }
-        g_state.LastStatus = SendLampControl(kLampFlatbed);
+        driver.LastStatus = SendLampControl(driver, kLampFlatbed);
     } else if (IsTaSource(source)) {
-        g_state.Session.TaType = source;
-        g_state.Session.TaMode = 1;
-        if (g_state.TaFirmwareReady != 1) {
-            if (const char* failed = DownloadAgain(firmwareRuns)) return failed;
+        driver.Session.TaType = source;
+        driver.Session.TaMode = 1;
+        if (driver.TaFirmwareReady != 1) {
+            if (const char* failed = DownloadAgain(driver, firmwareRuns)) return failed;
         }
-        g_state.LastStatus = SendLampControl(kLampTa);
+        driver.LastStatus = SendLampControl(driver, kLampTa);
     } else {
-        g_state.Session.TaMode = 0;  // no adapter, no lamp selection; TaType stays
+        driver.Session.TaMode = 0;  // no adapter, no lamp selection; TaType stays
     }
     if (!*firmwareRuns) return "firmware download";
-    return g_state.LastStatus == 0 ? "lamp selection" : nullptr;
+    return driver.LastStatus == 0 ? "lamp selection" : nullptr;
 }
 
 // The scanner failed a step: nothing of this request or the previous one is left to scan,
 // so a StartScan that follows is refused instead of scanning with a device in an unknown
 // state.
-int32_t RefuseForDevice(ScanParameters* parameters, const char* step) {
+int32_t RefuseForDevice(Driver& driver, ScanParameters* parameters, const char* step) {
     Trace("SetParameters: %s failed", step);
-    g_state.Run.FreeMemory();
-    g_state.LineRoutine = nullptr;
-    g_state.ReaderRoutine = nullptr;
-    g_state.FlatbedFirmwareReady = 0;
-    g_state.TaFirmwareReady = 0;
+    driver.Run.FreeMemory();
+    driver.LineRoutine = nullptr;
+    driver.ReaderRoutine = nullptr;
+    driver.FlatbedFirmwareReady = 0;
+    driver.TaFirmwareReady = 0;
     parameters->Status = kStatusDeviceFailed;
     return 0;
 }
 
-void StoreConfig(const ScanConfig& c) {
-    g_state.Session.TakeConfig(c);
-    g_state.LineRoutine = LineRoutineFor(c.LineRoutine);
-    g_state.ReaderRoutine = ReaderRoutineFor(c.ReaderRoutine);
+void StoreConfig(Driver& driver, const ScanConfig& c) {
+    driver.Session.TakeConfig(c);
+    driver.LineRoutine = LineRoutineFor(c.LineRoutine);
+    driver.ReaderRoutine = ReaderRoutineFor(c.ReaderRoutine);
 }
 
-void RecordSource(uint8_t source) {
+void RecordSource(Driver& driver, uint8_t source) {
     const bool ta = IsTaSource(source);
-    g_state.Session.TaMode = ta ? 1 : 0;
-    g_state.TaFirmwareReady = ta ? 1 : 0;
-    g_state.FlatbedFirmwareReady = ta ? 0 : 1;
+    driver.Session.TaMode = ta ? 1 : 0;
+    driver.TaFirmwareReady = ta ? 1 : 0;
+    driver.FlatbedFirmwareReady = ta ? 0 : 1;
 }
 
-int32_t TakeScanRequest(ScanParameters* parameters) {
+int32_t TakeScanRequest(Driver& driver, ScanParameters* parameters) {
     if (parameters == nullptr) return 0;
-    if (!HostHoldsScanner("SetParameters", parameters)) return 0;
+    if (!HostHoldsScanner(driver, "SetParameters", parameters)) return 0;
     // The reader thread of a running scan works in the memory a new request would replace.
-    if (g_state.Run.ReaderThread() != nullptr) {
+    if (driver.Run.ReaderThread() != nullptr) {
         parameters->Status = kStatusScanRunning;
         return 0;
     }
     // Checked before anything changes: a request the driver cannot scan leaves the device,
     // the configuration and the memory of the previous request as they were.
-    const ScanRequestResult derived = DeriveScanConfig(*parameters, g_state.Session.ResolutionValid);
+    const ScanRequestResult derived = DeriveScanConfig(*parameters, driver.Session.ResolutionValid);
     const ScanConfig& config = derived.config;
     const uint8_t source = parameters->ScanSource;
     if (derived.fault != ScanRequestFault::None ||
-        !VerticalStartFits(config, IsTaSource(source) ? source : 0, g_state.TOPADD, g_state.TATOPADD)) {
+        !VerticalStartFits(config, IsTaSource(source) ? source : 0, driver.TOPADD, driver.TATOPADD)) {
         parameters->Status = kStatusRequestRejected;
         return 0;
     }
 
-    if (!ReopenDevice()) return RefuseForDevice(parameters, "opening the scanner");
-    g_state.LastStatus = DownloadFirmwareToDevice();
-    bool firmwareRuns = g_state.LastStatus != 0;
-    if (firmwareRuns) g_state.FlatbedFirmwareReady = 1;
-    if (const char* failed = SelectSource(source, &firmwareRuns)) return RefuseForDevice(parameters, failed);
+    if (!ReopenDevice(driver)) return RefuseForDevice(driver, parameters, "opening the scanner");
+    driver.LastStatus = DownloadFirmwareToDevice(driver);
+    bool firmwareRuns = driver.LastStatus != 0;
+    if (firmwareRuns) driver.FlatbedFirmwareReady = 1;
+    if (const char* failed = SelectSource(driver, source, &firmwareRuns))
+        return RefuseForDevice(driver, parameters, failed);
 
     // One set of working memory at a time: the previous request's goes first.
-    g_state.Run.FreeMemory();
-    if (!g_state.Run.AllocateMemory(config.DataWidth, parameters->GammaTable)) {
-        g_state.LineRoutine = nullptr;
-        g_state.ReaderRoutine = nullptr;
+    driver.Run.FreeMemory();
+    if (!driver.Run.AllocateMemory(config.DataWidth, parameters->GammaTable)) {
+        driver.LineRoutine = nullptr;
+        driver.ReaderRoutine = nullptr;
         parameters->Status = kStatusOutOfMemory;
         return 0;
     }
@@ -126,30 +127,30 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     parameters->Status = kStatusOk;
     parameters->Resolution = config.Resolution;
     Trace("%s", config.ResolutionTrace);
-    g_state.Session.ScanMode = parameters->ScanMode;
-    StoreConfig(config);
+    driver.Session.ScanMode = parameters->ScanMode;
+    StoreConfig(driver, config);
     if (config.ModeTrace != nullptr) Trace("%s", config.ModeTrace);
 
-    RecordSource(source);
-    if (g_state.Session.TaMode == 1) {
+    RecordSource(driver, source);
+    if (driver.Session.TaMode == 1) {
         uint8_t request[kCommandPacketSize] = {};
         request[0] = kLampTa;
-        g_state.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle,
-                                                       g_state.DeviceKind, kCmdLampControl, request, request);
-        if (g_state.LastStatus == 0) return RefuseForDevice(parameters, "adapter lamp selection");
+        driver.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, driver.DeviceHandle,
+                                                      driver.DeviceKind, kCmdLampControl, request, request);
+        if (driver.LastStatus == 0) return RefuseForDevice(driver, parameters, "adapter lamp selection");
     }
-    return g_state.LastStatus;
+    return driver.LastStatus;
 }
 
-int32_t ReportScanRequest(ScanParametersInfo* info) {
+int32_t ReportScanRequest(const Driver& driver, ScanParametersInfo* info) {
     if (info == nullptr) return 0;
     info->Status = kStatusOk;
-    info->RXDPI = g_state.Session.RXDPI;
-    info->RYDPI = g_state.Session.RYDPI;
-    info->LineBytes = g_state.Session.LineBytes;
-    info->ImageLines = g_state.Session.ImageLines;
-    Trace("Trel RXDPI=%d,RYDPI=%d,LineBytes=%d", g_state.Session.RXDPI, g_state.Session.RYDPI,
-          g_state.Session.LineBytes);
+    info->RXDPI = driver.Session.RXDPI;
+    info->RYDPI = driver.Session.RYDPI;
+    info->LineBytes = driver.Session.LineBytes;
+    info->ImageLines = driver.Session.ImageLines;
+    Trace("Trel RXDPI=%d,RYDPI=%d,LineBytes=%d", driver.Session.RXDPI, driver.Session.RYDPI,
+          driver.Session.LineBytes);
     return 1;
 }
 
@@ -159,11 +160,13 @@ int32_t ReportScanRequest(ScanParametersInfo* info) {
 extern "C" {
 
 B58_EXPORT int32_t B58_CALL SetParameters(ScanParameters* parameters) {
-    return b58::GuardExport("SetParameters", parameters, [&] { return b58::TakeScanRequest(parameters); });
+    return b58::GuardExport("SetParameters", parameters,
+                            [&] { return b58::TakeScanRequest(b58::TheDriver(), parameters); });
 }
 
 B58_EXPORT int32_t B58_CALL GetParameters(ScanParametersInfo* info) {
-    return b58::GuardExport("GetParameters", info, [&] { return b58::ReportScanRequest(info); });
+    return b58::GuardExport("GetParameters", info,
+                            [&] { return b58::ReportScanRequest(b58::TheDriver(), info); });
 }
 
 }  // extern "C"

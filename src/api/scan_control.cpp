@@ -335,8 +335,12 @@ int32_t DeliverLines(Driver& s, ReadRequest* request) {
             return 1;
         }
         if (run.PrerollPending) {
+            // The pre-roll lines are converted and thrown away. They go to a line of our own,
+            // not the host's first line: a stop between them and the first image line would
+            // otherwise leave a converted line in a buffer the read reports as untouched.
+            std::vector<uint8_t> discarded(session.LineBytes);
             for (uint16_t n = 0; n < kPrerollLines; ++n) {
-                if (s.LineRoutine(request->Buffer) != kLineDone) {
+                if (s.LineRoutine(discarded.data()) != kLineDone) {
                     request->Status = kStatusNoFurtherLine;
                     return 1;
                 }

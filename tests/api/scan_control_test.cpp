@@ -207,12 +207,28 @@ TEST_F(ScanControlTest, FirstReadDiscardsThePrerollAndReportsProgressEveryHundre
     EXPECT_EQ(+read.Status, 0);
     EXPECT_EQ(+read.LinesDone, 250);
     EXPECT_EQ(lineCalls, 255);
-    EXPECT_EQ(buffer[0], 6);  // the five pre-roll lines were overwritten
+    EXPECT_EQ(buffer[0], 6);  // the first line after the five pre-roll lines
     EXPECT_EQ(progress, (std::vector<int32_t>{1, 101, 201}));
 
     read.LinesWanted = 10;
     EXPECT_EQ(ReadScannedData(&read), 1);
     EXPECT_EQ(lineCalls, 265);  // no second pre-roll
+}
+
+// The scan ends among the pre-roll lines: the host's buffer holds none of them.
+TEST_F(ScanControlTest, AReadEndedDuringThePrerollWritesNothing) {
+    Configure(ModeGray);
+    ASSERT_NE(Start(), 0);
+    linesAvailable = 3;
+    std::vector<uint8_t> buffer(g_state.Session.LineBytes, 0xEE);
+    ReadRequest read{};
+    read.LinesWanted = 1;
+    read.Buffer = buffer.data();
+    EXPECT_EQ(ReadScannedData(&read), 1);
+    EXPECT_EQ(+read.Status, 29);
+    EXPECT_EQ(+read.LinesDone, 0);
+    EXPECT_EQ(lineCalls, 4);
+    EXPECT_EQ(buffer, std::vector<uint8_t>(buffer.size(), 0xEE));
 }
 
 TEST_F(ScanControlTest, NoLineIsAskedForPastTheEndOfTheImage) {

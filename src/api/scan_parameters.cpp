@@ -68,7 +68,7 @@ const char* SelectSource(uint8_t source, bool* firmwareRuns) {
 int32_t RefuseForDevice(ScanParameters* parameters, const char* step) {
     Trace("SetParameters: %s failed", step);
     g_state.Run.FreeMemory();
-    g_state.LineRoutine = nullptr;
+    g_state.Run.LineRoutine = nullptr;
     g_state.ReaderRoutine = nullptr;
     g_state.FlatbedFirmwareReady = 0;
     g_state.TaFirmwareReady = 0;
@@ -78,7 +78,7 @@ int32_t RefuseForDevice(ScanParameters* parameters, const char* step) {
 
 void StoreConfig(const ScanConfig& c) {
     g_state.Session.TakeConfig(c);
-    g_state.LineRoutine = LineRoutineFor(c.LineRoutine);
+    g_state.Run.LineRoutine = LineRoutineFor(c.LineRoutine);
     g_state.ReaderRoutine = ReaderRoutineFor(c.ReaderRoutine);
 }
 
@@ -117,7 +117,7 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     // One set of working memory at a time: the previous request's goes first.
     g_state.Run.FreeMemory();
     if (!g_state.Run.AllocateMemory(config.DataWidth, parameters->GammaTable)) {
-        g_state.LineRoutine = nullptr;
+        g_state.Run.LineRoutine = nullptr;
         g_state.ReaderRoutine = nullptr;
         parameters->Status = kStatusOutOfMemory;
         return 0;

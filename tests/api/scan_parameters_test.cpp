@@ -122,6 +122,8 @@ TEST_F(ScanParametersTest, RefusedWhileAScanRuns) {
     const uint8_t* ring = g_state.Run.LineRing();
     // As StartScan leaves it: the reader's handle is kept until StopScan has collected it.
     ASSERT_TRUE(g_state.Run.StartReader(ReaderThatEndsAtOnce, {}));
+    // Nor does a second start replace the context the kept reader was given.
+    EXPECT_FALSE(g_state.Run.StartReader(ReaderThatEndsAtOnce, {}));
     ScanParameters next = Request(150, ModeColor48);
     EXPECT_EQ(SetParameters(&next), 0);
     EXPECT_EQ(+next.Status, kStatusScanRunning);

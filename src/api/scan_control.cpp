@@ -15,6 +15,8 @@
 #include "contract/scanner_model.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
+#include "scan/line_routines.h"
+#include "scan/reader_threads.h"
 #include "scan/reader_wait.h"
 #include "scan/scan_run.h"
 #include "scan/scan_start.h"
@@ -108,6 +110,17 @@ ScanWindowParameters ScanWindowForScan(const ScanSession& session, uint16_t mode
     w.YMAXDPI = session.YMAXDPI;
     w.LAMPSTEP = session.LAMPSTEP;
     return w;
+}
+
+// What the reader thread of this scan works with.
+ReaderContext ReaderContextFor(Driver& s, const ScanSession& session) {
+    return {.run = &s.Run,
+            .session = session,
+            .device = s.DeviceHandle,
+            .deviceKind = s.DeviceKind,
+            .imageReader = &s.ImageReader,
+            .directRead = s.DirectReadMode != 0,
+            .directReadPacing = s.DirectReadPacing};
 }
 
 // The steps of StartScan after the record checks; 0, with the record's Status telling why,
@@ -254,7 +267,7 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
     s.Run.NextLineIndex = 0;
     s.Run.LinesDelivered = 0;
 
-    if (!s.Run.StartReader(s.ReaderRoutine))
+    if (!s.Run.StartReader(s.ReaderRoutine, ReaderContextFor(s, session)))
         return StartFailed(record, kStatusOutOfMemory, "creating the reader thread");
     s.Run.Begin();
     Trace("Leave StartScan()");
@@ -290,7 +303,7 @@ int32_t BeginScan(Driver& s, ScanStartRecord* record) {
     if (!HostHoldsScanner(s, "StartScan", record)) return 0;
     // Only a configured request can be scanned, and only one scan at a time: the reader of a
     // running scan owns the line ring.
-    if (!s.Run.WorkingMemoryAllocated() || s.LineRoutine == nullptr || s.ReaderRoutine == nullptr ||
+    if (!s.Run.WorkingMemoryAllocated() || s.Run.LineRoutine == nullptr || s.ReaderRoutine == nullptr ||
         s.Run.ReaderThread() != nullptr) {
         return 0;
     }
@@ -304,6 +317,7 @@ int32_t DeliverLines(Driver& s, ReadRequest* request) {
     if (request == nullptr) return 0;
     const ScanSession& session = s.Session;
     ScanRun& run = s.Run;
+    const LineContext lines{run, session, run.RepairNoise};
     request->Status = kStatusOk;
     const bool bgr = request->BgrOrder != 0;
     run.RedOffset = bgr ? 2 : 0;
@@ -317,7 +331,7 @@ int32_t DeliverLines(Driver& s, ReadRequest* request) {
         return 0;
     }
     // Without a started scan there is no ring to convert from.
-    if (run.ReaderFailed() || !run.ReaderAlive() || s.LineRoutine == nullptr) {
+    if (run.ReaderFailed() || !run.ReaderAlive() || run.LineRoutine == nullptr) {
         request->Status = kStatusNoFurtherLine;
         return 0;
     }
@@ -340,7 +354,7 @@ int32_t DeliverLines(Driver& s, ReadRequest* request) {
             // otherwise leave a converted line in a buffer the read reports as untouched.
             std::vector<uint8_t> discarded(session.LineBytes);
             for (uint16_t n = 0; n < kPrerollLines; ++n) {
-                if (s.LineRoutine(discarded.data()) != kLineDone) {
+                if (run.LineRoutine(lines, discarded.data()) != kLineDone) {
                     request->Status = kStatusNoFurtherLine;
                     return 1;
                 }
@@ -348,7 +362,8 @@ int32_t DeliverLines(Driver& s, ReadRequest* request) {
             run.PrerollPending = 0;
         }
         // Failed or stopped: nothing was written, so nothing is counted.
-        if (s.LineRoutine(request->Buffer + static_cast<size_t>(i) * session.LineBytes) != kLineDone) {
+        if (run.LineRoutine(lines, request->Buffer + static_cast<size_t>(i) * session.LineBytes) !=
+            kLineDone) {
             request->Status = kStatusNoFurtherLine;
             return 1;
         }

@@ -68,7 +68,7 @@ const char* SelectSource(Driver& driver, uint8_t source, bool* firmwareRuns) {
 int32_t RefuseForDevice(Driver& driver, ScanParameters* parameters, const char* step) {
     Trace("SetParameters: %s failed", step);
     driver.Run.FreeMemory();
-    driver.LineRoutine = nullptr;
+    driver.Run.LineRoutine = nullptr;
     driver.ReaderRoutine = nullptr;
     driver.FlatbedFirmwareReady = 0;
     driver.TaFirmwareReady = 0;
@@ -78,7 +78,7 @@ int32_t RefuseForDevice(Driver& driver, ScanParameters* parameters, const char* 
 
 void StoreConfig(Driver& driver, const ScanConfig& c) {
     driver.Session.TakeConfig(c);
-    driver.LineRoutine = LineRoutineFor(c.LineRoutine);
+    driver.Run.LineRoutine = LineRoutineFor(c.LineRoutine);
     driver.ReaderRoutine = ReaderRoutineFor(c.ReaderRoutine);
 }
 
@@ -118,7 +118,7 @@ int32_t TakeScanRequest(Driver& driver, ScanParameters* parameters) {
     // One set of working memory at a time: the previous request's goes first.
     driver.Run.FreeMemory();
     if (!driver.Run.AllocateMemory(config.DataWidth, parameters->GammaTable)) {
-        driver.LineRoutine = nullptr;
+        driver.Run.LineRoutine = nullptr;
         driver.ReaderRoutine = nullptr;
         parameters->Status = kStatusOutOfMemory;
         return 0;

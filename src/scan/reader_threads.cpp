@@ -5,7 +5,7 @@
 #include "device/command_set.h"
 #include "device/image_reader.h"
 #include "scan/ring_layout.h"
-#include "state/driver_state.h"
+#include "scan/scan_run.h"
 
 namespace b58 {
 namespace {
@@ -16,58 +16,62 @@ constexpr DWORD kRingFullPollMs = 100;
 constexpr DWORD kDirectReadPauseMs = 100;
 constexpr DWORD kThreadExitCode = 1;
 
-bool Stopping() {
-    return g_state.Run.StopRequested();
+// ---- the device layer: the data handshake and the image reader ------------------------------
+
+bool HandshakeData(const ReaderContext& context) {
+    return WaitScanData(nullptr, context.device, context.deviceKind, context.run->StopFlag()) != 0;
 }
 
-DWORD Fail() {
-    g_state.Run.MarkReaderFailed();
-    return kThreadExitCode;
+bool OpenReader(const ReaderContext& context, uint32_t totalBytes) {
+    return context.imageReader->Open(totalBytes, kReaderBlockSize, kReaderSlots, context.run->StopFlag()) ==
+           1;
 }
 
 // Cancels and collects every read still in flight, so that none lands in the ring once the
 // scan's memory is freed.
-DWORD EndReading() {
-    CloseImageReader();
-    return kThreadExitCode;
-}
-
-DWORD FailReading() {
-    CloseImageReader();
-    return Fail();
-}
-
-// Handshake and reader start; false when reading cannot begin (a stop included). Both give
-// up within one poll of a stop.
-bool BeginReading(uint64_t totalBytes, bool lineFits) {
-    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind, g_state.Run.StopFlag()))
-        return false;
-    if (!lineFits || totalBytes == 0 || totalBytes > UINT32_MAX) return false;
-    return OpenImageReader(static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots,
-                           g_state.Run.StopFlag()) == 1;
-}
-
-// A reader that could not begin, or whose read broke off: a stop is no failure.
-DWORD EndOrFail(bool readerOpen) {
-    if (Stopping()) return readerOpen ? EndReading() : kThreadExitCode;
-    return readerOpen ? FailReading() : Fail();
+void CloseReader(const ReaderContext& context) {
+    context.imageReader->Close();
 }
 
 // One whole raw line into `destination`; a failed or short read is a failed scan, since the
 // line routines would otherwise convert whatever the slot held before.
-bool ReadLine(uint8_t* destination, uint32_t bytes, bool direct) {
+bool ReadLine(const ReaderContext& context, uint8_t* destination, uint32_t bytes, bool direct) {
     uint32_t delivered = 0;
-    const uint8_t ok = direct ? ReadImageBlockOnce(g_state.DeviceHandle, destination, bytes, &delivered)
-                              : ReadImageBytes(g_state.DeviceHandle, destination, bytes, &delivered);
+    const uint8_t ok =
+        direct ? context.imageReader->ReadBlockOnce(context.device, destination, bytes, &delivered)
+               : context.imageReader->ReadBytes(context.device, destination, bytes, &delivered);
     return ok == 1 && delivered == bytes;
 }
 
-bool SlotFree(int plane, uint32_t line) {
-    return g_state.Run.SlotFree(plane, line);
+// ---- ending the thread ---------------------------------------------------------------------------
+
+DWORD Fail(ScanRun& run) {
+    run.MarkReaderFailed();
+    return kThreadExitCode;
 }
 
-void FileSlot(int plane, uint32_t line) {
-    g_state.Run.FileLine(plane, line);
+DWORD EndReading(const ReaderContext& context) {
+    CloseReader(context);
+    return kThreadExitCode;
+}
+
+DWORD FailReading(const ReaderContext& context) {
+    CloseReader(context);
+    return Fail(*context.run);
+}
+
+// Handshake and reader start; false when reading cannot begin (a stop included). Both give
+// up within one poll of a stop.
+bool BeginReading(const ReaderContext& context, uint64_t totalBytes, bool lineFits) {
+    if (!HandshakeData(context)) return false;
+    if (!lineFits || totalBytes == 0 || totalBytes > UINT32_MAX) return false;
+    return OpenReader(context, static_cast<uint32_t>(totalBytes));
+}
+
+// A reader that could not begin, or whose read broke off: a stop is no failure.
+DWORD EndOrFail(const ReaderContext& context, bool readerOpen) {
+    if (context.run->StopRequested()) return readerOpen ? EndReading(context) : kThreadExitCode;
+    return readerOpen ? FailReading(context) : Fail(*context.run);
 }
 
 }  // namespace
@@ -78,47 +82,51 @@ bool DirectReadPauseDue(uint32_t line, uint8_t colourLag, uint16_t pacing) {
     return line % colourLag == 0 && pacing == 0;
 }
 
-DWORD WINAPI PixelReader(LPVOID) {
-    const uint32_t lineBytes = PixelRingLineBytes(g_state.Session);
-    const uint32_t lines = g_state.Session.SWHeight;
-    const bool direct = g_state.DirectReadMode != 0;
-    const uint8_t lag = g_state.Session.ColourLag;
-    const uint16_t pacing = g_state.DirectReadPacing;
-    if (!BeginReading(static_cast<uint64_t>(lineBytes) * lines, PixelRingLineFits(lineBytes)))
-        return EndOrFail(false);
+DWORD WINAPI PixelReader(LPVOID parameter) {
+    const ReaderContext& context = *static_cast<const ReaderContext*>(parameter);
+    ScanRun& run = *context.run;
+    const uint32_t lineBytes = PixelRingLineBytes(context.session);
+    const uint32_t lines = context.session.SWHeight;
+    const bool direct = context.directRead;
+    const uint8_t lag = context.session.ColourLag;
+    if (!BeginReading(context, static_cast<uint64_t>(lineBytes) * lines, PixelRingLineFits(lineBytes)))
+        return EndOrFail(context, false);
     for (uint32_t k = 0; k < lines; ++k) {
-        if (Stopping()) return EndReading();
-        while (!SlotFree(0, k)) {
+        if (run.StopRequested()) return EndReading(context);
+        while (!run.SlotFree(0, k)) {
             Sleep(kRingFullPollMs);
-            if (Stopping()) return EndReading();
+            if (run.StopRequested()) return EndReading(context);
         }
-        if (!ReadLine(PixelRingLine(g_state.Run, k, lineBytes), lineBytes, direct)) return EndOrFail(true);
-        if (direct && DirectReadPauseDue(k, lag, pacing)) Sleep(kDirectReadPauseMs);
-        FileSlot(0, k);
+        if (!ReadLine(context, PixelRingLine(run, k, lineBytes), lineBytes, direct))
+            return EndOrFail(context, true);
+        if (direct && DirectReadPauseDue(k, lag, context.directReadPacing)) Sleep(kDirectReadPauseMs);
+        run.FileLine(0, k);
     }
-    return EndReading();
+    return EndReading(context);
 }
 
-DWORD WINAPI PlaneReader(LPVOID) {
-    const uint32_t lineBytes = PlaneLineBytes(g_state.Session);
-    const uint32_t colourLines = 3u * g_state.Session.SWHeight;
-    if (!BeginReading(static_cast<uint64_t>(lineBytes) * colourLines,
-                      PlaneLineFits(lineBytes, g_state.Session.DataWidth)))
-        return EndOrFail(false);
+DWORD WINAPI PlaneReader(LPVOID parameter) {
+    const ReaderContext& context = *static_cast<const ReaderContext*>(parameter);
+    ScanRun& run = *context.run;
+    const uint32_t lineBytes = PlaneLineBytes(context.session);
+    const uint32_t colourLines = 3u * context.session.SWHeight;
+    if (!BeginReading(context, static_cast<uint64_t>(lineBytes) * colourLines,
+                      PlaneLineFits(lineBytes, context.session.DataWidth)))
+        return EndOrFail(context, false);
     for (uint32_t i = 0; i < colourLines; ++i) {
         const uint32_t k = i / 3;
         const int plane = static_cast<int>(i % 3);
-        if (Stopping()) return EndReading();
+        if (run.StopRequested()) return EndReading(context);
         // The host converts three colour lines per line it delivers: re-check at once, only
         // giving up the time slice.
-        while (!SlotFree(plane, k)) {
+        while (!run.SlotFree(plane, k)) {
             Sleep(0);
-            if (Stopping()) return EndReading();
+            if (run.StopRequested()) return EndReading(context);
         }
-        if (!ReadLine(PlaneLine(g_state.Run, plane, k), lineBytes, false)) return EndOrFail(true);
-        FileSlot(plane, k);
+        if (!ReadLine(context, PlaneLine(run, plane, k), lineBytes, false)) return EndOrFail(context, true);
+        run.FileLine(plane, k);
     }
-    return EndReading();
+    return EndReading(context);
 }
 
 }  // namespace b58

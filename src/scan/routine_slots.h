@@ -1,8 +1,10 @@
-// The routines SetParameters stores in the LineRoutine and ReaderRoutine slots for a mode.
+// The routines SetParameters chooses for a mode: the run's LineRoutine and the ReaderRoutine
+// the scan start runs its reader thread with.
 #pragma once
 
+#include "platform/win32.h"
+#include "scan/line_routines.h"
 #include "scan/scan_request.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 

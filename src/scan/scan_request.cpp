@@ -2,8 +2,8 @@
 
 #include "contract/scanner_model.h"
 #include "device/scan_geometry.h"
+#include "scan/scan_run.h"
 #include "scan/scan_start.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 namespace {

@@ -100,8 +100,11 @@ void ScanRun::FreeMemory() {
     driverGammaTable_ = false;
 }
 
-bool ScanRun::StartReader(LPTHREAD_START_ROUTINE routine) {
-    readerThread_ = CreateThread(nullptr, 1, routine, nullptr, 0, &readerThreadId_);
+bool ScanRun::StartReader(LPTHREAD_START_ROUTINE routine, const ReaderContext& context) {
+    // A living reader still reads its context.
+    if (readerThread_ != nullptr) return false;
+    readerContext_ = context;
+    readerThread_ = CreateThread(nullptr, 1, routine, &readerContext_, 0, &readerThreadId_);
     return readerThread_ != nullptr;
 }
 

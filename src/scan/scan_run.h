@@ -9,7 +9,9 @@
 //   has taken with SlotFree and hands each over with FileLine; the host's thread converts a slot
 //   only after SlotFree has said it is filled, and gives it back with ReleaseLine.
 // - The read cursor (NextLineIndex, LinesDelivered, the colour offsets, PrerollPending,
-//   ProgressCallback) belongs to the host's thread.
+//   ProgressCallback), the line routine and the join repair's noise belong to the host's thread.
+// - The reader thread's context is written by the host's thread before the thread starts and
+//   read by the reader thread only until StartReader is called for the next scan.
 // - A stop can be asked for from any thread (RequestStop); the reader and the line routines
 //   look at StopRequested between lines. A reader that fails says so with MarkReaderFailed.
 #pragma once
@@ -21,6 +23,9 @@
 #include "contract/host_records.h"
 #include "contract/scanner_model.h"
 #include "platform/win32.h"
+#include "scan/join_repair.h"
+#include "scan/line_routines.h"
+#include "scan/reader_threads.h"
 #include "scan/scan_hand_off.h"
 
 namespace b58 {
@@ -107,7 +112,9 @@ class ScanRun {
     void ClearReaderFailed() { readerFailed_.store(0, std::memory_order_release); }
 
     // ---- the reader thread (host's thread) ------------------------------------------------
-    bool StartReader(LPTHREAD_START_ROUTINE routine);
+    // Keeps `context` in the run, where it stays until the next start, and starts `routine`
+    // with it. False when the thread cannot be created, or while a reader is still alive.
+    bool StartReader(LPTHREAD_START_ROUTINE routine, const ReaderContext& context);
     HANDLE ReaderThread() const { return readerThread_; }
     bool ReaderAlive() const { return readerThread_ != nullptr; }
     // Closes the handle of a reader that has ended.
@@ -133,6 +140,14 @@ class ScanRun {
     int32_t GreenOffset = 1;
     int32_t BlueOffset = 2;
 
+    // The routine that converts the lines of the configured request, null while none is.
+    LineRoutineFn LineRoutine = nullptr;
+
+    // The join repair's noise. No scan reseeds it, so the repaired joins of a scan depend on
+    // the scans before it in the process; tests that compare whole images reset it first.
+    JoinRandom RepairNoise;
+    void ResetJoinNoise() { RepairNoise = JoinRandom(); }
+
   private:
     bool memoryAllocated_ = false;
     bool driverGammaTable_ = false;
@@ -143,6 +158,7 @@ class ScanRun {
     std::atomic<int32_t> lineFree_[kPlanes][kRingSlots] = {};
     uint16_t* references_[6] = {};  // white R, G, B, dark R, G, B
 
+    ReaderContext readerContext_;
     HANDLE readerThread_ = nullptr;
     DWORD readerThreadId_ = 0;
     std::atomic<int32_t> stopRequested_{0};

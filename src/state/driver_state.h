@@ -22,12 +22,6 @@ namespace b58 {
 inline constexpr int kDeviceInfoBlockSize = Model().connection.deviceInfoBlockSize;
 inline constexpr int kPacketSize = static_cast<int>(Model().connection.commandPacketSize);
 
-typedef int(B58_CALL* LineRoutineFn)(uint8_t* hostLine);
-// What a line routine returns.
-inline constexpr int kLineFailed = 0;   // the reader has failed: no further line comes
-inline constexpr int kLineDone = 1;     // one line written into the host's buffer
-inline constexpr int kLineStopped = 2;  // a stop was asked for while it waited: nothing written
-
 struct DriverState {
     // ---- device -------------------------------------------------------------------------
     HANDLE DeviceMutex = nullptr;
@@ -55,7 +49,6 @@ struct DriverState {
     ScanSession Session;
     int32_t FlatbedFirmwareReady = 0;
     int32_t TaFirmwareReady = 0;
-    LineRoutineFn LineRoutine = nullptr;
     LPTHREAD_START_ROUTINE ReaderRoutine = nullptr;
 
     // ---- the running scan ---------------------------------------------------------------

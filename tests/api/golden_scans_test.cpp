@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/line_routines.h"
+#include "scan/scan_run.h"
 #include "sim/virtual_scanner.h"
 #include "support/sanitized_build.h"
 #include "virtual_scanner_fixture.h"
@@ -118,7 +118,7 @@ class GoldenScanTest : public testing::VirtualScannerTest {
         if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseHandle(g_state.DeviceHandle);
         ResetDriverState();
         ResetTraceIndent();
-        ResetJoinNoise();
+        g_state.Run.ResetJoinNoise();
         usbscan::WithdrawAll();
         std::string error;
         auto scanner = sim::CreateVirtualScanner(kScannerOptions, &error);
@@ -251,7 +251,7 @@ TEST_F(GoldenScanTest, LaterScansOfASessionMatchItsFirst) {
     std::ostringstream calls;
     for (const Case& k : {Case{0, ModeColor48, 150}, Case{2, ModeColor24, 150}, Case{0, ModeGray, 300}}) {
         SCOPED_TRACE(k.Name());
-        ResetJoinNoise();
+        g_state.Run.ResetJoinNoise();
         const std::vector<uint8_t> image = Scan(k, calls);
         StopRecord stop{};
         ASSERT_EQ(StopScan(&stop), 1);

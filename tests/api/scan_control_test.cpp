@@ -9,6 +9,7 @@
 #include "calibration_stand_ins.h"
 #include "controller_fixture.h"
 #include "device/command_packets.h"
+#include "scan/line_routines.h"
 #include "scan/reader_threads.h"
 
 // Fields of the packed host records go to the checks by value (unary +): a reference to
@@ -31,7 +32,7 @@ DWORD WINAPI StandInReader(LPVOID) {
 // `linesAvailable` lines.
 int lineCalls = 0;
 int linesAvailable = 0;
-int B58_CALL StandInLines(uint8_t* hostLine) {
+int StandInLines(const LineContext&, uint8_t* hostLine) {
     ++lineCalls;
     if (lineCalls > linesAvailable) return 0;
     hostLine[0] = static_cast<uint8_t>(lineCalls);
@@ -75,7 +76,7 @@ class ScanControlTest : public testing::ControllerTest {
         r.ScanMode = mode;
         r.ScanSource = source;
         ASSERT_EQ(SetParameters(&r), 1);
-        g_state.LineRoutine = StandInLines;
+        g_state.Run.LineRoutine = StandInLines;
         g_state.ReaderRoutine = StandInReader;
     }
     int32_t Start(ProgressRoutine callback = nullptr) {

@@ -40,7 +40,7 @@ TEST_F(ScanParametersTest, FlatbedRequestConfiguresTheScan) {
     EXPECT_EQ(g_state.Session.TaMode, 0);
     EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
     EXPECT_EQ(g_state.TaFirmwareReady, 0);
-    EXPECT_NE(g_state.LineRoutine, nullptr);
+    EXPECT_NE(g_state.Run.LineRoutine, nullptr);
     EXPECT_NE(g_state.ReaderRoutine, nullptr);
     EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 1);
     EXPECT_EQ(g_state.Run.DriverGammaTable(), 1);
@@ -121,7 +121,9 @@ TEST_F(ScanParametersTest, RefusedWhileAScanRuns) {
     ASSERT_EQ(SetParameters(&good), 1);
     const uint8_t* ring = g_state.Run.LineRing();
     // As StartScan leaves it: the reader's handle is kept until StopScan has collected it.
-    ASSERT_TRUE(g_state.Run.StartReader(ReaderThatEndsAtOnce));
+    ASSERT_TRUE(g_state.Run.StartReader(ReaderThatEndsAtOnce, {}));
+    // Nor does a second start replace the context the kept reader was given.
+    EXPECT_FALSE(g_state.Run.StartReader(ReaderThatEndsAtOnce, {}));
     ScanParameters next = Request(150, ModeColor48);
     EXPECT_EQ(SetParameters(&next), 0);
     EXPECT_EQ(+next.Status, kStatusScanRunning);

@@ -6,102 +6,112 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "platform/platform_control.h"
+#include "scan/join_repair.h"
 #include "scan/scan_run.h"
-#include "state/driver_state.h"
+#include "scan/scan_session.h"
 
 namespace b58 {
 namespace {
 
 class LineRoutines : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ResetDriverState();
-        platform::SetTimeScale(0.001);
-    }
+    void SetUp() override { platform::SetTimeScale(0.001); }
     void TearDown() override {
-        g_state.Run.FreeMemory();
+        run_->FreeMemory();
         platform::SetTimeScale(1.0);
     }
 
+    // A run and a session as they are before any request.
+    void Fresh() {
+        run_ = std::make_unique<ScanRun>();
+        session_ = ScanSession();
+    }
+    LineContext Lines() { return {*run_, session_, noise_}; }
+
     // `pixels` pixels per line, no join repair (RXDPI outside the sensor's pitches).
     void Configure(uint16_t formatCode, uint16_t dataWidth, uint16_t pixels, uint16_t lineBytes) {
-        ASSERT_TRUE(g_state.Run.AllocateMemory(dataWidth, nullptr));
-        g_state.Session.PixelFormatCode = formatCode;
-        g_state.Session.DataWidth = dataWidth;
-        g_state.Session.SWWidth = pixels;
-        g_state.Session.LinePixels = pixels;
-        g_state.Session.LineBytes = lineBytes;
-        g_state.Session.RXDPI = 0;
+        ASSERT_TRUE(run_->AllocateMemory(dataWidth, nullptr));
+        session_.PixelFormatCode = formatCode;
+        session_.DataWidth = dataWidth;
+        session_.SWWidth = pixels;
+        session_.LinePixels = pixels;
+        session_.LineBytes = lineBytes;
+        session_.RXDPI = 0;
     }
 
     // Interleaved raw line k: byte 3p + c is 10k + c.
     void FileInterleaved(uint32_t k) {
-        uint8_t* line = g_state.Run.LineRing() + (k % kRingSlots) * g_state.Session.SWWidth * 3u;
-        for (int p = 0; p < g_state.Session.SWWidth; ++p)
+        uint8_t* line = run_->LineRing() + (k % kRingSlots) * session_.SWWidth * 3u;
+        for (int p = 0; p < session_.SWWidth; ++p)
             for (int c = 0; c < 3; ++c) line[3 * p + c] = static_cast<uint8_t>(10 * k + c);
-        g_state.Run.FileLine(0, k % kRingSlots);
+        run_->FileLine(0, k % kRingSlots);
     }
     // Plane line k of `plane`: every sample 10k + plane (as the high byte for 16-bit samples).
     void FilePlane(int plane, uint32_t k) {
-        uint8_t* line = g_state.Run.PlaneLines(plane, k % kRingSlots);
-        for (int p = 0; p < g_state.Session.SWWidth; ++p) {
-            if (g_state.Session.DataWidth == 16) {
+        uint8_t* line = run_->PlaneLines(plane, k % kRingSlots);
+        for (int p = 0; p < session_.SWWidth; ++p) {
+            if (session_.DataWidth == 16) {
                 line[2 * p] = 0;
                 line[2 * p + 1] = static_cast<uint8_t>(10 * k + plane);
             } else {
                 line[p] = static_cast<uint8_t>(10 * k + plane);
             }
         }
-        g_state.Run.FileLine(plane, k % kRingSlots);
+        run_->FileLine(plane, k % kRingSlots);
     }
-    bool Free(int plane, uint32_t k) { return g_state.Run.SlotFree(plane, k % kRingSlots); }
+    bool Free(int plane, uint32_t k) { return run_->SlotFree(plane, k % kRingSlots); }
+
+    std::unique_ptr<ScanRun> run_ = std::make_unique<ScanRun>();
+    ScanSession session_;
+    JoinRandom noise_;
 };
 
 TEST_F(LineRoutines, PixelModeTakesRedTwoLagsAheadAndBlueOneLagAhead) {
     Configure(4, 8, 2, 6);
-    g_state.Session.ColourLag = 1;
+    session_.ColourLag = 1;
     for (uint32_t k = 0; k < 3; ++k) FileInterleaved(k);
     std::vector<uint8_t> out(6);
-    ASSERT_EQ(Color24PixelModeLines(out.data()), 1);
+    ASSERT_EQ(Color24PixelModeLines(Lines(), out.data()), 1);
     EXPECT_EQ(out, (std::vector<uint8_t>{20, 1, 12, 20, 1, 12}));
     EXPECT_TRUE(Free(0, 0));
     EXPECT_FALSE(Free(0, 1));
     EXPECT_FALSE(Free(0, 2));
-    EXPECT_EQ(g_state.Run.NextLineIndex, 1);
+    EXPECT_EQ(run_->NextLineIndex, 1);
 
     // Without a lag every colour comes from the same raw line; BGR order swaps red and blue.
-    g_state.Session.ColourLag = 0;
-    g_state.Run.RedOffset = 2;
-    g_state.Run.BlueOffset = 0;
-    ASSERT_EQ(Color24PixelModeLines(out.data()), 1);
+    session_.ColourLag = 0;
+    run_->RedOffset = 2;
+    run_->BlueOffset = 0;
+    ASSERT_EQ(Color24PixelModeLines(Lines(), out.data()), 1);
     EXPECT_EQ(out, (std::vector<uint8_t>{12, 11, 10, 12, 11, 10}));
 }
 
 TEST_F(LineRoutines, LineModeSourcesAndFreesAllThreePlanes) {
     Configure(4, 8, 2, 6);
-    g_state.Session.ColourLag = 2;
+    session_.ColourLag = 2;
     for (uint32_t k = 0; k < 5; ++k)
         for (int plane = 0; plane < 3; ++plane) FilePlane(plane, k);
     std::vector<uint8_t> out(6);
-    ASSERT_EQ(Color24LineModeLines(out.data()), 1);
+    ASSERT_EQ(Color24LineModeLines(Lines(), out.data()), 1);
     // red: plane 0 of line 4; green: plane 1 of line 2; blue: plane 2 of line 0.
     EXPECT_EQ(out, (std::vector<uint8_t>{40, 21, 2, 40, 21, 2}));
     for (int plane = 0; plane < 3; ++plane) EXPECT_TRUE(Free(plane, 0));
     EXPECT_FALSE(Free(0, 1));
-    EXPECT_EQ(g_state.Run.NextLineIndex, 1);
+    EXPECT_EQ(run_->NextLineIndex, 1);
 }
 
 TEST_F(LineRoutines, FortyEightBitTakesGreenFromTheLineItselfAndBlueOneLagAhead) {
     Configure(4, 16, 2, 12);
-    g_state.Session.ColourLag = 1;
+    session_.ColourLag = 1;
     for (uint32_t k = 0; k < 3; ++k)
         for (int plane = 0; plane < 3; ++plane) FilePlane(plane, k);
     std::vector<uint8_t> out(12);
-    ASSERT_EQ(Color48LineModeLines(out.data()), 1);
+    ASSERT_EQ(Color48LineModeLines(Lines(), out.data()), 1);
     // High bytes: red from line 2 (20), green from line 0 (1), blue from line 1 (12). The
     // single-precision shading may land one step below the raw value in the low byte.
     EXPECT_EQ(out[1] + (out[0] == 0xFF ? 1 : 0), 20);
@@ -113,24 +123,24 @@ TEST_F(LineRoutines, FortyEightBitTakesGreenFromTheLineItselfAndBlueOneLagAhead)
 TEST_F(LineRoutines, AFailedReaderEndsTheCallWithNothingDone) {
     Configure(2, 8, 4, 4);
     FileInterleaved(0);  // a filed line the failure makes unreachable
-    g_state.Run.MarkReaderFailed();
+    run_->MarkReaderFailed();
     std::vector<uint8_t> out(4, 0xEE);
-    EXPECT_EQ(GrayLines(out.data()), 0);
+    EXPECT_EQ(GrayLines(Lines(), out.data()), 0);
     EXPECT_EQ(out, std::vector<uint8_t>(4, 0xEE));
     EXPECT_FALSE(Free(0, 0));
-    EXPECT_EQ(g_state.Run.NextLineIndex, 0);
+    EXPECT_EQ(run_->NextLineIndex, 0);
 }
 
 TEST_F(LineRoutines, AReaderFailingWhileTheHostWaitsFailsTheCall) {
     Configure(4, 8, 4, 12);
-    std::thread reader([] {
+    std::thread reader([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        g_state.Run.MarkReaderFailed();
+        run_->MarkReaderFailed();
     });
     std::vector<uint8_t> out(12);
-    EXPECT_EQ(Color24PixelModeLines(out.data()), 0);
+    EXPECT_EQ(Color24PixelModeLines(Lines(), out.data()), 0);
     reader.join();
-    EXPECT_EQ(g_state.Run.NextLineIndex, 0);
+    EXPECT_EQ(run_->NextLineIndex, 0);
 }
 
 // A stop ends a waiting call in every mode without writing the line or freeing a slot, also
@@ -151,31 +161,31 @@ TEST_F(LineRoutines, AStopEndsAWaitingCallWithoutALineInEveryMode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetDriverState();
+        Fresh();
         Configure(c.formatCode, c.dataWidth, 8, c.lineBytes);
-        g_state.Session.ColourLag = 0;
+        session_.ColourLag = 0;
         if (c.filedPlane >= 0) FilePlane(c.filedPlane, 0);
-        g_state.Run.RequestStop();
+        run_->RequestStop();
         std::vector<uint8_t> out(c.lineBytes, 0xEE);
-        EXPECT_EQ(c.routine(out.data()), kLineStopped);
+        EXPECT_EQ(c.routine(Lines(), out.data()), kLineStopped);
         EXPECT_EQ(out, std::vector<uint8_t>(c.lineBytes, 0xEE));
-        EXPECT_EQ(g_state.Run.NextLineIndex, 0);
+        EXPECT_EQ(run_->NextLineIndex, 0);
         if (c.filedPlane >= 0) {
             EXPECT_FALSE(Free(c.filedPlane, 0));
         }
-        g_state.Run.FreeMemory();
+        run_->FreeMemory();
     }
 }
 
 TEST_F(LineRoutines, ARawLineNarrowerThanTheOutputIsNotReadPastItsEnd) {
     Configure(2, 8, 5, 5);
-    g_state.Session.SWWidth = 3;
-    uint8_t* ring = g_state.Run.LineRing();
+    session_.SWWidth = 3;
+    uint8_t* ring = run_->LineRing();
     ring[0] = 7, ring[1] = 8, ring[2] = 9;  // line 0
     ring[3] = 99, ring[4] = 99;             // line 1 follows at once
-    g_state.Run.FileLine(0, 0);
+    run_->FileLine(0, 0);
     std::vector<uint8_t> out(5);
-    ASSERT_EQ(GrayLines(out.data()), 1);
+    ASSERT_EQ(GrayLines(Lines(), out.data()), 1);
     EXPECT_EQ(out, (std::vector<uint8_t>{7, 8, 9, 9, 9}));
 }
 

@@ -12,13 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "contract/scanner_model.h"
 #include "device/device_discovery.h"
 #include "device/image_reader.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
+#include "scan/join_repair.h"
 #include "scan/line_routines.h"
 #include "scan/scan_run.h"
-#include "state/driver_state.h"
+#include "scan/scan_session.h"
 #include "support/stream_scanner.h"
 
 namespace b58 {
@@ -34,21 +36,20 @@ using testing::StreamScanner;
 class ReaderThreads : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
         platform::SetTimeScale(0.01);
         usbscan::WithdrawAll();
         usbscan::Publish({0, kInterfacePath, scanner_});
-        g_state.DeviceHandle = OpenScannerByName();
-        ASSERT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+        device_ = OpenScannerByName();
+        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
     }
     void TearDown() override {
         if (thread_ != nullptr) {
-            g_state.Run.RequestStop();
+            run_.RequestStop();
             EXPECT_TRUE(Ended(10000));
             CloseHandle(thread_);
         }
-        g_state.Run.FreeMemory();
-        CloseScanner(g_state.DeviceHandle);
+        run_.FreeMemory();
+        CloseScanner(device_);
         usbscan::WithdrawAll();
         platform::SetTimeScale(1.0);
     }
@@ -56,19 +57,26 @@ class ReaderThreads : public ::testing::Test {
     // Grey (or line-mode colour when `planes`) lines of `width` pixels, no join
     // repair.
     void Configure(bool planes, uint16_t width, uint16_t lines) {
-        ASSERT_TRUE(g_state.Run.AllocateMemory(8, nullptr));
-        g_state.Session.PixelFormatCode = planes ? 4 : 2;
-        g_state.Session.DataWidth = 8;
-        g_state.Session.SWWidth = width;
-        g_state.Session.SWHeight = lines;
-        g_state.Session.LinePixels = width;
-        g_state.Session.LineBytes = planes ? width * 3 : width;
-        g_state.Session.RXDPI = 0;
-        g_state.Session.ColourLag = 0;
+        ASSERT_TRUE(run_.AllocateMemory(8, nullptr));
+        session_.PixelFormatCode = planes ? 4 : 2;
+        session_.DataWidth = 8;
+        session_.SWWidth = width;
+        session_.SWHeight = lines;
+        session_.LinePixels = width;
+        session_.LineBytes = planes ? width * 3 : width;
+        session_.RXDPI = 0;
+        session_.ColourLag = 0;
     }
 
+    // The context lives in the fixture, beyond the thread.
     void Start(LPTHREAD_START_ROUTINE routine) {
-        thread_ = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+        context_ = {.run = &run_,
+                    .session = session_,
+                    .device = device_,
+                    .deviceKind = Model().connection.kind,
+                    .imageReader = &imageReader_,
+                    .directRead = directRead_};
+        thread_ = CreateThread(nullptr, 0, routine, &context_, 0, nullptr);
         ASSERT_NE(thread_, nullptr);
     }
     // Whether the thread ends within `ms` milliseconds of real time (waits on
@@ -87,22 +95,33 @@ class ReaderThreads : public ::testing::Test {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             bool full = true;
-            for (int slot = 0; slot < kRingSlots && full; ++slot) full = !g_state.Run.SlotFree(plane, slot);
+            for (int slot = 0; slot < kRingSlots && full; ++slot) full = !run_.SlotFree(plane, slot);
             if (full) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
     }
 
+    LineContext Lines() { return {run_, session_, noise_}; }
+
     std::shared_ptr<StreamScanner> scanner_ = std::make_shared<StreamScanner>();
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+    ScanRun run_;
+    ScanSession session_;
+    JoinRandom noise_;
+    ImageDataReader imageReader_;
+    bool directRead_ = false;
+    ReaderContext context_;
     HANDLE thread_ = nullptr;
 };
 
 // Converts `lines` grey lines and checks each continues the stream.
-::testing::AssertionResult GreyLinesFollowTheStream(uint32_t lines, uint32_t width) {
+::testing::AssertionResult GreyLinesFollowTheStream(const LineContext& context, uint32_t lines,
+                                                    uint32_t width) {
     std::vector<uint8_t> out(width);
     for (uint32_t k = 0; k < lines; ++k) {
-        if (GrayLines(out.data()) != 1) return ::testing::AssertionFailure() << "line " << k << " failed";
+        if (GrayLines(context, out.data()) != 1)
+            return ::testing::AssertionFailure() << "line " << k << " failed";
         for (uint32_t p = 0; p < width; ++p)
             if (out[p] != StreamByte(uint64_t{k} * width + p))
                 return ::testing::AssertionFailure() << "line " << k << " pixel " << p;
@@ -115,10 +134,10 @@ TEST_F(ReaderThreads, AHostThatPausesLosesAndRepeatsNoLine) {
     Start(PixelReader);
     ASSERT_TRUE(RingFills(0));
     EXPECT_FALSE(Ended(20));  // waiting for a free slot, not overwriting line 0
-    EXPECT_EQ(g_state.Run.LineRing()[0], StreamByte(0));
-    EXPECT_TRUE(GreyLinesFollowTheStream(2000, 100));
+    EXPECT_EQ(run_.LineRing()[0], StreamByte(0));
+    EXPECT_TRUE(GreyLinesFollowTheStream(Lines(), 2000, 100));
     EXPECT_TRUE(Ended(10000));
-    EXPECT_FALSE(g_state.Run.ReaderFailed());
+    EXPECT_FALSE(run_.ReaderFailed());
 }
 
 TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
@@ -129,10 +148,10 @@ TEST_F(ReaderThreads, PlanesAreFilledRedGreenBlueAndSurviveAPause) {
     EXPECT_FALSE(Ended(20));
     for (uint32_t k = 0; k < 3; ++k)
         for (int plane = 0; plane < 3; ++plane)
-            EXPECT_EQ(g_state.Run.PlaneLines(plane, k)[0], StreamByte((3 * k + plane) * width)) << k << plane;
+            EXPECT_EQ(run_.PlaneLines(plane, k)[0], StreamByte((3 * k + plane) * width)) << k << plane;
     std::vector<uint8_t> out(width * 3);
     for (uint32_t k = 0; k < 1500; ++k) {
-        ASSERT_EQ(Color24LineModeLines(out.data()), 1) << k;
+        ASSERT_EQ(Color24LineModeLines(Lines(), out.data()), 1) << k;
         for (uint32_t p = 0; p < width; ++p)
             for (int c = 0; c < 3; ++c)
                 ASSERT_EQ(out[3 * p + c], StreamByte((3 * k + c) * width + p)) << k << " " << p << " " << c;
@@ -148,25 +167,25 @@ TEST_F(ReaderThreads, LineModeScansOfMoreThan21845LinesKeepCounting) {
     Start(PlaneReader);
     uint8_t out[3];
     for (uint32_t k = 0; k < lines; ++k) {
-        ASSERT_EQ(Color24LineModeLines(out), 1) << k;
+        ASSERT_EQ(Color24LineModeLines(Lines(), out), 1) << k;
         for (int c = 0; c < 3; ++c) ASSERT_EQ(out[c], StreamByte(3 * k + c)) << k << " " << c;
     }
     EXPECT_TRUE(Ended(10000));
-    EXPECT_FALSE(g_state.Run.ReaderFailed());
+    EXPECT_FALSE(run_.ReaderFailed());
 }
 
 TEST_F(ReaderThreads, StopEndsAReaderWaitingForAFreeSlot) {
     Configure(false, 64, 3000);
     Start(PixelReader);
     ASSERT_TRUE(RingFills(0));
-    g_state.Run.RequestStop();
+    run_.RequestStop();
     ASSERT_TRUE(Ended(5000));
-    EXPECT_FALSE(g_state.Run.ReaderFailed());
+    EXPECT_FALSE(run_.ReaderFailed());
     // The reads it had in flight were ended with it: none can land once the
     // scan's memory goes.
     for (uint32_t i = 0; i < kImageReaderMaxSlots; ++i) {
-        EXPECT_FALSE(g_state.ImageReader.State().SlotOutstanding[i]) << i;
-        EXPECT_EQ(g_state.ImageReader.State().SlotBuffer[i], nullptr) << i;
+        EXPECT_FALSE(imageReader_.State().SlotOutstanding[i]) << i;
+        EXPECT_EQ(imageReader_.State().SlotBuffer[i], nullptr) << i;
     }
 }
 
@@ -174,9 +193,9 @@ TEST_F(ReaderThreads, AReaderThatCannotStartFailsTheFirstLine) {
     Configure(false, 64, 0);  // nothing to read: the reader cannot be opened
     Start(PixelReader);
     EXPECT_TRUE(Ended(5000));
-    EXPECT_TRUE(g_state.Run.ReaderFailed());
+    EXPECT_TRUE(run_.ReaderFailed());
     std::vector<uint8_t> out(64);
-    EXPECT_EQ(GrayLines(out.data()), 0);
+    EXPECT_EQ(GrayLines(Lines(), out.data()), 0);
 }
 
 TEST_F(ReaderThreads, AFailedReadFailsTheScanInsteadOfFilingGarbage) {
@@ -184,19 +203,19 @@ TEST_F(ReaderThreads, AFailedReadFailsTheScanInsteadOfFilingGarbage) {
     scanner_->failAt = 30720;  // the second block fails: line 307 onwards never arrives
     Start(PixelReader);
     EXPECT_TRUE(Ended(10000));
-    EXPECT_TRUE(g_state.Run.ReaderFailed());
-    EXPECT_TRUE(g_state.Run.SlotFree(0, 399));  // the line past the failure was never filed
+    EXPECT_TRUE(run_.ReaderFailed());
+    EXPECT_TRUE(run_.SlotFree(0, 399));  // the line past the failure was never filed
     std::vector<uint8_t> out(100);
-    EXPECT_EQ(GrayLines(out.data()), 0);
+    EXPECT_EQ(GrayLines(Lines(), out.data()), 0);
 }
 
 TEST_F(ReaderThreads, DirectReadsFileEveryLineInOrder) {
     Configure(false, 64, 50);
-    g_state.DirectReadMode = 1;
+    directRead_ = true;
     Start(PixelReader);
-    EXPECT_TRUE(GreyLinesFollowTheStream(50, 64));
+    EXPECT_TRUE(GreyLinesFollowTheStream(Lines(), 50, 64));
     EXPECT_TRUE(Ended(10000));
-    EXPECT_FALSE(g_state.Run.ReaderFailed());
+    EXPECT_FALSE(run_.ReaderFailed());
 }
 
 TEST(DirectReadPacing, PausesOnlyWithoutAPaceAndNeverWithoutALag) {

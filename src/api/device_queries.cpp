@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/device_requests.h"
+#include "api/driver_link.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -38,13 +39,12 @@ enum TestCode : uint16_t {
 uint8_t QueryIdentity(uint16_t* third) {
     uint16_t id1 = 0, id2 = 0, id4 = 0;
     uint32_t id5 = 0;
-    return ProcessCommandGetAllID(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind, &id1,
-                                  &id2, third, &id4, &id5);
+    return ProcessCommandGetAllID(nullptr, kReportSilent, DriverLink(), &id1, &id2, third, &id4, &id5);
 }
 
 uint8_t SendMiscControl(uint8_t command) {
-    return ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
-                                     command, g_state.MiscControlBuffer, g_state.MiscControlBuffer);
+    return ProcessCommandMiscControl(nullptr, kReportSilent, DriverLink(), command, g_state.MiscControlBuffer,
+                                     g_state.MiscControlBuffer);
 }
 
 uint8_t CurrentLamp() {

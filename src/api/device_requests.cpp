@@ -1,5 +1,6 @@
 #include "api/device_requests.h"
 
+#include "api/driver_link.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
 #include "device/command_transport.h"
@@ -16,8 +17,8 @@ uint8_t DownloadFirmwareToDevice() {
 
 uint8_t SendLampControl(uint8_t lampMask) {
     g_state.MiscControlBuffer[0] = lampMask;
-    return ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
-                                     kCmdLampControl, g_state.MiscControlBuffer, g_state.MiscControlBuffer);
+    return ProcessCommandMiscControl(nullptr, kReportSilent, DriverLink(), kCmdLampControl,
+                                     g_state.MiscControlBuffer, g_state.MiscControlBuffer);
 }
 
 uint8_t SendKeyQuery() {

@@ -41,11 +41,11 @@ int32_t OpenScanner() {
     Sleep(kSettleMs);
     std::memset(g_state.MiscControlBuffer, 0, sizeof g_state.MiscControlBuffer);
 
-    g_state.LastStatus = ZtInitialation(g_state.DeviceKind);
+    g_state.LastStatus = ZtInitialation(g_state.DeviceKind, &g_state.DeviceHandle);
     if (g_state.LastStatus == 0) {
         Trace("ZtInitialation second times!");
         Sleep(kRetryPauseMs);
-        g_state.LastStatus = ZtInitialation(g_state.DeviceKind);
+        g_state.LastStatus = ZtInitialation(g_state.DeviceKind, &g_state.DeviceHandle);
         if (g_state.LastStatus == 0) {
             if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(g_state.DeviceHandle);
             g_state.DeviceHandle = INVALID_HANDLE_VALUE;

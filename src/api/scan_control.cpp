@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "api/device_requests.h"
+#include "api/driver_link.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -34,8 +35,8 @@ bool MoveCarriageForward(uint16_t steps) {
     uint8_t data[kPacketSize - 2] = {};
     data[0] = static_cast<uint8_t>(steps & 0xFF);
     data[1] = static_cast<uint8_t>(steps >> 8);
-    return ProcessCommandSendUserCommand(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
-                                         kCmdMoveForward, data, sizeof data, nullptr, 0) &&
+    return ProcessCommandSendUserCommand(nullptr, kReportSilent, DriverLink(), kCmdMoveForward, data,
+                                         sizeof data, nullptr, 0) &&
            WaitScannerReady(g_state.DeviceHandle);
 }
 
@@ -54,7 +55,6 @@ int32_t DeviceStepFailed(ScanStartRecord* record, const char* step) {
 }
 
 int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint16_t startLine) {
-    DriverState& s = g_state;
     // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
     const ShadingRequest request{.startLine = startLine,
@@ -70,10 +70,10 @@ int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint
                                  .taMode = session.TaMode,
                                  .dataWidth = session.DataWidth};
     if (session.DataWidth == 16 && session.TaMode == 0)
-        return CalibrateShading16(s.DeviceHandle, request,
+        return CalibrateShading16(DriverLink(), request,
                                   {run.WhiteRefR(), run.DarkRefR(), run.WhiteRefG(), run.DarkRefG(),
                                    run.WhiteRefB(), run.DarkRefB()});
-    return CalibrateShading(s.DeviceHandle, request, {run.PixelMapR(), run.PixelMapG(), run.PixelMapB()});
+    return CalibrateShading(DriverLink(), request, {run.PixelMapR(), run.PixelMapG(), run.PixelMapB()});
 }
 
 // An AFE search for this scan, its strips from startLine.
@@ -121,7 +121,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     if (session.TaMode == 0) {
-        s.LastStatus = CalibrateAFE(s.DeviceHandle, AfeSearchFor(session, s.KSTARTY)).status;
+        s.LastStatus = CalibrateAFE(DriverLink(), AfeSearchFor(session, s.KSTARTY)).status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
 
@@ -131,7 +131,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     std::vector<uint16_t> lineTable(tableEntries);
     if (session.TaMode == 0) {
         const ScanOrigin origin = FindFlatbedBounds(
-            s.DeviceHandle, s.DeviceKind,
+            DriverLink(),
             {session.ROffset, session.RGain, session.GOffset, session.GGain, session.BOffset, session.BGain},
             lineTable.data());
         session.leftbound = origin.leftbound;
@@ -139,9 +139,9 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
         s.LastStatus = origin.status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
-        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, AfeSearchFor(session, s.TAKSTARTY)).status;
+        s.LastStatus = CalibrateAFEForTa(DriverLink(), AfeSearchFor(session, s.TAKSTARTY)).status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
-        s.LastStatus = FindTaBounds(&session.leftbound, &session.TopLine);
+        s.LastStatus = FindTaBounds(DriverLink(), &session.leftbound, &session.TopLine);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter boundary detection");
         session.Backstep = kTaBackstepBase - session.TopLine;
         // A top found below the base needs no move; as a 16-bit step count a negative
@@ -241,17 +241,16 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
           session.HWWidth, session.HWHeight, session.RXDPI, session.SWWidth, session.SWHeight,
           session.DataWidth, session.RYDPI);
 
-    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
+    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, DriverLink(),
                                                 ScanWindowForScan(session, modeField, s.DeviceKind));
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan window");
-    s.LastStatus =
-        SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, session.ROffset, session.RGain,
-                         session.GOffset, session.GGain, session.BOffset, session.BGain);
+    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, DriverLink(), session.ROffset, session.RGain,
+                                    session.GOffset, session.GGain, session.BOffset, session.BGain);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE values");
     s.Run.ClearStop();
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
-    s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind);
+    s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, DriverLink());
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan start");
     s.Run.NextLineIndex = 0;
     s.Run.LinesDelivered = 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/device_requests.h"
+#include "api/driver_link.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -134,8 +135,8 @@ int32_t TakeScanRequest(ScanParameters* parameters) {
     if (g_state.Session.TaMode == 1) {
         uint8_t request[kCommandPacketSize] = {};
         request[0] = kLampTa;
-        g_state.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle,
-                                                       g_state.DeviceKind, kCmdLampControl, request, request);
+        g_state.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, DriverLink(), kCmdLampControl,
+                                                       request, request);
         if (g_state.LastStatus == 0) return RefuseForDevice(parameters, "adapter lamp selection");
     }
     return g_state.LastStatus;

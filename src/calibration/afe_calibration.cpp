@@ -27,9 +27,9 @@ void TraceLevels(const char* phase, const LevelSet& l) {
 
 }  // namespace
 
-CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request) {
+CalibrationResult CalibrateAFE(const ScannerLink& link, const AfeSearchRequest& request) {
     const CalibrationSettings settings = ReadCalibrationSettings(true);
-    AfeSearchPasses passes(device, request, false);
+    AfeSearchPasses passes(link, request, false);
     const uint16_t calibrationDpi = request.calibrationDpi;
     ChannelSet c;
     for (size_t i = 0; i < 3; ++i) {

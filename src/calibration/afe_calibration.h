@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "calibration/calibration_types.h"
+#include "device/scanner_link.h"
 #include "platform/win32.h"
 
 namespace b58 {
@@ -27,7 +28,7 @@ StripLevels MeasureStripLevels(const uint8_t* plane, uint16_t stripWidth, uint16
 // returned and stored, with status 0.
 // With a one-plane format only the green plane is scanned; red and blue are measured as
 // green, so the three searches move together and settle with it.
-CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request);
-CalibrationResult CalibrateAFEForTa(HANDLE device, const AfeSearchRequest& request);
+CalibrationResult CalibrateAFE(const ScannerLink& link, const AfeSearchRequest& request);
+CalibrationResult CalibrateAFEForTa(const ScannerLink& link, const AfeSearchRequest& request);
 
 }  // namespace b58

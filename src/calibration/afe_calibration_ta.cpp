@@ -14,9 +14,9 @@ constexpr int kFinePasses = 6;
 
 }  // namespace
 
-CalibrationResult CalibrateAFEForTa(HANDLE device, const AfeSearchRequest& request) {
+CalibrationResult CalibrateAFEForTa(const ScannerLink& link, const AfeSearchRequest& request) {
     const CalibrationSettings settings = ReadCalibrationSettings(false);
-    AfeSearchPasses passes(device, request, true);
+    AfeSearchPasses passes(link, request, true);
     const uint16_t calibrationDpi = request.calibrationDpi;
     ChannelSet c;
     for (size_t i = 0; i < 3; ++i) {

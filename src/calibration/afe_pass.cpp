@@ -14,8 +14,8 @@ uint8_t Low8(int value) {
 }
 }  // namespace
 
-AfeSearchPasses::AfeSearchPasses(HANDLE device, const AfeSearchRequest& request, bool taSelector)
-    : device_(device), request_(request), taSelector_(taSelector) {
+AfeSearchPasses::AfeSearchPasses(const ScannerLink& link, const AfeSearchRequest& request, bool taSelector)
+    : link_(link), request_(request), taSelector_(taSelector) {
     for (auto& plane : planes_) plane.assign(static_cast<size_t>(request.lineCount) * kMaxLinePixels, 0);
 }
 
@@ -34,7 +34,7 @@ bool AfeSearchPasses::Run(const ChannelSet& c, uint16_t dpi, bool measure) {
                              .options20 = {1, laterOptions, laterOptions},
                              .taSelector = taSelector_};
     const auto [width, lines] =
-        ScanCalibrationStrip(device_, strip, {planes_[0].data(), planes_[1].data(), planes_[2].data()});
+        ScanCalibrationStrip(link_, strip, {planes_[0].data(), planes_[1].data(), planes_[2].data()});
     if (!g_state.StripScanOk) return false;
     if (!measure) return true;
     const int taSelector = taSelector_ ? 1 : 0;

@@ -8,6 +8,7 @@
 
 #include "calibration/afe_calibration.h"
 #include "calibration/afe_search_rules.h"
+#include "device/scanner_link.h"
 #include "platform/win32.h"
 
 namespace b58 {
@@ -17,7 +18,7 @@ using LevelSet = std::array<StripLevels, 3>;
 
 class AfeSearchPasses {
   public:
-    AfeSearchPasses(HANDLE device, const AfeSearchRequest& request, bool taSelector);
+    AfeSearchPasses(const ScannerLink& link, const AfeSearchRequest& request, bool taSelector);
 
     // Scans a strip at `dpi` both ways with the channels' values (their low 8 bits) and, unless
     // `measure` is false, measures it. The first strip of a search is sent options 1, 0, 0,
@@ -26,7 +27,7 @@ class AfeSearchPasses {
     const LevelSet& Levels() const { return levels_; }
 
   private:
-    HANDLE device_;
+    ScannerLink link_;
     AfeSearchRequest request_;
     bool taSelector_;
     bool first_ = true;

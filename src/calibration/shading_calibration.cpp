@@ -47,10 +47,9 @@ StripSize ScanStripRows(uint16_t startLine, ScanOnce scanOnce) {
     }
 }
 
-bool LampsOff(HANDLE device) {
+bool LampsOff(const ScannerLink& link) {
     uint8_t block[kMiscControlDataSize] = {};  // LampMask 0
-    return ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl,
-                                     block, block) != 0;
+    return ProcessCommandMiscControl(nullptr, kReportSilent, link, kCmdLampControl, block, block) != 0;
 }
 
 bool HaveReferences() {
@@ -92,7 +91,7 @@ StripRequest ShadingStrip(const ShadingRequest& request, uint16_t startLine, boo
 
 }  // namespace
 
-int CalibrateShading(HANDLE device, const ShadingRequest& request, const ShadingMaps& maps) {
+int CalibrateShading(const ScannerLink& link, const ShadingRequest& request, const ShadingMaps& maps) {
     DriverState& s = g_state;
     const uint8_t taMode = request.taMode;
     const bool wide = request.dataWidth == 16;
@@ -108,14 +107,13 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
         strip = ScanStripRows(whiteLine, [&](uint16_t line, StripSize sofar) {
             const size_t at = 2 * size_t{sofar.lines} * sofar.width;
             return ScanCalibrationStrip16(
-                device, ShadingStrip(request, line, false, {1, 1, 0}, taMode != 0),
+                link, ShadingStrip(request, line, false, {1, 1, 0}, taMode != 0),
                 {white16.r.data() + at, white16.g.data() + at, white16.b.data() + at});
         });
     } else {
         strip = ScanStripRows(whiteLine, [&](uint16_t line, StripSize sofar) {
             const size_t at = size_t{sofar.lines} * sofar.width;
-            return ScanCalibrationStrip(device,
-                                        ShadingStrip(request, line, false, {1, taMode, 0}, taMode != 0),
+            return ScanCalibrationStrip(link, ShadingStrip(request, line, false, {1, taMode, 0}, taMode != 0),
                                         {white.r.data() + at, white.g.data() + at, white.b.data() + at});
         });
     }
@@ -123,12 +121,12 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
 
     const bool darkStrip = s.BLACKSHADING != 0 && taMode == 0;
     if (darkStrip) {
-        if (!LampsOff(device)) return 0;
+        if (!LampsOff(link)) return 0;
         Sleep(kLampOffSettleMs);
         // Each dark strip turns the lamp off again itself.
         strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
             const size_t at = size_t{sofar.lines} * sofar.width;
-            return ScanCalibrationStrip(device, ShadingStrip(request, line, true, {0, 1, 1}, taMode != 0),
+            return ScanCalibrationStrip(link, ShadingStrip(request, line, true, {0, 1, 1}, taMode != 0),
                                         {dark.r.data() + at, dark.g.data() + at, dark.b.data() + at});
         });
         if (s.StripScanOk == 0) return 0;
@@ -170,12 +168,13 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
     return s.StripScanOk;
 }
 
-int CalibrateShading16(HANDLE device, const ShadingRequest& request, const ShadingReferences& references) {
+int CalibrateShading16(const ScannerLink& link, const ShadingRequest& request,
+                       const ShadingReferences& references) {
     DriverState& s = g_state;
     Planes<uint16_t> white(kPlaneSamples16);
     StripSize strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
         const size_t at = 2 * size_t{sofar.lines} * sofar.width;
-        return ScanCalibrationStrip16(device, ShadingStrip(request, line, false, {1, 0, 0}, false),
+        return ScanCalibrationStrip16(link, ShadingStrip(request, line, false, {1, 0, 0}, false),
                                       {white.r.data() + at, white.g.data() + at, white.b.data() + at});
     });
     if (s.StripScanOk == 0) return 0;
@@ -191,7 +190,7 @@ int CalibrateShading16(HANDLE device, const ShadingRequest& request, const Shadi
     Planes<uint16_t> dark(kPlaneSamples16);
     strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
         const size_t at = 2 * size_t{sofar.lines} * sofar.width;
-        return ScanCalibrationStrip16(device, ShadingStrip(request, line, true, {1, 1, 1}, false),
+        return ScanCalibrationStrip16(link, ShadingStrip(request, line, true, {1, 1, 1}, false),
                                       {dark.r.data() + at, dark.g.data() + at, dark.b.data() + at});
     });
     if (s.StripScanOk == 0) return 0;

@@ -22,14 +22,14 @@ constexpr uint8_t kColourGreen = 2;
 constexpr uint8_t kColourBlue = 1;
 
 // One read of the strip's stream; false when fewer bytes than asked came.
-bool ReadStripLine(HANDLE device, uint8_t* line, uint32_t bytes) {
+bool ReadStripLine(const ScannerLink& link, uint8_t* line, uint32_t bytes) {
     uint32_t delivered = 0;
-    return ReadImageBytes(device, line, bytes, &delivered) != 0 && delivered == bytes;
+    return ReadImageBytes(link, line, bytes, &delivered) != 0 && delivered == bytes;
 }
 
 }  // namespace
 
-StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
+StripSize ScanCalibrationStrip(const ScannerLink& link, const StripRequest& request,
                                const StripPlanes<uint8_t>& planes) {
     std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
     std::vector<uint8_t> lineBuffer(kLineModeBufferBytes);
@@ -41,25 +41,25 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
     uint8_t* const planeB = planes.b;
 
     StripWindowShape shape = StripShapeOf(request, request.pixelFormatCode, 8);
-    if (!PrepareStrip(device, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
+    if (!PrepareStrip(link, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
     shape.taModeBit = StripTaModeBit(request.dark, ta, g_state.Session.TaMode != 0);
     shape.modeField = StripModeField(pixelMode, g_state.Session.TaMode != 0, g_state.Session.TaType);
     const uint16_t width = shape.SWWidth;
     const uint16_t lines = shape.SWHeight;
 
-    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), request.afe)) {
+    if (!StartStripScan(link, BuildStripWindow(shape, link.kind), request.afe)) {
         g_state.StripScanOk = 0;
         return {width, lines};
     }
 
     const bool colour = request.pixelFormatCode == kColourPixelFormat;
     const uint32_t planeCount = colour ? 3 : 1;
-    OpenImageReader(static_cast<uint32_t>(width) * lines * planeCount, planeCount * kLineBlockBytes, 1);
+    OpenImageReader(link, static_cast<uint32_t>(width) * lines * planeCount, planeCount * kLineBlockBytes, 1);
 
     if (pixelMode) {
         const uint32_t lineBytes = 3u * width;
         for (uint32_t row = 0; row < lines; ++row) {
-            if (!ReadStripLine(device, pixelBuffer.data(), lineBytes)) {
+            if (!ReadStripLine(link, pixelBuffer.data(), lineBytes)) {
                 g_state.StripScanOk = 0;
                 break;
             }
@@ -73,7 +73,7 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
         }
     } else if (!colour) {
         for (uint32_t row = 0; row < lines; ++row) {
-            if (!ReadStripLine(device, lineBuffer.data(), width)) {
+            if (!ReadStripLine(link, lineBuffer.data(), width)) {
                 g_state.StripScanOk = 0;
                 break;
             }
@@ -82,7 +82,7 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
     } else {
         const uint32_t rawLines = 3u * lines;
         for (uint32_t k = 0; k < rawLines; ++k) {
-            if (!ReadStripLine(device, lineBuffer.data(), width)) {
+            if (!ReadStripLine(link, lineBuffer.data(), width)) {
                 g_state.StripScanOk = 0;
                 break;
             }
@@ -98,8 +98,8 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
         }
     }
 
-    if (g_state.StripScanOk && !EndStripScan(device, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
-    CloseImageReader();
+    if (g_state.StripScanOk && !EndStripScan(link, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
+    CloseImageReader(link);
     return {width, lines};
 }
 

@@ -7,12 +7,11 @@
 
 namespace b58 {
 
-bool SendStripLamps(HANDLE device, uint8_t lampMask) {
+bool SendStripLamps(const ScannerLink& link, uint8_t lampMask) {
     uint8_t data[kMiscControlDataSize] = {};
     uint8_t result[kMiscControlDataSize] = {};
     data[0] = lampMask;
-    return ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl,
-                                     data, result) != 0;
+    return ProcessCommandMiscControl(nullptr, kReportSilent, link, kCmdLampControl, data, result) != 0;
 }
 
 StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatCode, uint16_t dataWidth) {
@@ -25,10 +24,11 @@ StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatC
                             .options20 = {request.options20[0], request.options20[1], request.options20[2]}};
 }
 
-bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& request, uint16_t* lineTable) {
+bool PrepareStrip(const ScannerLink& link, StripWindowShape* shape, const StripRequest& request,
+                  uint16_t* lineTable) {
     const bool ta = request.taSelector;
     g_state.StripScanOk = 1;
-    if (!SendStripLamps(device, StripLampMask(request.dark, ta))) {
+    if (!SendStripLamps(link, StripLampMask(request.dark, ta))) {
         g_state.StripScanOk = 0;
         return false;
     }
@@ -50,24 +50,23 @@ bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& re
     if (!geometry.status || geometry.SWWidth == 0 || geometry.SWHeight == 0 ||
         geometry.SWWidth > kMaxLinePixels) {
         g_state.StripScanOk = 0;
-        SendStripLamps(device, StripClosingLampMask(ta));
+        SendStripLamps(link, StripClosingLampMask(ta));
         return false;
     }
     return true;
 }
 
-bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const AfeValues& afe) {
-    const int32_t kind = g_state.DeviceKind;
-    return ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
-           SetAFEParameters(nullptr, kReportSilent, device, kind, afe.ROffset, afe.RGain, afe.GOffset,
-                            afe.GGain, afe.BOffset, afe.BGain) &&
-           WaitScannerReady(device) && ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
-           WaitScanData(nullptr, device, kind) != 0;
+bool StartStripScan(const ScannerLink& link, const ScanWindowParameters& window, const AfeValues& afe) {
+    return ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
+           SetAFEParameters(nullptr, kReportSilent, link, afe.ROffset, afe.RGain, afe.GOffset, afe.GGain,
+                            afe.BOffset, afe.BGain) &&
+           WaitScannerReady(link.handle) && ProcessCommandSetStartScan(nullptr, kReportSilent, link) &&
+           WaitScanData(nullptr, link) != 0;
 }
 
-bool EndStripScan(HANDLE device, uint8_t closingLampMask) {
-    const bool stopped = SendStopCommand(device) != 0;
-    return SendStripLamps(device, closingLampMask) && stopped;
+bool EndStripScan(const ScannerLink& link, uint8_t closingLampMask) {
+    const bool stopped = SendStopCommand(link.handle) != 0;
+    return SendStripLamps(link, closingLampMask) && stopped;
 }
 
 }  // namespace b58

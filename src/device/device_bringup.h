@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/win32.h"
+
 namespace b58 {
 
 // Discovery passes over the fixed names (100 ms apart), then interface lookups.
@@ -14,8 +16,8 @@ inline constexpr int kInterfaceLookups = 5;
 // Byte 2 of the firmware-state reply while the firmware runs.
 inline constexpr uint8_t kFirmwareRunning = 0xFF;
 
-// 1 when the device is open in DeviceHandle and its firmware runs; else 0, with
-// DeviceHandle invalid.
-uint8_t ZtInitialation(int32_t deviceKind);
+// 1 when the device is open in *device and its firmware runs; else 0, with *device
+// invalid. A handle still open in *device is closed first.
+uint8_t ZtInitialation(int32_t deviceKind, HANDLE* device);
 
 }  // namespace b58

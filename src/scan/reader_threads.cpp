@@ -4,6 +4,7 @@
 
 #include "device/command_set.h"
 #include "device/image_reader.h"
+#include "device/scanner_link.h"
 #include "scan/ring_layout.h"
 #include "state/driver_state.h"
 
@@ -15,6 +16,10 @@ constexpr uint32_t kReaderSlots = 5;
 constexpr DWORD kRingFullPollMs = 100;
 constexpr DWORD kDirectReadPauseMs = 100;
 constexpr DWORD kThreadExitCode = 1;
+
+ScannerLink Link() {
+    return {g_state.DeviceHandle, g_state.DeviceKind, g_state.Channel, g_state.ImageReader};
+}
 
 bool Stopping() {
     return g_state.Run.StopRequested();
@@ -28,22 +33,21 @@ DWORD Fail() {
 // Cancels and collects every read still in flight, so that none lands in the ring once the
 // scan's memory is freed.
 DWORD EndReading() {
-    CloseImageReader();
+    CloseImageReader(Link());
     return kThreadExitCode;
 }
 
 DWORD FailReading() {
-    CloseImageReader();
+    CloseImageReader(Link());
     return Fail();
 }
 
 // Handshake and reader start; false when reading cannot begin (a stop included). Both give
 // up within one poll of a stop.
 bool BeginReading(uint64_t totalBytes, bool lineFits) {
-    if (!WaitScanData(nullptr, g_state.DeviceHandle, g_state.DeviceKind, g_state.Run.StopFlag()))
-        return false;
+    if (!WaitScanData(nullptr, Link(), g_state.Run.StopFlag())) return false;
     if (!lineFits || totalBytes == 0 || totalBytes > UINT32_MAX) return false;
-    return OpenImageReader(static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots,
+    return OpenImageReader(Link(), static_cast<uint32_t>(totalBytes), kReaderBlockSize, kReaderSlots,
                            g_state.Run.StopFlag()) == 1;
 }
 
@@ -57,8 +61,8 @@ DWORD EndOrFail(bool readerOpen) {
 // line routines would otherwise convert whatever the slot held before.
 bool ReadLine(uint8_t* destination, uint32_t bytes, bool direct) {
     uint32_t delivered = 0;
-    const uint8_t ok = direct ? ReadImageBlockOnce(g_state.DeviceHandle, destination, bytes, &delivered)
-                              : ReadImageBytes(g_state.DeviceHandle, destination, bytes, &delivered);
+    const uint8_t ok = direct ? ReadImageBlockOnce(Link(), destination, bytes, &delivered)
+                              : ReadImageBytes(Link(), destination, bytes, &delivered);
     return ok == 1 && delivered == bytes;
 }
 

@@ -23,10 +23,10 @@ size_t Count(const std::string& text, const std::string& what) {
 class AfeCalibrationTest : public VirtualScannerTest {
   protected:
     int Flatbed(uint16_t dpi, int32_t pixelMode = 1, uint16_t format = 4) {
-        last_ = CalibrateAFE(device_, {g_state.KSTARTY, 2, pixelMode != 0, dpi, format});
+        last_ = CalibrateAFE(Link(), {g_state.KSTARTY, 2, pixelMode != 0, dpi, format});
         return last_.status;
     }
-    int Adapter(uint16_t dpi) { return CalibrateAFEForTa(device_, {450, 2, true, dpi, 4}).status; }
+    int Adapter(uint16_t dpi) { return CalibrateAFEForTa(Link(), {450, 2, true, dpi, 4}).status; }
     static std::array<int, 6> Afe() {
         return {g_state.Session.ROffset, g_state.Session.RGain,   g_state.Session.GOffset,
                 g_state.Session.GGain,   g_state.Session.BOffset, g_state.Session.BGain};

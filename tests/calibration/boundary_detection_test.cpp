@@ -12,6 +12,7 @@
 #include "device/command_packets.h"
 #include "device/command_set.h"
 #include "device/device_discovery.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "sim/virtual_scanner.h"
@@ -35,8 +36,8 @@ class BoundaryDetectionTest : public ::testing::Test {
         platform::SetDebugSink([this](const char* text) { trace_ += text; });
     }
     void TearDown() override {
-        if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(g_state.DeviceHandle);
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+        if (device_ != INVALID_HANDLE_VALUE) CloseScanner(device_);
+        device_ = INVALID_HANDLE_VALUE;
         usbscan::WithdrawAll();
         platform::SetDebugSink({});
         platform::SetTimeScale(1.0);
@@ -50,21 +51,24 @@ class BoundaryDetectionTest : public ::testing::Test {
         scanner_ = std::dynamic_pointer_cast<sim::VirtualScanner>(backend);
         ASSERT_NE(scanner_, nullptr);
         usbscan::Publish({0, kOurPath, backend});
-        g_state.DeviceHandle = OpenScannerByName();
-        ASSERT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+        device_ = OpenScannerByName();
+        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
     }
 
     int RunFlatbed() {
         std::vector<uint16_t> lineTable(3 * 200);
-        const ScanOrigin origin =
-            FindFlatbedBounds(g_state.DeviceHandle, g_state.DeviceKind, kFoundAfe, lineTable.data());
+        const ScanOrigin origin = FindFlatbedBounds(Link(), kFoundAfe, lineTable.data());
         g_state.Session.leftbound = origin.leftbound;
         g_state.Session.TopLine = origin.TopLine;
         return origin.status;
     }
     bool Traced(const char* text) const { return trace_.find(text) != std::string::npos; }
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
 
     std::shared_ptr<sim::VirtualScanner> scanner_;
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
     std::string trace_;
 };
 
@@ -120,7 +124,7 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
                            .pixelMode = true,
                            .widthUnits = kPixels,
                            .pixelFormatCode = 4};
-    ASSERT_EQ(CalibrateShading(g_state.DeviceHandle, request, {r.data(), g.data(), b.data()}), 1);
+    ASSERT_EQ(CalibrateShading(Link(), request, {r.data(), g.data(), b.data()}), 1);
     for (int p = 0; p < kPixels; ++p) {
         const uint8_t* map = g.data() + p * 256;
         ASSERT_EQ(map[41], 0) << p;
@@ -136,7 +140,7 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
     for (auto& ref : refs) ref.assign(kMaxLinePixels, 1);
     request.pixelMode = false;
     request.dataWidth = 16;
-    ASSERT_EQ(CalibrateShading16(g_state.DeviceHandle, request,
+    ASSERT_EQ(CalibrateShading16(Link(), request,
                                  {refs[0].data(), refs[1].data(), refs[2].data(), refs[3].data(),
                                   refs[4].data(), refs[5].data()}),
               1);
@@ -157,16 +161,14 @@ class TaBoundaryTest : public BoundaryDetectionTest {
         g_state.Session.GOffset = 47, g_state.Session.GGain = 13;
         g_state.Session.BOffset = 49, g_state.Session.BGain = 22;
         uint8_t lamp[kPacketSize] = {2};  // the adapter's lamp, as its AFE calibration leaves it
-        ASSERT_EQ(ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
-                                            kCmdLampControl, lamp, lamp),
-                  1);
+        ASSERT_EQ(ProcessCommandMiscControl(nullptr, kReportSilent, Link(), kCmdLampControl, lamp, lamp), 1);
     }
 };
 
 TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
     Open();
     Prepare();
-    ASSERT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 1);
+    ASSERT_EQ(FindTaBounds(Link(), &g_state.Session.leftbound, &g_state.Session.TopLine), 1);
     EXPECT_EQ(g_state.Session.leftbound, 372);
     EXPECT_EQ(g_state.Session.TopLine, 63);
     EXPECT_EQ(g_state.Session.HWWidth, 700);
@@ -180,7 +182,7 @@ TEST_F(TaBoundaryTest, AShortStripFailsWithTheLeftboundRaisedAndTheTopKept) {
     Prepare();
     g_state.Session.leftbound = 10;
     g_state.Session.TopLine = 77;
-    EXPECT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 0);
+    EXPECT_EQ(FindTaBounds(Link(), &g_state.Session.leftbound, &g_state.Session.TopLine), 0);
     EXPECT_EQ(g_state.Session.leftbound, 36);
     EXPECT_EQ(g_state.Session.TopLine, 77);
 }

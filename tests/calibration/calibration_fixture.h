@@ -8,6 +8,7 @@
 #include <string>
 
 #include "device/device_discovery.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "sim/virtual_scanner.h"
@@ -35,7 +36,6 @@ class VirtualScannerTest : public ::testing::Test {
     }
     void TearDown() override {
         if (device_ != INVALID_HANDLE_VALUE) CloseScanner(device_);
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
         usbscan::WithdrawAll();
         platform::SetDebugSink({});
         platform::SetModuleFileNameOverride("");
@@ -54,11 +54,14 @@ class VirtualScannerTest : public ::testing::Test {
         usbscan::Publish({0, kCalibrationScannerPath, scanner_});
         device_ = OpenScannerByName();
         ASSERT_NE(device_, INVALID_HANDLE_VALUE);
-        g_state.DeviceHandle = device_;
     }
+
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
 
     std::shared_ptr<RecordingScanner> scanner_;
     HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
     std::string trace_;
 };
 

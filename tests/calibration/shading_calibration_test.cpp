@@ -9,6 +9,7 @@
 #include "calibration/shading_maps.h"
 #include "calibration/strip_scan.h"
 #include "device/device_discovery.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "state/driver_state.h"
@@ -57,7 +58,8 @@ StripSize Record(const StripRequest& r, bool wide) {
 
 }  // namespace
 
-StripSize ScanCalibrationStrip(HANDLE, const StripRequest& request, const StripPlanes<uint8_t>& planes) {
+StripSize ScanCalibrationStrip(const ScannerLink&, const StripRequest& request,
+                               const StripPlanes<uint8_t>& planes) {
     const StripSize size = Record(request, false);
     const uint8_t level = request.dark ? g_script.dark : g_script.white;
     FillStrip<uint8_t>(planes.g, kWidth, level);
@@ -67,7 +69,8 @@ StripSize ScanCalibrationStrip(HANDLE, const StripRequest& request, const StripP
     return size;
 }
 
-StripSize ScanCalibrationStrip16(HANDLE, const StripRequest& request, const StripPlanes<uint16_t>& planes) {
+StripSize ScanCalibrationStrip16(const ScannerLink&, const StripRequest& request,
+                                 const StripPlanes<uint16_t>& planes) {
     const StripSize size = Record(request, true);
     const uint16_t level = request.dark ? g_script.dark16 : g_script.white16;
     for (uint16_t* plane : {planes.r, planes.g, planes.b}) FillStrip<uint16_t>(plane, 2 * kWidth, level);
@@ -113,7 +116,7 @@ class ShadingCalibrationTest : public ::testing::Test {
                                      .pixelFormatCode = pixelFormat,
                                      .taMode = taMode,
                                      .dataWidth = dataWidth};
-        return CalibrateShading(device_, request, {r_.data(), g_.data(), b_.data()});
+        return CalibrateShading(Link(), request, {r_.data(), g_.data(), b_.data()});
     }
     uint8_t Entry(const std::vector<uint8_t>& maps, int pixel, int v) const {
         return maps[static_cast<size_t>(pixel) * kMapEntries + v];
@@ -129,8 +132,12 @@ class ShadingCalibrationTest : public ::testing::Test {
         EXPECT_EQ(call.wide, wide);
     }
 
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
+
     std::vector<uint8_t> r_, g_, b_;
     HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
 };
 
 TEST_F(ShadingCalibrationTest, FlatbedWithoutDarkStripScalesFromTheBlackLevels) {
@@ -227,7 +234,7 @@ TEST_F(ShadingCalibrationTest, FewRowStripsAreTakenAgainLowerDownAndPooled) {
                                    .widthUnits = kWidth,
                                    .pixelFormatCode = 4,
                                    .dataWidth = 16};
-    ASSERT_EQ(CalibrateShading16(device_, request16, {r, r + n, r + 2 * n, r + 3 * n, r + 4 * n, r + 5 * n}),
+    ASSERT_EQ(CalibrateShading16(Link(), request16, {r, r + n, r + 2 * n, r + 3 * n, r + 4 * n, r + 5 * n}),
               1);
     ASSERT_EQ(g_script.calls.size(), 4u);
     EXPECT_EQ(g_script.calls[1].startLine, 12);
@@ -256,7 +263,7 @@ class References16Test : public ShadingCalibrationTest {
                                      .widthUnits = kWidth,
                                      .pixelFormatCode = 4,
                                      .dataWidth = 16};
-        return CalibrateShading16(INVALID_HANDLE_VALUE, request,
+        return CalibrateShading16(Link(), request,
                                   {wr_.data(), dr_.data(), wg_.data(), dg_.data(), wb_.data(), db_.data()});
     }
     std::vector<uint16_t> wr_, dr_, wg_, dg_, wb_, db_;

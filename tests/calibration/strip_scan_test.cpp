@@ -45,7 +45,7 @@ class StripScanTest : public VirtualScannerTest {
                                    .options20 = {1, 0, 0},
                                    .taSelector = ta != 0};
         const StripSize size = ScanCalibrationStrip(
-            device_, request, {s.planes[0].data(), s.planes[1].data(), s.planes[2].data()});
+            Link(), request, {s.planes[0].data(), s.planes[1].data(), s.planes[2].data()});
         s.width = size.width;
         s.lines = size.lines;
         return s;
@@ -185,7 +185,7 @@ TEST_F(StripScanTest, SixteenBitStripFillsTheFirstHalfOfEachRowSlot) {
                                .pixelFormatCode = 2,
                                .options20 = {1, 1, 1}};
     const auto [width, lines] =
-        ScanCalibrationStrip16(device_, request, {planes[0].data(), planes[1].data(), planes[2].data()});
+        ScanCalibrationStrip16(Link(), request, {planes[0].data(), planes[1].data(), planes[2].data()});
     EXPECT_EQ(g_state.StripScanOk, 1);
     ASSERT_EQ(width, 300);
     ASSERT_EQ(lines, 2);

@@ -68,12 +68,35 @@ int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint
                                  .widthUnits = session.WidthUnits,
                                  .pixelFormatCode = session.PixelFormatCode,
                                  .taMode = session.TaMode,
-                                 .dataWidth = session.DataWidth};
+                                 .taType = session.TaType,
+                                 .dataWidth = session.DataWidth,
+                                 .black = {session.RMinBlack, session.GMinBlack, session.BMinBlack},
+                                 .BLACKSHADING = g_state.BLACKSHADING,
+                                 .RAWDATA = g_state.RAWDATA,
+                                 .FACTOR = g_state.FACTOR};
+    const ShadingReferences references{run.WhiteRefR(), run.DarkRefR(),  run.WhiteRefG(),
+                                       run.DarkRefG(),  run.WhiteRefB(), run.DarkRefB()};
     if (session.DataWidth == 16 && session.TaMode == 0)
-        return CalibrateShading16(DriverLink(), request,
-                                  {run.WhiteRefR(), run.DarkRefR(), run.WhiteRefG(), run.DarkRefG(),
-                                   run.WhiteRefB(), run.DarkRefB()});
-    return CalibrateShading(DriverLink(), request, {run.PixelMapR(), run.PixelMapG(), run.PixelMapB()});
+        return CalibrateShading16(DriverLink(), request, references);
+    return CalibrateShading(DriverLink(), request, {run.PixelMapR(), run.PixelMapG(), run.PixelMapB()},
+                            references);
+}
+
+// An AFE search's values and black levels stay with the session: the scan and the next
+// search start from them.
+int KeepAfeResult(ScanSession& session, const CalibrationResult& result) {
+    if (result.found) {
+        session.ROffset = result.afe.ROffset;
+        session.RGain = result.afe.RGain;
+        session.GOffset = result.afe.GOffset;
+        session.GGain = result.afe.GGain;
+        session.BOffset = result.afe.BOffset;
+        session.BGain = result.afe.BGain;
+        session.RMinBlack = result.black.RMinBlack;
+        session.GMinBlack = result.black.GMinBlack;
+        session.BMinBlack = result.black.BMinBlack;
+    }
+    return result.status;
 }
 
 // An AFE search for this scan, its strips from startLine.
@@ -82,7 +105,9 @@ AfeSearchRequest AfeSearchFor(const ScanSession& session, uint16_t startLine) {
                             .lineCount = kAfeStripLines,
                             .pixelMode = session.ScanPixelModeFlag != 0,
                             .calibrationDpi = session.CalibrationDpi,
-                            .pixelFormatCode = session.PixelFormatCode};
+                            .pixelFormatCode = session.PixelFormatCode,
+                            .taMode = session.TaMode,
+                            .taType = session.TaType};
 }
 
 ScanWindowParameters ScanWindowForScan(const ScanSession& session, uint16_t modeField, int32_t deviceKind) {
@@ -121,7 +146,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     if (session.TaMode == 0) {
-        s.LastStatus = CalibrateAFE(DriverLink(), AfeSearchFor(session, s.KSTARTY)).status;
+        s.LastStatus = KeepAfeResult(session, CalibrateAFE(DriverLink(), AfeSearchFor(session, s.KSTARTY)));
         if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
 
@@ -139,9 +164,22 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
         s.LastStatus = origin.status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
-        s.LastStatus = CalibrateAFEForTa(DriverLink(), AfeSearchFor(session, s.TAKSTARTY)).status;
+        s.LastStatus =
+            KeepAfeResult(session, CalibrateAFEForTa(DriverLink(), AfeSearchFor(session, s.TAKSTARTY)));
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
-        s.LastStatus = FindTaBounds(DriverLink(), &session.leftbound, &session.TopLine);
+        TaOrigin origin{session.leftbound, session.TopLine};
+        s.LastStatus = FindTaBounds(
+            DriverLink(),
+            {{session.ROffset, session.RGain, session.GOffset, session.GGain, session.BOffset, session.BGain},
+             session.YMAXDPI,
+             session.LAMPSTEP},
+            &origin);
+        session.leftbound = origin.leftbound;
+        session.TopLine = origin.TopLine;
+        if (origin.sized) {
+            session.HWWidth = origin.HWWidth;
+            session.HWHeight = origin.HWHeight;
+        }
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter boundary detection");
         session.Backstep = kTaBackstepBase - session.TopLine;
         // A top found below the base needs no move; as a 16-bit step count a negative

@@ -3,7 +3,6 @@
 #include "calibration/afe_pass.h"
 #include "contract/scanner_model.h"
 #include "settings/settings.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -90,8 +89,9 @@ CalibrationResult CalibrateAFE(const ScannerLink& link, const AfeSearchRequest& 
     // A closing strip with the final values; a short one still keeps the results found.
     const LevelSet last = passes.Levels();
     const bool closed = passes.Run(c, Model().strips.closingDpi, false);
-    const AfeValues found = FinishAfeSearch(c, last);
-    return {closed ? g_state.StripScanOk : 0, true, found};
+    CalibrationResult result = FinishAfeSearch(c, last);
+    result.status = closed ? passes.StripScanOk() : 0;
+    return result;
 }
 
 }  // namespace b58

@@ -2,7 +2,6 @@
 #include "calibration/afe_pass.h"
 #include "contract/scanner_model.h"
 #include "settings/settings.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
@@ -53,8 +52,9 @@ CalibrationResult CalibrateAFEForTa(const ScannerLink& link, const AfeSearchRequ
         }
     }
 
-    const AfeValues found = FinishAfeSearch(c, passes.Levels());
-    return {g_state.StripScanOk, true, found};
+    CalibrationResult result = FinishAfeSearch(c, passes.Levels());
+    result.status = passes.StripScanOk();
+    return result;
 }
 
 }  // namespace b58

@@ -9,7 +9,6 @@
 #include "device/command_set.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -89,7 +88,7 @@ ScanOrigin FindFlatbedBounds(const ScannerLink& link, const AfeValues& afe, uint
     const ScanWindowParameters window = OriginStripWindow(geometry, link.kind);
     if (!ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window)) return {};
     // The lamp command's block goes out again with the carriage-home command at the end.
-    uint8_t block[kPacketSize] = {};
+    uint8_t block[kCommandPacketSize] = {};
     block[0] = Model().lamps.flatbed;
     if (!ProcessCommandMiscControl(nullptr, kReportSilent, link, kCmdLampControl, block, block)) return {};
     if (!SetAFEParameters(nullptr, kReportSilent, link, afe.ROffset, afe.RGain, afe.GOffset, afe.GGain,
@@ -117,15 +116,17 @@ ScanOrigin FindFlatbedBounds(const ScannerLink& link, const AfeValues& afe, uint
     return {1, left, top};
 }
 
-int FindTaBounds(const ScannerLink& link, uint16_t* leftbound, int32_t* TopLine) {
-    DriverState& s = g_state;
+int FindTaBounds(const ScannerLink& link, const TaOriginRequest& request, TaOrigin* origin) {
+    uint16_t* const leftbound = &origin->leftbound;
+    int32_t* const TopLine = &origin->TopLine;
     const ScanGeometry geometry =
-        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.Session.LAMPSTEP),
+        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(request.LAMPSTEP),
                                           Model().strips.adapterOriginPixels),
                             nullptr);
     if (geometry.sized) {
-        s.Session.HWWidth = geometry.HWWidth;
-        s.Session.HWHeight = geometry.HWHeight;
+        origin->sized = true;
+        origin->HWWidth = geometry.HWWidth;
+        origin->HWHeight = geometry.HWHeight;
     }
     const uint16_t width = geometry.SWWidth;
     const uint16_t height = geometry.SWHeight;
@@ -134,16 +135,18 @@ int FindTaBounds(const ScannerLink& link, uint16_t* leftbound, int32_t* TopLine)
 
     ScanWindowParameters window = OriginStripWindow(geometry, link.kind);
     window.TaMode = 1;
-    window.YMAXDPI = s.Session.YMAXDPI;
-    window.LAMPSTEP = s.Session.LAMPSTEP;
+    window.YMAXDPI = request.YMAXDPI;
+    window.LAMPSTEP = request.LAMPSTEP;
+    const AfeValues& afe = request.afe;
     // Each step is judged: a strip the scanner was not set up for would place the window
     // by edges that are not there.
-    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
-                   SetAFEParameters(nullptr, kReportSilent, link, s.Session.ROffset, s.Session.RGain,
-                                    s.Session.GOffset, s.Session.GGain, s.Session.BOffset, s.Session.BGain) &&
-                   WaitScannerReady(link.handle) &&
-                   ProcessCommandSetStartScan(nullptr, kReportSilent, link) && WaitScanData(nullptr, link);
-    if (s.LastStatus == 0) {
+    const bool started = ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
+                         SetAFEParameters(nullptr, kReportSilent, link, afe.ROffset, afe.RGain, afe.GOffset,
+                                          afe.GGain, afe.BOffset, afe.BGain) &&
+                         WaitScannerReady(link.handle) &&
+                         ProcessCommandSetStartScan(nullptr, kReportSilent, link) &&
+                         WaitScanData(nullptr, link);
+    if (!started) {
         // The scanner sends nothing: no strip to read.
         SendStopCommand(link.handle);
         return 0;

@@ -18,7 +18,7 @@ ScanOrigin FindFlatbedBounds(const ScannerLink& link, const AfeValues& afe, uint
 
 // 1 when it ran to the end, 0 when the scanner failed a step (a command refused, a strip
 // line short, the data handshake never taken; leftbound is then at least 36, TopLine as it
-// was). Takes the device, the AFE values, TaMode, YMAXDPI and LAMPSTEP from the driver state.
-int FindTaBounds(const ScannerLink& link, uint16_t* leftbound, int32_t* TopLine);
+// was). The origin's leftbound and TopLine go in as the session holds them.
+int FindTaBounds(const ScannerLink& link, const TaOriginRequest& request, TaOrigin* origin);
 
 }  // namespace b58

@@ -12,8 +12,10 @@ namespace b58 {
 
 // Each returns StripScanOk of its last strip (nonzero for success); a failed strip leaves
 // every map and reference as it was. The 16-bit calibration is the flatbed's: it ignores the
-// request's adapter mode.
-int CalibrateShading(const ScannerLink& link, const ShadingRequest& request, const ShadingMaps& maps);
+// request's adapter mode. CalibrateShading builds the 16-bit references (from the white strip
+// and the black levels) only for a 48-bit adapter scan, and only when all six are given.
+int CalibrateShading(const ScannerLink& link, const ShadingRequest& request, const ShadingMaps& maps,
+                     const ShadingReferences& references);
 int CalibrateShading16(const ScannerLink& link, const ShadingRequest& request,
                        const ShadingReferences& references);
 

@@ -7,15 +7,14 @@
 #include "calibration/strip_window.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
 namespace {
 
 constexpr size_t kLineTableBytes = 262144;
-constexpr size_t kLineModeBufferBytes = kMaxLinePixels;
-constexpr size_t kPixelModeBufferBytes = 3 * kMaxLinePixels;
+constexpr size_t kLineModeBufferBytes = kStripMaxPixels;
+constexpr size_t kPixelModeBufferBytes = 3 * kStripMaxPixels;
 constexpr uint32_t kLineBlockBytes = 5120;
 constexpr uint8_t kColourRed = 3;
 constexpr uint8_t kColourGreen = 2;
@@ -29,8 +28,9 @@ bool ReadStripLine(const ScannerLink& link, uint8_t* line, uint32_t bytes) {
 
 }  // namespace
 
-StripSize ScanCalibrationStrip(const ScannerLink& link, const StripRequest& request,
+StripSize ScanCalibrationStrip(StripRun& run, const StripRequest& request,
                                const StripPlanes<uint8_t>& planes) {
+    const ScannerLink& link = run.link;
     std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
     std::vector<uint8_t> lineBuffer(kLineModeBufferBytes);
     std::vector<uint8_t> pixelBuffer(kPixelModeBufferBytes);
@@ -41,14 +41,14 @@ StripSize ScanCalibrationStrip(const ScannerLink& link, const StripRequest& requ
     uint8_t* const planeB = planes.b;
 
     StripWindowShape shape = StripShapeOf(request, request.pixelFormatCode, 8);
-    if (!PrepareStrip(link, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
-    shape.taModeBit = StripTaModeBit(request.dark, ta, g_state.Session.TaMode != 0);
-    shape.modeField = StripModeField(pixelMode, g_state.Session.TaMode != 0, g_state.Session.TaType);
+    if (!PrepareStrip(run, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
+    shape.taModeBit = StripTaModeBit(request.dark, ta, request.taMode != 0);
+    shape.modeField = StripModeField(pixelMode, request.taMode != 0, request.taType);
     const uint16_t width = shape.SWWidth;
     const uint16_t lines = shape.SWHeight;
 
     if (!StartStripScan(link, BuildStripWindow(shape, link.kind), request.afe)) {
-        g_state.StripScanOk = 0;
+        run.StripScanOk = 0;
         return {width, lines};
     }
 
@@ -60,7 +60,7 @@ StripSize ScanCalibrationStrip(const ScannerLink& link, const StripRequest& requ
         const uint32_t lineBytes = 3u * width;
         for (uint32_t row = 0; row < lines; ++row) {
             if (!ReadStripLine(link, pixelBuffer.data(), lineBytes)) {
-                g_state.StripScanOk = 0;
+                run.StripScanOk = 0;
                 break;
             }
             const uint8_t* triple = pixelBuffer.data();
@@ -74,7 +74,7 @@ StripSize ScanCalibrationStrip(const ScannerLink& link, const StripRequest& requ
     } else if (!colour) {
         for (uint32_t row = 0; row < lines; ++row) {
             if (!ReadStripLine(link, lineBuffer.data(), width)) {
-                g_state.StripScanOk = 0;
+                run.StripScanOk = 0;
                 break;
             }
             std::memcpy(planeG + static_cast<size_t>(row) * width, lineBuffer.data(), width);
@@ -83,7 +83,7 @@ StripSize ScanCalibrationStrip(const ScannerLink& link, const StripRequest& requ
         const uint32_t rawLines = 3u * lines;
         for (uint32_t k = 0; k < rawLines; ++k) {
             if (!ReadStripLine(link, lineBuffer.data(), width)) {
-                g_state.StripScanOk = 0;
+                run.StripScanOk = 0;
                 break;
             }
             uint16_t row = 0;
@@ -98,7 +98,7 @@ StripSize ScanCalibrationStrip(const ScannerLink& link, const StripRequest& requ
         }
     }
 
-    if (g_state.StripScanOk && !EndStripScan(link, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
+    if (run.StripScanOk && !EndStripScan(link, StripClosingLampMask(ta))) run.StripScanOk = 0;
     CloseImageReader(link);
     return {width, lines};
 }

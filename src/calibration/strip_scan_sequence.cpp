@@ -3,7 +3,6 @@
 #include "contract/scanner_model.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
@@ -24,12 +23,11 @@ StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatC
                             .options20 = {request.options20[0], request.options20[1], request.options20[2]}};
 }
 
-bool PrepareStrip(const ScannerLink& link, StripWindowShape* shape, const StripRequest& request,
-                  uint16_t* lineTable) {
+bool PrepareStrip(StripRun& run, StripWindowShape* shape, const StripRequest& request, uint16_t* lineTable) {
     const bool ta = request.taSelector;
-    g_state.StripScanOk = 1;
-    if (!SendStripLamps(link, StripLampMask(request.dark, ta))) {
-        g_state.StripScanOk = 0;
+    run.StripScanOk = 1;
+    if (!SendStripLamps(run.link, StripLampMask(request.dark, ta))) {
+        run.StripScanOk = 0;
         return false;
     }
 
@@ -45,12 +43,12 @@ bool PrepareStrip(const ScannerLink& link, StripWindowShape* shape, const StripR
     shape->HWHeight = geometry.HWHeight;
     shape->SWWidth = geometry.SWWidth;
     shape->SWHeight = geometry.SWHeight;
-    // The planes and line buffers hold lines of at most kMaxLinePixels: a strip the geometry
+    // The planes and line buffers hold lines of at most kStripMaxPixels: a strip the geometry
     // refuses or one wider than that is failed rather than scanned past its buffers.
     if (!geometry.status || geometry.SWWidth == 0 || geometry.SWHeight == 0 ||
-        geometry.SWWidth > kMaxLinePixels) {
-        g_state.StripScanOk = 0;
-        SendStripLamps(link, StripClosingLampMask(ta));
+        geometry.SWWidth > kStripMaxPixels) {
+        run.StripScanOk = 0;
+        SendStripLamps(run.link, StripClosingLampMask(ta));
         return false;
     }
     return true;

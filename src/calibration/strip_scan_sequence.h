@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "calibration/calibration_types.h"
+#include "calibration/strip_scan.h"
 #include "calibration/strip_window.h"
 #include "device/command_packets.h"
 #include "device/scanner_link.h"
@@ -20,13 +21,12 @@ bool SendStripLamps(const ScannerLink& link, uint8_t lampMask);
 // and option bits.
 StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatCode, uint16_t dataWidth);
 
-// What both strip scans do before their window: StripScanOk set, the strip's lamps, its
-// geometry (sizes into the shape, line table into lineTable). The caller still sets the
-// shape's adapter bit and mode field. False, with StripScanOk 0, when the lamp command fails,
-// or (the closing lamp lit) when the geometry refuses the strip or it is wider than the
-// planes and line buffers hold.
-bool PrepareStrip(const ScannerLink& link, StripWindowShape* shape, const StripRequest& request,
-                  uint16_t* lineTable);
+// What both strip scans do before their window: the run's StripScanOk set, the strip's
+// lamps, its geometry (sizes into the shape, line table into lineTable). The caller still
+// sets the shape's adapter bit and mode field. False, with StripScanOk 0, when the lamp
+// command fails, or (the closing lamp lit) when the geometry refuses the strip or it is wider
+// than the planes and line buffers hold.
+bool PrepareStrip(StripRun& run, StripWindowShape* shape, const StripRequest& request, uint16_t* lineTable);
 
 // Window, AFE values, ready wait, start and data handshake. False at the first that fails:
 // the strip then has no data to read, or data the scanner was not set up for.

@@ -61,9 +61,6 @@ struct DriverState {
     // ---- the running scan ---------------------------------------------------------------
     ScanRun Run;
 
-    // Set by the strip scans: 0 once one of their commands failed.
-    int32_t StripScanOk = 0;
-
     // ---- diagnostic switches ------------------------------------------------------------
     uint16_t ScanFromOrigin = 0;
     uint16_t ScanCalibrationArea = 0;

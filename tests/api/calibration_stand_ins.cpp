@@ -18,13 +18,13 @@ using testing::Calibration;
 CalibrationResult CalibrateAFE(const ScannerLink&, const AfeSearchRequest& request) {
     Calibration().calls.push_back("CalibrateAFE");
     Calibration().startLines.push_back(request.startLine);
-    return {Calibration().afeResult, false, {}};
+    return {Calibration().afeResult, false, {}, {}};
 }
 
 CalibrationResult CalibrateAFEForTa(const ScannerLink&, const AfeSearchRequest& request) {
     Calibration().calls.push_back("CalibrateAFEForTa");
     Calibration().startLines.push_back(request.startLine);
-    return {Calibration().afeResult, false, {}};
+    return {Calibration().afeResult, false, {}, {}};
 }
 
 ScanOrigin FindFlatbedBounds(const ScannerLink&, const AfeValues&, uint16_t*) {
@@ -32,14 +32,15 @@ ScanOrigin FindFlatbedBounds(const ScannerLink&, const AfeValues&, uint16_t*) {
     return {1, Calibration().leftbound, Calibration().topLine};
 }
 
-int FindTaBounds(const ScannerLink&, uint16_t* leftbound, int32_t* TopLine) {
+int FindTaBounds(const ScannerLink&, const TaOriginRequest&, TaOrigin* origin) {
     Calibration().calls.push_back("FindTaBounds");
-    *leftbound = Calibration().leftbound;
-    *TopLine = Calibration().topLine;
+    origin->leftbound = Calibration().leftbound;
+    origin->TopLine = Calibration().topLine;
     return 1;
 }
 
-int CalibrateShading(const ScannerLink&, const ShadingRequest& request, const ShadingMaps&) {
+int CalibrateShading(const ScannerLink&, const ShadingRequest& request, const ShadingMaps&,
+                     const ShadingReferences&) {
     Calibration().calls.push_back("CalibrateShading");
     Calibration().startLines.push_back(request.startLine);
     return Calibration().shadingResult;

@@ -59,8 +59,7 @@ int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
     const ShadingRequest request{.startLine = startLine,
                                  .lineCount = kShadingStripLines,
-                                 .afe = {session.ROffset, session.RGain, session.GOffset, session.GGain,
-                                         session.BOffset, session.BGain},
+                                 .afe = session.Afe,
                                  .xDpi = session.RXDPI,
                                  .yDpi = session.RXDPI,
                                  .leftEdge = static_cast<uint16_t>(session.myStartx),
@@ -86,12 +85,7 @@ int CalibrateShadingForScan(const ScanSession& session, const ScanRun& run, uint
 // search start from them.
 int KeepAfeResult(ScanSession& session, const CalibrationResult& result) {
     if (result.found) {
-        session.ROffset = result.afe.ROffset;
-        session.RGain = result.afe.RGain;
-        session.GOffset = result.afe.GOffset;
-        session.GGain = result.afe.GGain;
-        session.BOffset = result.afe.BOffset;
-        session.BGain = result.afe.BGain;
+        session.Afe = result.afe;
         session.RMinBlack = result.black.RMinBlack;
         session.GMinBlack = result.black.GMinBlack;
         session.BMinBlack = result.black.BMinBlack;
@@ -155,10 +149,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
         3u * (session.SWHeight > kGeometryMaxOutputLines ? session.SWHeight : kGeometryMaxOutputLines);
     std::vector<uint16_t> lineTable(tableEntries);
     if (session.TaMode == 0) {
-        const ScanOrigin origin = FindFlatbedBounds(
-            DriverLink(),
-            {session.ROffset, session.RGain, session.GOffset, session.GGain, session.BOffset, session.BGain},
-            lineTable.data());
+        const ScanOrigin origin = FindFlatbedBounds(DriverLink(), session.Afe, lineTable.data());
         session.leftbound = origin.leftbound;
         session.TopLine = origin.TopLine;
         s.LastStatus = origin.status;
@@ -168,12 +159,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
             KeepAfeResult(session, CalibrateAFEForTa(DriverLink(), AfeSearchFor(session, s.TAKSTARTY)));
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
         TaOrigin origin{session.leftbound, session.TopLine};
-        s.LastStatus = FindTaBounds(
-            DriverLink(),
-            {{session.ROffset, session.RGain, session.GOffset, session.GGain, session.BOffset, session.BGain},
-             session.YMAXDPI,
-             session.LAMPSTEP},
-            &origin);
+        s.LastStatus = FindTaBounds(DriverLink(), {session.Afe, session.YMAXDPI, session.LAMPSTEP}, &origin);
         session.leftbound = origin.leftbound;
         session.TopLine = origin.TopLine;
         if (origin.sized) {
@@ -282,8 +268,7 @@ int32_t RunStartScan(ScanSession& session, ScanStartRecord* record) {
     s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, DriverLink(),
                                                 ScanWindowForScan(session, modeField, s.DeviceKind));
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan window");
-    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, DriverLink(), session.ROffset, session.RGain,
-                                    session.GOffset, session.GGain, session.BOffset, session.BGain);
+    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, DriverLink(), session.Afe);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE values");
     s.Run.ClearStop();
     s.LastStatus = WaitScannerReady(s.DeviceHandle);

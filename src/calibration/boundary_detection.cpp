@@ -91,9 +91,7 @@ ScanOrigin FindFlatbedBounds(const ScannerLink& link, const AfeValues& afe, uint
     uint8_t block[kCommandPacketSize] = {};
     block[0] = Model().lamps.flatbed;
     if (!ProcessCommandMiscControl(nullptr, kReportSilent, link, kCmdLampControl, block, block)) return {};
-    if (!SetAFEParameters(nullptr, kReportSilent, link, afe.ROffset, afe.RGain, afe.GOffset, afe.GGain,
-                          afe.BOffset, afe.BGain))
-        return {};
+    if (!SetAFEParameters(nullptr, kReportSilent, link, afe)) return {};
     if (!WaitScannerReady(link.handle)) return {};
     if (!ProcessCommandSetStartScan(nullptr, kReportSilent, link)) return {};
     // A scanner that refuses the handshake or does not deliver the strip has failed; only a
@@ -140,12 +138,10 @@ int FindTaBounds(const ScannerLink& link, const TaOriginRequest& request, TaOrig
     const AfeValues& afe = request.afe;
     // Each step is judged: a strip the scanner was not set up for would place the window
     // by edges that are not there.
-    const bool started = ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
-                         SetAFEParameters(nullptr, kReportSilent, link, afe.ROffset, afe.RGain, afe.GOffset,
-                                          afe.GGain, afe.BOffset, afe.BGain) &&
-                         WaitScannerReady(link.handle) &&
-                         ProcessCommandSetStartScan(nullptr, kReportSilent, link) &&
-                         WaitScanData(nullptr, link);
+    const bool started =
+        ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
+        SetAFEParameters(nullptr, kReportSilent, link, afe) && WaitScannerReady(link.handle) &&
+        ProcessCommandSetStartScan(nullptr, kReportSilent, link) && WaitScanData(nullptr, link);
     if (!started) {
         // The scanner sends nothing: no strip to read.
         SendStopCommand(link.handle);

@@ -1,5 +1,4 @@
-// The values calibration hands between its steps: the front end's six settings, what a
-// calibration strip is asked for and what it gives back, and the requests and results of the
+// The values calibration hands between its steps: what a calibration strip is asked for and what it gives back, and the requests and results of the
 // AFE search, the shading calibration and the origin search.
 #pragma once
 
@@ -7,25 +6,13 @@
 #include <cstdint>
 
 #include "contract/scanner_model.h"
+#include "device/afe_values.h"
 
 namespace b58 {
 
 // The widest strip line, in samples: the sensor's pixels. Strip planes and line buffers are
 // sized by it.
 inline constexpr int kStripMaxPixels = Model().sensor.linePixels;
-
-// The analogue front end's offset and gain of each colour, as sent to the scanner (0..63
-// once calibrated).
-struct AfeValues {
-    uint8_t ROffset = 0;
-    uint8_t RGain = 0;
-    uint8_t GOffset = 0;
-    uint8_t GGain = 0;
-    uint8_t BOffset = 0;
-    uint8_t BGain = 0;
-
-    friend bool operator==(const AfeValues&, const AfeValues&) = default;
-};
 
 // The front end's black level of each colour, as the last measurement of an AFE search
 // found it.

@@ -56,10 +56,8 @@ bool PrepareStrip(StripRun& run, StripWindowShape* shape, const StripRequest& re
 
 bool StartStripScan(const ScannerLink& link, const ScanWindowParameters& window, const AfeValues& afe) {
     return ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
-           SetAFEParameters(nullptr, kReportSilent, link, afe.ROffset, afe.RGain, afe.GOffset, afe.GGain,
-                            afe.BOffset, afe.BGain) &&
-           WaitScannerReady(link.handle) && ProcessCommandSetStartScan(nullptr, kReportSilent, link) &&
-           WaitScanData(nullptr, link) != 0;
+           SetAFEParameters(nullptr, kReportSilent, link, afe) && WaitScannerReady(link.handle) &&
+           ProcessCommandSetStartScan(nullptr, kReportSilent, link) && WaitScanData(nullptr, link) != 0;
 }
 
 bool EndStripScan(const ScannerLink& link, uint8_t closingLampMask) {

@@ -23,26 +23,24 @@ uint8_t Failed(HWND owner, int32_t reportMode, const char* text) {
 
 }  // namespace
 
-uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, const ScannerLink& link, uint8_t redOffset,
-                                 uint8_t redGain, uint8_t greenOffset, uint8_t greenGain, uint8_t blueOffset,
-                                 uint8_t blueGain) {
+uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, const ScannerLink& link,
+                                 const AfeValues& codes) {
     uint8_t* packet = link.channel.Command();
     packet[0] = kCmdSetAfe;
-    packet[2] = redOffset;
-    packet[3] = redGain;
-    packet[4] = greenOffset;
-    packet[5] = greenGain;
-    packet[6] = blueOffset;
-    packet[7] = blueGain;
+    packet[2] = codes.ROffset;
+    packet[3] = codes.RGain;
+    packet[4] = codes.GOffset;
+    packet[5] = codes.GGain;
+    packet[6] = codes.BOffset;
+    packet[7] = codes.BGain;
     if (SendCommandBuffer(link, 8)) return 1;
     return Failed(owner, reportMode, "ProcessCommandSetAFEGain() Fail!");
 }
 
-uint8_t SetAFEParameters(HWND owner, int32_t reportMode, const ScannerLink& link, uint8_t redOffset,
-                         uint8_t redGain, uint8_t greenOffset, uint8_t greenGain, uint8_t blueOffset,
-                         uint8_t blueGain) {
-    return ProcessCommandSetAFEGain(owner, reportMode, link, redOffset, MapAfeGain(redGain), greenOffset,
-                                    MapAfeGain(greenGain), blueOffset, MapAfeGain(blueGain));
+uint8_t SetAFEParameters(HWND owner, int32_t reportMode, const ScannerLink& link, const AfeValues& afe) {
+    return ProcessCommandSetAFEGain(owner, reportMode, link,
+                                    {afe.ROffset, MapAfeGain(afe.RGain), afe.GOffset, MapAfeGain(afe.GGain),
+                                     afe.BOffset, MapAfeGain(afe.BGain)});
 }
 
 uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, const ScannerLink& link,

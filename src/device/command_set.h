@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "contract/scanner_model.h"
+#include "device/afe_values.h"
 #include "device/command_packets.h"
 #include "device/scanner_link.h"
 #include "platform/win32.h"
@@ -35,15 +36,13 @@ inline constexpr uint32_t kUserCommandPauseMs = 10;
 inline constexpr uint32_t kScanDataWaitLimitMs = 120000;
 inline constexpr uint32_t kScanDataWaitAttempts = kScanDataWaitLimitMs / kUserCommandPauseMs;
 
-uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, const ScannerLink& link, uint8_t redOffset,
-                                 uint8_t redGain, uint8_t greenOffset, uint8_t greenGain, uint8_t blueOffset,
-                                 uint8_t blueGain);
+// Sends the six bytes as they are: the gains already in the front end's codes.
+uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, const ScannerLink& link,
+                                 const AfeValues& codes);
 
 // ProcessCommandSetAFEGain with each gain mapped to the front end's code
 // (MapAfeGain).
-uint8_t SetAFEParameters(HWND owner, int32_t reportMode, const ScannerLink& link, uint8_t redOffset,
-                         uint8_t redGain, uint8_t greenOffset, uint8_t greenGain, uint8_t blueOffset,
-                         uint8_t blueGain);
+uint8_t SetAFEParameters(HWND owner, int32_t reportMode, const ScannerLink& link, const AfeValues& afe);
 
 uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, const ScannerLink& link,
                                      const ScanWindowParameters& window);

@@ -17,13 +17,13 @@ Bytes LastCommand(const testing::ScriptedController& controller) {
 }
 
 TEST_F(CommandSetTest, AfeGainsAreMappedAndTheStartCommandCarriesTheirLeftovers) {
-    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), 10, 31, 20, 32, 30, 52), 1);
+    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), {10, 31, 20, 32, 30, 52}), 1);
     Bytes afe = LastCommand(*controller_);
     const Bytes expectedAfe = {0x22, 1, 10, 31, 20, 44, 30, 63};
     EXPECT_EQ(Bytes(afe.begin(), afe.begin() + 8), expectedAfe);
     for (size_t i = 8; i < 64; ++i) EXPECT_EQ(afe[i], 0) << i;
 
-    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), 1, 51, 2, 63, 3, 0), 1);
+    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), {1, 51, 2, 63, 3, 0}), 1);
     afe = LastCommand(*controller_);
     EXPECT_EQ(afe[3], 63);
     EXPECT_EQ(afe[5], 63);
@@ -90,9 +90,9 @@ TEST_F(CommandSetTest, FailuresAreShownOnlyInReportModesOneAndTwo) {
     CaptureTrace();
     controller_->SetDefaultReply({3});
     EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, Link()), 0);
-    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 3, Link(), 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 3, Link(), {0, 0, 0, 0, 0, 0}), 0);
     EXPECT_EQ(trace_, "");
-    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 1, Link(), 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 1, Link(), {0, 0, 0, 0, 0, 0}), 0);
     EXPECT_NE(trace_.find("TUVO.LIB: ProcessCommandSetAFEGain() Fail!"), std::string::npos) << trace_;
     trace_.clear();
     EXPECT_EQ(ProcessCommandSendUserCommand(nullptr, 2, Link(), 0x15, nullptr, 0, nullptr, 0), 0);

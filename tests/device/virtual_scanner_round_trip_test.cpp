@@ -139,7 +139,7 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
     EXPECT_EQ(window->linesToDeliver, 200);
     EXPECT_EQ(window->formatByte, 0x82);
 
-    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), 30, 40, 31, 20, 32, 60), 1);
+    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), {30, 40, 31, 20, 32, 60}), 1);
     const sim::AfeSettings afe = scanner_->State().afe;
     EXPECT_EQ(afe.offset[0], 30);
     EXPECT_EQ(afe.gain[0], 52);

@@ -12,10 +12,7 @@ TEST(DriverState, LoadTimeValues) {
     EXPECT_EQ(g_state.DeviceKind, 4);
     EXPECT_EQ(g_state.LastStatus, 0);
     EXPECT_EQ(g_state.FACTOR, 100);
-    const uint8_t afe[6] = {g_state.Session.ROffset, g_state.Session.RGain,   g_state.Session.GOffset,
-                            g_state.Session.GGain,   g_state.Session.BOffset, g_state.Session.BGain};
-    const uint8_t expected[6] = {32, 2, 32, 2, 32, 2};
-    EXPECT_EQ(0, memcmp(afe, expected, 6));
+    EXPECT_EQ(g_state.Session.Afe, (AfeValues{32, 2, 32, 2, 32, 2}));
     for (uint8_t b : g_state.DeviceInfoBlock) EXPECT_EQ(b, 0);
     EXPECT_FALSE(g_state.Run.StopRequested());
     EXPECT_FALSE(g_state.Run.ReaderFailed());

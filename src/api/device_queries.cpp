@@ -37,9 +37,10 @@ enum TestCode : uint16_t {
 };
 
 uint8_t QueryIdentity(uint16_t* third) {
-    uint16_t id1 = 0, id2 = 0, id4 = 0;
-    uint32_t id5 = 0;
-    return ProcessCommandGetAllID(nullptr, kReportSilent, DriverLink(), &id1, &id2, third, &id4, &id5);
+    ScannerIdentity ids;
+    if (!ProcessCommandGetAllID(nullptr, kReportSilent, DriverLink(), &ids)) return 0;
+    *third = ids.id3;
+    return 1;
 }
 
 uint8_t SendMiscControl(uint8_t command) {

@@ -35,8 +35,8 @@ bool MoveCarriageForward(uint16_t steps) {
     uint8_t data[kPacketSize - 2] = {};
     data[0] = static_cast<uint8_t>(steps & 0xFF);
     data[1] = static_cast<uint8_t>(steps >> 8);
-    return ProcessCommandSendUserCommand(nullptr, kReportSilent, DriverLink(), kCmdMoveForward, data,
-                                         sizeof data, nullptr, 0) &&
+    return ProcessCommandSendUserCommand(nullptr, kReportSilent, DriverLink(),
+                                         {kCmdMoveForward, data, sizeof data, nullptr, 0}) &&
            WaitScannerReady(g_state.DeviceHandle);
 }
 

@@ -104,8 +104,8 @@ ScanOrigin FindFlatbedBounds(const ScannerLink& link, const AfeValues& afe, uint
     int32_t top = 0;
     FlatbedOriginFromStrip(strip.data(), width, height, &left, &top);
 
-    if (!ProcessCommandSendUserCommand(nullptr, kReportSilent, link, kCmdCarriageHome, block, sizeof block,
-                                       block, sizeof block) ||
+    if (!ProcessCommandSendUserCommand(nullptr, kReportSilent, link,
+                                       {kCmdCarriageHome, block, sizeof block, block, sizeof block}) ||
         !WaitScannerReady(link.handle))
         return {};
     Sleep(kAfterHomeMs);

@@ -57,33 +57,30 @@ uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, const Scanner
 }
 
 uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, const ScannerLink& link,
-                                      uint8_t command, const uint8_t* data, uint16_t dataSize, uint8_t* reply,
-                                      uint16_t replySize) {
-    if (data != nullptr) {
-        const size_t size = std::min<size_t>(dataSize, kCommandPacketSize - 2);
-        std::memcpy(link.channel.Command() + 2, data, size);
+                                      const UserCommand& user) {
+    if (user.data != nullptr) {
+        const size_t size = std::min<size_t>(user.dataSize, kCommandPacketSize - 2);
+        std::memcpy(link.channel.Command() + 2, user.data, size);
     }
-    link.channel.Command()[0] = command;
+    link.channel.Command()[0] = user.command;
     const bool accepted = SendCommandBuffer(link, kCommandPacketSize);
     Sleep(kUserCommandPauseMs);
     if (!accepted) return Failed(owner, reportMode, "ProcessCommandSendUserCommand() Fail!");
-    if (reply != nullptr && replySize >= 2) {
-        const size_t size = std::min<size_t>(replySize, kCommandPacketSize);
-        std::memcpy(reply, link.channel.Reply() + 1, size - 1);
+    if (user.reply != nullptr && user.replySize >= 2) {
+        const size_t size = std::min<size_t>(user.replySize, kCommandPacketSize);
+        std::memcpy(user.reply, link.channel.Reply() + 1, size - 1);
     }
     return 1;
 }
 
-uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, const ScannerLink& link, uint16_t* id1,
-                               uint16_t* id2, uint16_t* id3, uint16_t* id4, uint32_t* id5) {
+uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, const ScannerLink& link,
+                               ScannerIdentity* ids) {
     link.channel.Command()[0] = kCmdIdentityQuery;
     if (!SendCommandBuffer(link, 12)) return Failed(owner, reportMode, "ProcessCommandGetAllID() Fail!");
     const uint8_t* reply = link.channel.Reply();
-    if (id1 != nullptr) *id1 = GetLe16(reply + 2);
-    if (id2 != nullptr) *id2 = GetLe16(reply + 4);
-    if (id3 != nullptr) *id3 = GetLe16(reply + 6);
-    if (id4 != nullptr) *id4 = GetLe16(reply + 8);
-    if (id5 != nullptr) *id5 = GetLe32(reply + 10);
+    if (ids != nullptr)
+        *ids = {GetLe16(reply + 2), GetLe16(reply + 4), GetLe16(reply + 6), GetLe16(reply + 8),
+                GetLe32(reply + 10)};
     return 1;
 }
 
@@ -130,8 +127,8 @@ uint8_t WaitScanData(HWND owner, const ScannerLink& link, const std::atomic<int3
     PollBound bound(kScanDataWaitAttempts, kScanDataWaitLimitMs);
     for (;;) {
         if (stopRequested != nullptr && stopRequested->load(std::memory_order_acquire) != 0) return 0;
-        if (ProcessCommandSendUserCommand(owner, kReportSilent, link, kCmdDataHandshake, nullptr,
-                                          kCommandPacketSize, nullptr, 0))
+        if (ProcessCommandSendUserCommand(owner, kReportSilent, link,
+                                          {kCmdDataHandshake, nullptr, kCommandPacketSize, nullptr, 0}))
             return 1;
         if (!bound.Another()) {
             Trace("WaitScanData gives up: the scanner sends no data!");

@@ -51,18 +51,35 @@ uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, const Scann
 // them.
 uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, const ScannerLink& link);
 
+// A command of the user-command form: its byte, the data that follows it and
+// where its reply goes.
+struct UserCommand {
+    uint8_t command = 0;
+    const uint8_t* data = nullptr;
+    uint16_t dataSize = 0;
+    uint8_t* reply = nullptr;
+    uint16_t replySize = 0;
+};
+
 // Any command with up to 62 data bytes (copied from byte 2 on when data is not
 // null), sent as 64 bytes, followed by a 10 ms pause. On success reply bytes 1
 // to replySize - 1 go to reply (when it is not null and replySize is at least
 // 2).
 uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, const ScannerLink& link,
-                                      uint8_t command, const uint8_t* data, uint16_t dataSize, uint8_t* reply,
-                                      uint16_t replySize);
+                                      const UserCommand& user);
 
-// The identity query; on success the five identity values, else the results are
+// The five identity values the controller reports.
+struct ScannerIdentity {
+    uint16_t id1 = 0;
+    uint16_t id2 = 0;
+    uint16_t id3 = 0;
+    uint16_t id4 = 0;
+    uint32_t id5 = 0;
+};
+
+// The identity query; on success the five identity values, else the result is
 // untouched.
-uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, const ScannerLink& link, uint16_t* id1,
-                               uint16_t* id2, uint16_t* id3, uint16_t* id4, uint32_t* id5);
+uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, const ScannerLink& link, ScannerIdentity* ids);
 
 // A command with a 58-byte data block in bytes 2 to 59, sent as 60 bytes; on
 // success reply bytes 2 to 59 go to the 58-byte result block, else it is

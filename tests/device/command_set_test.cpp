@@ -50,14 +50,13 @@ TEST_F(CommandSetTest, IdentityQuerySendsTwelveBytesAndReadsFiveValues) {
     for (size_t i = 26; i < 64; ++i) EXPECT_EQ(sentWindow[i], 0) << i;
 
     controller_->QueueReply({0, 0, 0x34, 0x12, 0x78, 0x56, 0xCD, 0xAB, 0x01, 0xEF, 0x44, 0x33, 0x22, 0x11});
-    uint16_t id1 = 0, id2 = 0, id3 = 0, id4 = 0;
-    uint32_t id5 = 0;
-    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &id1, &id2, &id3, &id4, &id5), 1);
-    EXPECT_EQ(id1, 0x1234);
-    EXPECT_EQ(id2, 0x5678);
-    EXPECT_EQ(id3, 0xABCD);
-    EXPECT_EQ(id4, 0xEF01);
-    EXPECT_EQ(id5, 0x11223344u);
+    ScannerIdentity ids;
+    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &ids), 1);
+    EXPECT_EQ(ids.id1, 0x1234);
+    EXPECT_EQ(ids.id2, 0x5678);
+    EXPECT_EQ(ids.id3, 0xABCD);
+    EXPECT_EQ(ids.id4, 0xEF01);
+    EXPECT_EQ(ids.id5, 0x11223344u);
 
     const Bytes query = LastCommand(*controller_);
     EXPECT_EQ(query[0], 0x2E);
@@ -68,10 +67,9 @@ TEST_F(CommandSetTest, IdentityQuerySendsTwelveBytesAndReadsFiveValues) {
 
 TEST_F(CommandSetTest, ARefusedCommandFailsAndLeavesTheResultsAlone) {
     controller_->QueueReply({2, 0, 0x34, 0x12});
-    uint16_t id1 = 7, id2 = 7, id3 = 7, id4 = 7;
-    uint32_t id5 = 7;
-    EXPECT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &id1, &id2, &id3, &id4, &id5), 0);
-    EXPECT_EQ(id1 + id2 + id3 + id4 + id5, 35u);
+    ScannerIdentity ids{7, 7, 7, 7, 7};
+    EXPECT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &ids), 0);
+    EXPECT_EQ(ids.id1 + ids.id2 + ids.id3 + ids.id4 + ids.id5, 35u);
 
     // Status 5 is a delivered reply at the transport, a failure for the command.
     controller_->QueueReply({5});
@@ -95,7 +93,7 @@ TEST_F(CommandSetTest, FailuresAreShownOnlyInReportModesOneAndTwo) {
     EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 1, Link(), {0, 0, 0, 0, 0, 0}), 0);
     EXPECT_NE(trace_.find("TUVO.LIB: ProcessCommandSetAFEGain() Fail!"), std::string::npos) << trace_;
     trace_.clear();
-    EXPECT_EQ(ProcessCommandSendUserCommand(nullptr, 2, Link(), 0x15, nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(ProcessCommandSendUserCommand(nullptr, 2, Link(), {0x15, nullptr, 0, nullptr, 0}), 0);
     EXPECT_NE(trace_.find("TUVO.LIB: ProcessCommandSendUserCommand() Fail!"), std::string::npos) << trace_;
 }
 
@@ -122,7 +120,7 @@ TEST_F(CommandSetTest, UserCommandCutsItsDataAndCopiesTheReplyFromByteOne) {
     Bytes reply = {0, 0x11, 0x22, 0x33, 0x44};
     controller_->QueueReply(reply);
     uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), 0x15, data, 80, out, 3), 1);
+    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), {0x15, data, 80, out, 3}), 1);
     const Bytes sent = LastCommand(*controller_);
     EXPECT_EQ(sent[0], 0x15);
     EXPECT_EQ(Bytes(sent.begin() + 2, sent.end()), Bytes(data, data + 62));
@@ -131,7 +129,7 @@ TEST_F(CommandSetTest, UserCommandCutsItsDataAndCopiesTheReplyFromByteOne) {
     EXPECT_EQ(out[2], 0xEE);
 
     controller_->QueueReply(reply);
-    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), 0x15, nullptr, 64, out, 1), 1);
+    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), {0x15, nullptr, 64, out, 1}), 1);
     EXPECT_EQ(out[0], 0x11);  // a reply size of 1 copies nothing
 }
 

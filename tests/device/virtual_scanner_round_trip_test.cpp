@@ -100,12 +100,11 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
     config.identity = {0x0102, 0x0304, 0x0506, 0x0708, 0x090A0B0C};
     Plug(config);
 
-    uint16_t id1 = 0, id2 = 0, id3 = 0, id4 = 0;
-    uint32_t id5 = 0;
-    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &id1, &id2, &id3, &id4, &id5), 1);
-    EXPECT_EQ(id1, 0x0102);
-    EXPECT_EQ(id3, 0x0506);
-    EXPECT_EQ(id5, 0x090A0B0Cu);
+    ScannerIdentity ids;
+    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &ids), 1);
+    EXPECT_EQ(ids.id1, 0x0102);
+    EXPECT_EQ(ids.id3, 0x0506);
+    EXPECT_EQ(ids.id5, 0x090A0B0Cu);
 
     uint8_t data[58] = {1};
     uint8_t result[58] = {};
@@ -126,7 +125,7 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
               0);  // reading it cleared the press
 
     const uint8_t steps[2] = {0x90, 0x01};  // 400 steps
-    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), kCmdMoveForward, steps, 2, nullptr, 0), 1);
+    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), {kCmdMoveForward, steps, 2, nullptr, 0}), 1);
     ASSERT_EQ(WaitScannerReady(device_), 1);
     EXPECT_EQ(scanner_->State().carriagePosition, 400u);
     EXPECT_FALSE(scanner_->State().busy);

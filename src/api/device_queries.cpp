@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "api/device_requests.h"
-#include "api/driver.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -36,15 +35,15 @@ enum TestCode : uint16_t {
 };
 
 uint8_t QueryIdentity(Driver& driver, uint16_t* third) {
-    uint16_t id1 = 0, id2 = 0, id4 = 0;
-    uint32_t id5 = 0;
-    return ProcessCommandGetAllID(nullptr, kReportSilent, driver.DeviceHandle, driver.DeviceKind, &id1, &id2,
-                                  third, &id4, &id5);
+    ScannerIdentity ids;
+    if (!ProcessCommandGetAllID(nullptr, kReportSilent, driver.Link(), &ids)) return 0;
+    *third = ids.id3;
+    return 1;
 }
 
 uint8_t SendMiscControl(Driver& driver, uint8_t command) {
-    return ProcessCommandMiscControl(nullptr, kReportSilent, driver.DeviceHandle, driver.DeviceKind, command,
-                                     driver.MiscControlBuffer, driver.MiscControlBuffer);
+    return ProcessCommandMiscControl(nullptr, kReportSilent, driver.Link(), command, driver.MiscControlBuffer,
+                                     driver.MiscControlBuffer);
 }
 
 uint8_t CurrentLamp(const Driver& driver) {

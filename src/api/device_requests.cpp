@@ -15,8 +15,8 @@ uint8_t DownloadFirmwareToDevice(Driver& driver) {
 
 uint8_t SendLampControl(Driver& driver, uint8_t lampMask) {
     driver.MiscControlBuffer[0] = lampMask;
-    return ProcessCommandMiscControl(nullptr, kReportSilent, driver.DeviceHandle, driver.DeviceKind,
-                                     kCmdLampControl, driver.MiscControlBuffer, driver.MiscControlBuffer);
+    return ProcessCommandMiscControl(nullptr, kReportSilent, driver.Link(), kCmdLampControl,
+                                     driver.MiscControlBuffer, driver.MiscControlBuffer);
 }
 
 uint8_t SendKeyQuery(Driver& driver) {

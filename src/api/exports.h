@@ -26,7 +26,7 @@ B58_EXPORT int32_t B58_CALL StopScan(StopRecord* record);
 // The fifteen names in the order a host resolves them; the host program and the export
 // table test use this list.
 inline constexpr const char* kExportNames[] = {
-    "_Open",         "_Close",       "SetParameters",   "GetParameters", "GetVersionInfo",
-    "GetDeviceInfo", "GetGammaInfo", "CarriageHome",    "PowerControl",  "GetDeviceStatus",
-    "GetKeyStatus",  "TestEntry",    "StartScan",       "ReadScannedData", "StopScan",
+    "_Open",         "_Close",       "SetParameters", "GetParameters",   "GetVersionInfo",
+    "GetDeviceInfo", "GetGammaInfo", "CarriageHome",  "PowerControl",    "GetDeviceStatus",
+    "GetKeyStatus",  "TestEntry",    "StartScan",     "ReadScannedData", "StopScan",
 };

@@ -41,11 +41,11 @@ int32_t OpenScanner(b58::Driver& driver) {
     Sleep(kSettleMs);
     std::memset(driver.MiscControlBuffer, 0, sizeof driver.MiscControlBuffer);
 
-    driver.LastStatus = ZtInitialation(driver.DeviceKind);
+    driver.LastStatus = ZtInitialation(driver.DeviceKind, &driver.DeviceHandle, &driver.OpenTime);
     if (driver.LastStatus == 0) {
         Trace("ZtInitialation second times!");
         Sleep(kRetryPauseMs);
-        driver.LastStatus = ZtInitialation(driver.DeviceKind);
+        driver.LastStatus = ZtInitialation(driver.DeviceKind, &driver.DeviceHandle, &driver.OpenTime);
         if (driver.LastStatus == 0) {
             if (driver.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(driver.DeviceHandle);
             driver.DeviceHandle = INVALID_HANDLE_VALUE;

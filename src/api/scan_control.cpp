@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "api/device_requests.h"
-#include "api/driver.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -36,8 +35,8 @@ bool MoveCarriageForward(Driver& s, uint16_t steps) {
     uint8_t data[kPacketSize - 2] = {};
     data[0] = static_cast<uint8_t>(steps & 0xFF);
     data[1] = static_cast<uint8_t>(steps >> 8);
-    return ProcessCommandSendUserCommand(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
-                                         kCmdMoveForward, data, sizeof data, nullptr, 0) &&
+    return ProcessCommandSendUserCommand(nullptr, kReportSilent, s.Link(),
+                                         {kCmdMoveForward, data, sizeof data, nullptr, 0}) &&
            WaitScannerReady(s.DeviceHandle);
 }
 
@@ -60,8 +59,7 @@ int CalibrateShadingForScan(Driver& s, const ScanSession& session, const ScanRun
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
     const ShadingRequest request{.startLine = startLine,
                                  .lineCount = kShadingStripLines,
-                                 .afe = {session.ROffset, session.RGain, session.GOffset, session.GGain,
-                                         session.BOffset, session.BGain},
+                                 .afe = session.Afe,
                                  .xDpi = session.RXDPI,
                                  .yDpi = session.RXDPI,
                                  .leftEdge = static_cast<uint16_t>(session.myStartx),
@@ -69,12 +67,31 @@ int CalibrateShadingForScan(Driver& s, const ScanSession& session, const ScanRun
                                  .widthUnits = session.WidthUnits,
                                  .pixelFormatCode = session.PixelFormatCode,
                                  .taMode = session.TaMode,
-                                 .dataWidth = session.DataWidth};
+                                 .taType = session.TaType,
+                                 .dataWidth = session.DataWidth,
+                                 .black = {session.RMinBlack, session.GMinBlack, session.BMinBlack},
+                                 .BLACKSHADING = s.Shading.BLACKSHADING,
+                                 .RAWDATA = s.Shading.RAWDATA,
+                                 .FACTOR = s.Shading.FACTOR};
+    const ShadingReferences references{run.WhiteRefR(), run.DarkRefR(),  run.WhiteRefG(),
+                                       run.DarkRefG(),  run.WhiteRefB(), run.DarkRefB()};
     if (session.DataWidth == 16 && session.TaMode == 0)
-        return CalibrateShading16(s.DeviceHandle, request,
-                                  {run.WhiteRefR(), run.DarkRefR(), run.WhiteRefG(), run.DarkRefG(),
-                                   run.WhiteRefB(), run.DarkRefB()});
-    return CalibrateShading(s.DeviceHandle, request, {run.PixelMapR(), run.PixelMapG(), run.PixelMapB()});
+        return CalibrateShading16(s.Link(), request, references);
+    return CalibrateShading(s.Link(), request, {run.PixelMapR(), run.PixelMapG(), run.PixelMapB()},
+                            references);
+}
+
+// An AFE search's values and black levels stay with the session: the scan and the next
+// search start from them. The shading settings it read stay with the driver.
+int KeepAfeResult(Driver& s, ScanSession& session, const CalibrationResult& result) {
+    s.Shading = result.shading;
+    if (result.found) {
+        session.Afe = result.afe;
+        session.RMinBlack = result.black.RMinBlack;
+        session.GMinBlack = result.black.GMinBlack;
+        session.BMinBlack = result.black.BMinBlack;
+    }
+    return result.status;
 }
 
 // An AFE search for this scan, its strips from startLine.
@@ -83,7 +100,9 @@ AfeSearchRequest AfeSearchFor(const ScanSession& session, uint16_t startLine) {
                             .lineCount = kAfeStripLines,
                             .pixelMode = session.ScanPixelModeFlag != 0,
                             .calibrationDpi = session.CalibrationDpi,
-                            .pixelFormatCode = session.PixelFormatCode};
+                            .pixelFormatCode = session.PixelFormatCode,
+                            .taMode = session.TaMode,
+                            .taType = session.TaType};
 }
 
 ScanWindowParameters ScanWindowForScan(const ScanSession& session, uint16_t modeField, int32_t deviceKind) {
@@ -118,6 +137,7 @@ ReaderContext ReaderContextFor(Driver& s, const ScanSession& session) {
             .session = session,
             .device = s.DeviceHandle,
             .deviceKind = s.DeviceKind,
+            .channel = &s.Channel,
             .imageReader = &s.ImageReader,
             .directRead = s.DirectReadMode != 0,
             .directReadPacing = s.DirectReadPacing};
@@ -132,7 +152,8 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     if (session.TaMode == 0) {
-        s.LastStatus = CalibrateAFE(s.DeviceHandle, AfeSearchFor(session, s.KSTARTY)).status;
+        s.LastStatus =
+            KeepAfeResult(s, session, CalibrateAFE(s.Link(), AfeSearchFor(session, s.OpenTime.KSTARTY)));
         if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
 
@@ -141,18 +162,23 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
         3u * (session.SWHeight > kGeometryMaxOutputLines ? session.SWHeight : kGeometryMaxOutputLines);
     std::vector<uint16_t> lineTable(tableEntries);
     if (session.TaMode == 0) {
-        const ScanOrigin origin = FindFlatbedBounds(
-            s.DeviceHandle, s.DeviceKind,
-            {session.ROffset, session.RGain, session.GOffset, session.GGain, session.BOffset, session.BGain},
-            lineTable.data());
+        const ScanOrigin origin = FindFlatbedBounds(s.Link(), session.Afe, lineTable.data());
         session.leftbound = origin.leftbound;
         session.TopLine = origin.TopLine;
         s.LastStatus = origin.status;
         if (s.LastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
-        s.LastStatus = CalibrateAFEForTa(s.DeviceHandle, AfeSearchFor(session, s.TAKSTARTY)).status;
+        s.LastStatus = KeepAfeResult(
+            s, session, CalibrateAFEForTa(s.Link(), AfeSearchFor(session, s.OpenTime.TAKSTARTY)));
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
-        s.LastStatus = FindTaBounds(&session.leftbound, &session.TopLine);
+        TaOrigin origin{session.leftbound, session.TopLine};
+        s.LastStatus = FindTaBounds(s.Link(), {session.Afe, session.YMAXDPI, session.LAMPSTEP}, &origin);
+        session.leftbound = origin.leftbound;
+        session.TopLine = origin.TopLine;
+        if (origin.sized) {
+            session.HWWidth = origin.HWWidth;
+            session.HWHeight = origin.HWHeight;
+        }
         if (s.LastStatus == 0) return DeviceStepFailed(record, "adapter boundary detection");
         session.Backstep = kTaBackstepBase - session.TopLine;
         // A top found below the base needs no move; as a 16-bit step count a negative
@@ -165,7 +191,7 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
     HorizontalStartInput across;
     across.windowLeft = session.WindowLeft;
     across.leftbound = session.leftbound;
-    across.leftAdd = s.LEFTADD;
+    across.leftAdd = s.OpenTime.LEFTADD;
     across.taMode = session.TaMode != 0;
     across.scanFromOrigin = s.ScanFromOrigin != 0;
     across.pixelMode = session.ScanPixelModeFlag != 0;
@@ -178,7 +204,7 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
     Trace("myStartx=%d,", session.myStartx);
 
     if (session.TaMode != 0 && s.ScanFromOrigin == 0) {
-        s.LastStatus = CalibrateShadingForScan(s, session, s.Run, s.TAKSTARTY);
+        s.LastStatus = CalibrateShadingForScan(s, session, s.Run, s.OpenTime.TAKSTARTY);
         if (s.LastStatus == 0) return DeviceStepFailed(record, "shading calibration");
     }
     if (s.ScanFromOrigin != 0 && !MoveCarriageForward(s, kOriginForwardSteps))
@@ -216,10 +242,10 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
 
     VerticalStartInput down;
     down.windowTop = session.WindowTop;
-    down.taTopAdd = s.TATOPADD;
-    down.topAdd = s.TOPADD;
+    down.taTopAdd = s.OpenTime.TATOPADD;
+    down.topAdd = s.OpenTime.TOPADD;
     down.lampStep = session.LAMPSTEP;
-    down.kStartY = s.KSTARTY;
+    down.kStartY = s.OpenTime.KSTARTY;
     down.taType = session.TaType;
     down.rxdpi = session.RXDPI;
     down.rydpi = session.RYDPI;
@@ -235,7 +261,7 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
         return StartFailed(record, kStatusRequestRejected, "placing the window on the device");
     session.myStarty = static_cast<int16_t>(starty);
     Trace("myStarty=%d,Top=%d,TATopAdd=%d,LAMPSTEP=%d,TopLine=%d", session.myStarty, session.WindowTop,
-          s.TATOPADD, session.LAMPSTEP, session.TopLine);
+          s.OpenTime.TATOPADD, session.LAMPSTEP, session.TopLine);
     if (session.myStarty < 0) session.myStarty = 0;
 
     const uint16_t modeField =
@@ -252,17 +278,15 @@ int32_t RunStartScan(Driver& s, ScanSession& session, ScanStartRecord* record) {
           session.HWWidth, session.HWHeight, session.RXDPI, session.SWWidth, session.SWHeight,
           session.DataWidth, session.RYDPI);
 
-    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind,
+    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, s.Link(),
                                                 ScanWindowForScan(session, modeField, s.DeviceKind));
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan window");
-    s.LastStatus =
-        SetAFEParameters(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind, session.ROffset, session.RGain,
-                         session.GOffset, session.GGain, session.BOffset, session.BGain);
+    s.LastStatus = SetAFEParameters(nullptr, kReportSilent, s.Link(), session.Afe);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "AFE values");
     s.Run.ClearStop();
     s.LastStatus = WaitScannerReady(s.DeviceHandle);
     if (s.LastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
-    s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, s.DeviceHandle, s.DeviceKind);
+    s.LastStatus = ProcessCommandSetStartScan(nullptr, kReportSilent, s.Link());
     if (s.LastStatus == 0) return DeviceStepFailed(record, "scan start");
     s.Run.NextLineIndex = 0;
     s.Run.LinesDelivered = 0;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "api/device_requests.h"
-#include "api/driver.h"
 #include "api/export_guard.h"
 #include "api/exports.h"
 #include "api/open_state.h"
@@ -103,7 +102,8 @@ int32_t TakeScanRequest(Driver& driver, ScanParameters* parameters) {
     const ScanConfig& config = derived.config;
     const uint8_t source = parameters->ScanSource;
     if (derived.fault != ScanRequestFault::None ||
-        !VerticalStartFits(config, IsTaSource(source) ? source : 0, driver.TOPADD, driver.TATOPADD)) {
+        !VerticalStartFits(config, IsTaSource(source) ? source : 0, driver.OpenTime.TOPADD,
+                           driver.OpenTime.TATOPADD)) {
         parameters->Status = kStatusRequestRejected;
         return 0;
     }
@@ -135,8 +135,8 @@ int32_t TakeScanRequest(Driver& driver, ScanParameters* parameters) {
     if (driver.Session.TaMode == 1) {
         uint8_t request[kCommandPacketSize] = {};
         request[0] = kLampTa;
-        driver.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, driver.DeviceHandle,
-                                                      driver.DeviceKind, kCmdLampControl, request, request);
+        driver.LastStatus = ProcessCommandMiscControl(nullptr, kReportSilent, driver.Link(), kCmdLampControl,
+                                                      request, request);
         if (driver.LastStatus == 0) return RefuseForDevice(driver, parameters, "adapter lamp selection");
     }
     return driver.LastStatus;

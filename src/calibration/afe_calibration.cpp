@@ -3,7 +3,6 @@
 #include "calibration/afe_pass.h"
 #include "contract/scanner_model.h"
 #include "settings/settings.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -25,11 +24,9 @@ void TraceLevels(const char* phase, const LevelSet& l) {
           l[0].MinBlack, l[0].MaxWhite, l[1].MinBlack, l[1].MaxWhite, l[2].MinBlack, l[2].MaxWhite);
 }
 
-}  // namespace
-
-CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request) {
-    const CalibrationSettings settings = ReadCalibrationSettings(true);
-    AfeSearchPasses passes(device, request, false);
+CalibrationResult Search(const ScannerLink& link, const AfeSearchRequest& request,
+                         const CalibrationSettings& settings) {
+    AfeSearchPasses passes(link, request, false);
     const uint16_t calibrationDpi = request.calibrationDpi;
     ChannelSet c;
     for (size_t i = 0; i < 3; ++i) {
@@ -90,8 +87,18 @@ CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request) {
     // A closing strip with the final values; a short one still keeps the results found.
     const LevelSet last = passes.Levels();
     const bool closed = passes.Run(c, Model().strips.closingDpi, false);
-    const AfeValues found = FinishAfeSearch(c, last);
-    return {closed ? g_state.StripScanOk : 0, true, found};
+    CalibrationResult result = FinishAfeSearch(c, last);
+    result.status = closed ? passes.StripScanOk() : 0;
+    return result;
+}
+
+}  // namespace
+
+CalibrationResult CalibrateAFE(const ScannerLink& link, const AfeSearchRequest& request) {
+    const CalibrationSettings settings = ReadCalibrationSettings(true);
+    CalibrationResult result = Search(link, request, settings);
+    result.shading = settings.Kept();
+    return result;
 }
 
 }  // namespace b58

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "calibration/calibration_types.h"
+#include "device/scanner_link.h"
 #include "platform/win32.h"
 
 namespace b58 {
@@ -20,14 +21,14 @@ struct StripLevels {
 StripLevels MeasureStripLevels(const uint8_t* plane, uint16_t stripWidth, uint16_t stripLines,
                                uint16_t calibrationDpi, int taSelector);
 
-// Both return StripScanOk of the run as the status (nonzero for success); on failure the
-// result holds no values. When values are found they are also stored as the driver-wide AFE
-// values, with the black levels of the last measurement. The flatbed search ends with a
+// Both return StripScanOk of their strips as the status (nonzero for success); on failure the
+// result holds no values. Found values come with the black levels of the last measurement;
+// the caller keeps them for the scan and the next search. The flatbed search ends with a
 // closing strip at 300 dpi: when only that one comes back short, the values found are still
-// returned and stored, with status 0.
+// returned, with status 0.
 // With a one-plane format only the green plane is scanned; red and blue are measured as
 // green, so the three searches move together and settle with it.
-CalibrationResult CalibrateAFE(HANDLE device, const AfeSearchRequest& request);
-CalibrationResult CalibrateAFEForTa(HANDLE device, const AfeSearchRequest& request);
+CalibrationResult CalibrateAFE(const ScannerLink& link, const AfeSearchRequest& request);
+CalibrationResult CalibrateAFEForTa(const ScannerLink& link, const AfeSearchRequest& request);
 
 }  // namespace b58

@@ -2,7 +2,6 @@
 #include "calibration/afe_pass.h"
 #include "contract/scanner_model.h"
 #include "settings/settings.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
@@ -12,11 +11,9 @@ constexpr int kOffsetPasses = 6;
 constexpr int kGainPasses = 7;  // the last only measures
 constexpr int kFinePasses = 6;
 
-}  // namespace
-
-CalibrationResult CalibrateAFEForTa(HANDLE device, const AfeSearchRequest& request) {
-    const CalibrationSettings settings = ReadCalibrationSettings(false);
-    AfeSearchPasses passes(device, request, true);
+CalibrationResult Search(const ScannerLink& link, const AfeSearchRequest& request,
+                         const CalibrationSettings& settings) {
+    AfeSearchPasses passes(link, request, true);
     const uint16_t calibrationDpi = request.calibrationDpi;
     ChannelSet c;
     for (size_t i = 0; i < 3; ++i) {
@@ -53,8 +50,18 @@ CalibrationResult CalibrateAFEForTa(HANDLE device, const AfeSearchRequest& reque
         }
     }
 
-    const AfeValues found = FinishAfeSearch(c, passes.Levels());
-    return {g_state.StripScanOk, true, found};
+    CalibrationResult result = FinishAfeSearch(c, passes.Levels());
+    result.status = passes.StripScanOk();
+    return result;
+}
+
+}  // namespace
+
+CalibrationResult CalibrateAFEForTa(const ScannerLink& link, const AfeSearchRequest& request) {
+    const CalibrationSettings settings = ReadCalibrationSettings(false);
+    CalibrationResult result = Search(link, request, settings);
+    result.shading = settings.Kept();
+    return result;
 }
 
 }  // namespace b58

@@ -2,21 +2,20 @@
 
 #include "calibration/strip_scan.h"
 #include "device/scan_geometry.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
 namespace {
-constexpr uint16_t kStripWidthUnits = kMaxLinePixels;
+constexpr uint16_t kStripWidthUnits = kStripMaxPixels;
 
 uint8_t Low8(int value) {
     return static_cast<uint8_t>(value & 0xFF);
 }
 }  // namespace
 
-AfeSearchPasses::AfeSearchPasses(HANDLE device, const AfeSearchRequest& request, bool taSelector)
-    : device_(device), request_(request), taSelector_(taSelector) {
-    for (auto& plane : planes_) plane.assign(static_cast<size_t>(request.lineCount) * kMaxLinePixels, 0);
+AfeSearchPasses::AfeSearchPasses(const ScannerLink& link, const AfeSearchRequest& request, bool taSelector)
+    : run_{link}, request_(request), taSelector_(taSelector) {
+    for (auto& plane : planes_) plane.assign(static_cast<size_t>(request.lineCount) * kStripMaxPixels, 0);
 }
 
 bool AfeSearchPasses::Run(const ChannelSet& c, uint16_t dpi, bool measure) {
@@ -32,10 +31,12 @@ bool AfeSearchPasses::Run(const ChannelSet& c, uint16_t dpi, bool measure) {
                              .pixelMode = request_.pixelMode,
                              .pixelFormatCode = request_.pixelFormatCode,
                              .options20 = {1, laterOptions, laterOptions},
-                             .taSelector = taSelector_};
+                             .taSelector = taSelector_,
+                             .taMode = request_.taMode,
+                             .taType = request_.taType};
     const auto [width, lines] =
-        ScanCalibrationStrip(device_, strip, {planes_[0].data(), planes_[1].data(), planes_[2].data()});
-    if (!g_state.StripScanOk) return false;
+        ScanCalibrationStrip(run_, strip, {planes_[0].data(), planes_[1].data(), planes_[2].data()});
+    if (!run_.StripScanOk) return false;
     if (!measure) return true;
     const int taSelector = taSelector_ ? 1 : 0;
     if (request_.pixelFormatCode == kColourPixelFormat) {
@@ -50,19 +51,15 @@ bool AfeSearchPasses::Run(const ChannelSet& c, uint16_t dpi, bool measure) {
     return true;
 }
 
-AfeValues FinishAfeSearch(const ChannelSet& c, const LevelSet& last) {
-    g_state.Session.RMinBlack = static_cast<uint8_t>(last[0].MinBlack & 0xFF);
-    g_state.Session.GMinBlack = static_cast<uint8_t>(last[1].MinBlack & 0xFF);
-    g_state.Session.BMinBlack = static_cast<uint8_t>(last[2].MinBlack & 0xFF);
-    const AfeValues found{ClampAfeValue(c[0].offset), ClampAfeValue(c[0].gain),   ClampAfeValue(c[1].offset),
-                          ClampAfeValue(c[1].gain),   ClampAfeValue(c[2].offset), ClampAfeValue(c[2].gain)};
-    g_state.Session.ROffset = found.ROffset;
-    g_state.Session.RGain = found.RGain;
-    g_state.Session.GOffset = found.GOffset;
-    g_state.Session.GGain = found.GGain;
-    g_state.Session.BOffset = found.BOffset;
-    g_state.Session.BGain = found.BGain;
-    return found;
+CalibrationResult FinishAfeSearch(const ChannelSet& c, const LevelSet& last) {
+    CalibrationResult result;
+    result.found = true;
+    result.afe = {ClampAfeValue(c[0].offset), ClampAfeValue(c[0].gain),   ClampAfeValue(c[1].offset),
+                  ClampAfeValue(c[1].gain),   ClampAfeValue(c[2].offset), ClampAfeValue(c[2].gain)};
+    result.black = {static_cast<uint8_t>(last[0].MinBlack & 0xFF),
+                    static_cast<uint8_t>(last[1].MinBlack & 0xFF),
+                    static_cast<uint8_t>(last[2].MinBlack & 0xFF)};
+    return result;
 }
 
 bool AllSettled(const ChannelSet& c) {

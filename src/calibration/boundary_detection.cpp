@@ -9,7 +9,6 @@
 #include "device/command_set.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -79,38 +78,35 @@ bool ReadWholeStrip(HANDLE device, uint8_t* strip, DWORD size) {
 
 }  // namespace
 
-ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues& afe, uint16_t* lineTable) {
+ScanOrigin FindFlatbedBounds(const ScannerLink& link, const AfeValues& afe, uint16_t* lineTable) {
     const ScanGeometry geometry =
         ComputeScanGeometry(StripGeometry(0, 0, Model().strips.flatbedOriginPixels), lineTable);
     const uint16_t width = geometry.SWWidth;
     const uint16_t height = geometry.SWHeight;
     std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
 
-    const ScanWindowParameters window = OriginStripWindow(geometry, deviceKind);
-    if (!ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, deviceKind, window)) return {};
+    const ScanWindowParameters window = OriginStripWindow(geometry, link.kind);
+    if (!ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window)) return {};
     // The lamp command's block goes out again with the carriage-home command at the end.
-    uint8_t block[kPacketSize] = {};
+    uint8_t block[kCommandPacketSize] = {};
     block[0] = Model().lamps.flatbed;
-    if (!ProcessCommandMiscControl(nullptr, kReportSilent, device, deviceKind, kCmdLampControl, block, block))
-        return {};
-    if (!SetAFEParameters(nullptr, kReportSilent, device, deviceKind, afe.ROffset, afe.RGain, afe.GOffset,
-                          afe.GGain, afe.BOffset, afe.BGain))
-        return {};
-    if (!WaitScannerReady(device)) return {};
-    if (!ProcessCommandSetStartScan(nullptr, kReportSilent, device, deviceKind)) return {};
+    if (!ProcessCommandMiscControl(nullptr, kReportSilent, link, kCmdLampControl, block, block)) return {};
+    if (!SetAFEParameters(nullptr, kReportSilent, link, afe)) return {};
+    if (!WaitScannerReady(link.handle)) return {};
+    if (!ProcessCommandSetStartScan(nullptr, kReportSilent, link)) return {};
     // A scanner that refuses the handshake or does not deliver the strip has failed; only a
     // strip that arrived and shows no edge falls back to the fixed origin.
-    const bool arrived = WaitScanData(nullptr, device, deviceKind) != 0 &&
-                         ReadWholeStrip(device, strip.data(), static_cast<DWORD>(strip.size()));
-    const bool stopped = SendStopCommand(device) != 0;
+    const bool arrived = WaitScanData(nullptr, link) != 0 &&
+                         ReadWholeStrip(link.handle, strip.data(), static_cast<DWORD>(strip.size()));
+    const bool stopped = SendStopCommand(link.handle) != 0;
     if (!arrived || !stopped) return {};
     uint16_t left = 0;
     int32_t top = 0;
     FlatbedOriginFromStrip(strip.data(), width, height, &left, &top);
 
-    if (!ProcessCommandSendUserCommand(nullptr, kReportSilent, device, deviceKind, kCmdCarriageHome, block,
-                                       sizeof block, block, sizeof block) ||
-        !WaitScannerReady(device))
+    if (!ProcessCommandSendUserCommand(nullptr, kReportSilent, link,
+                                       {kCmdCarriageHome, block, sizeof block, block, sizeof block}) ||
+        !WaitScannerReady(link.handle))
         return {};
     Sleep(kAfterHomeMs);
 
@@ -118,50 +114,49 @@ ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues&
     return {1, left, top};
 }
 
-int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
-    DriverState& s = g_state;
-    const HANDLE device = s.DeviceHandle;
-    const int32_t kind = s.DeviceKind;
+int FindTaBounds(const ScannerLink& link, const TaOriginRequest& request, TaOrigin* origin) {
+    uint16_t* const leftbound = &origin->leftbound;
+    int32_t* const TopLine = &origin->TopLine;
     const ScanGeometry geometry =
-        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(s.Session.LAMPSTEP),
+        ComputeScanGeometry(StripGeometry(kGeometrySizesOnly, static_cast<uint8_t>(request.LAMPSTEP),
                                           Model().strips.adapterOriginPixels),
                             nullptr);
     if (geometry.sized) {
-        s.Session.HWWidth = geometry.HWWidth;
-        s.Session.HWHeight = geometry.HWHeight;
+        origin->sized = true;
+        origin->HWWidth = geometry.HWWidth;
+        origin->HWHeight = geometry.HWHeight;
     }
     const uint16_t width = geometry.SWWidth;
     const uint16_t height = geometry.SWHeight;
     std::vector<uint8_t> strip(static_cast<size_t>(width) * height);
     if (*leftbound < kTaMinimumLeftbound) *leftbound = kTaMinimumLeftbound;
 
-    ScanWindowParameters window = OriginStripWindow(geometry, kind);
+    ScanWindowParameters window = OriginStripWindow(geometry, link.kind);
     window.TaMode = 1;
-    window.YMAXDPI = s.Session.YMAXDPI;
-    window.LAMPSTEP = s.Session.LAMPSTEP;
+    window.YMAXDPI = request.YMAXDPI;
+    window.LAMPSTEP = request.LAMPSTEP;
+    const AfeValues& afe = request.afe;
     // Each step is judged: a strip the scanner was not set up for would place the window
     // by edges that are not there.
-    s.LastStatus = ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
-                   SetAFEParameters(nullptr, kReportSilent, device, kind, s.Session.ROffset, s.Session.RGain,
-                                    s.Session.GOffset, s.Session.GGain, s.Session.BOffset, s.Session.BGain) &&
-                   WaitScannerReady(device) &&
-                   ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
-                   WaitScanData(nullptr, device, kind);
-    if (s.LastStatus == 0) {
+    const bool started =
+        ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
+        SetAFEParameters(nullptr, kReportSilent, link, afe) && WaitScannerReady(link.handle) &&
+        ProcessCommandSetStartScan(nullptr, kReportSilent, link) && WaitScanData(nullptr, link);
+    if (!started) {
         // The scanner sends nothing: no strip to read.
-        SendStopCommand(device);
+        SendStopCommand(link.handle);
         return 0;
     }
 
-    OpenImageReader(static_cast<uint32_t>(strip.size()), kTaReadBlock, 1);
+    OpenImageReader(link, static_cast<uint32_t>(strip.size()), kTaReadBlock, 1);
     for (int row = 0; row < height; ++row) {
         uint32_t delivered = 0;
         const uint8_t read =
-            ReadImageBytes(device, strip.data() + static_cast<size_t>(row) * width, width, &delivered);
+            ReadImageBytes(link, strip.data() + static_cast<size_t>(row) * width, width, &delivered);
         if (!read || delivered != width) {
             // The reader's block reads belong to it alone; closing it ends them now rather
             // than at the next scan's first read.
-            CloseImageReader();
+            CloseImageReader(link);
             return 0;
         }
     }
@@ -174,8 +169,8 @@ int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
     *TopLine = top;
     Trace("LeftSide=%d,TopSide=%d", left, top);
 
-    const uint8_t stopped = SendStopCommand(device);
-    CloseImageReader();
+    const uint8_t stopped = SendStopCommand(link.handle);
+    CloseImageReader(link);
     return stopped;
 }
 

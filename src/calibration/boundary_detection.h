@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "calibration/calibration_types.h"
+#include "device/scanner_link.h"
 #include "platform/win32.h"
 
 namespace b58 {
@@ -13,11 +14,11 @@ namespace b58 {
 // (a command refused, the strip not delivered, a transfer failed). A strip that arrived but
 // shows no edge gives the fixed origin 72 / 86 and 1. lineTable is the buffer
 // ComputeScanGeometry fills (room for 3 x 200 entries at least).
-ScanOrigin FindFlatbedBounds(HANDLE device, int32_t deviceKind, const AfeValues& afe, uint16_t* lineTable);
+ScanOrigin FindFlatbedBounds(const ScannerLink& link, const AfeValues& afe, uint16_t* lineTable);
 
 // 1 when it ran to the end, 0 when the scanner failed a step (a command refused, a strip
 // line short, the data handshake never taken; leftbound is then at least 36, TopLine as it
-// was). Takes the device, the AFE values, TaMode, YMAXDPI and LAMPSTEP from the driver state.
-int FindTaBounds(uint16_t* leftbound, int32_t* TopLine);
+// was). The origin's leftbound and TopLine go in as the session holds them.
+int FindTaBounds(const ScannerLink& link, const TaOriginRequest& request, TaOrigin* origin);
 
 }  // namespace b58

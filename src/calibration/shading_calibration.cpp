@@ -7,7 +7,6 @@
 #include "contract/scanner_model.h"
 #include "device/command_packets.h"
 #include "device/command_set.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 namespace {
@@ -17,8 +16,8 @@ namespace {
 constexpr DWORD kLampOffSettleMs = 1000;
 constexpr uint16_t kPlaneRows = Model().strips.shadingRows;
 constexpr uint16_t kReferenceRows = 40;  // rows a reference should rest on
-constexpr size_t kPlaneSamples8 = size_t{kPlaneRows} * kMaxLinePixels;
-constexpr size_t kPlaneSamples16 = 2 * size_t{kPlaneRows} * kMaxLinePixels;
+constexpr size_t kPlaneSamples8 = size_t{kPlaneRows} * kStripMaxPixels;
+constexpr size_t kPlaneSamples16 = 2 * size_t{kPlaneRows} * kStripMaxPixels;
 constexpr uint16_t kGreyPixelFormat = 2;
 
 template <typename Sample>
@@ -33,13 +32,13 @@ struct Planes {
 // 300-dpi line further down, so that the passes together read the lines a 300-dpi strip reads
 // and every reference rests on about 40 rows. `scanOnce(startLine, sofar)` takes one strip into
 // the planes after the `sofar.lines` rows already taken and returns its size; the result is
-// the width and the rows taken in all, no rows when a strip failed.
+// the width and the rows taken in all, no rows when a strip of the run failed.
 template <typename ScanOnce>
-StripSize ScanStripRows(uint16_t startLine, ScanOnce scanOnce) {
+StripSize ScanStripRows(const StripRun& run, uint16_t startLine, ScanOnce scanOnce) {
     StripSize total;
     for (uint16_t pass = 0;; ++pass) {
         const StripSize taken = scanOnce(static_cast<uint16_t>(startLine + pass), total);
-        if (g_state.StripScanOk == 0) return {taken.width, 0};
+        if (run.StripScanOk == 0) return {taken.width, 0};
         total.width = taken.width;
         total.lines = static_cast<uint16_t>(total.lines + taken.lines);
         if (taken.lines == 0 || total.lines >= kReferenceRows || total.lines + taken.lines > kPlaneRows)
@@ -47,29 +46,25 @@ StripSize ScanStripRows(uint16_t startLine, ScanOnce scanOnce) {
     }
 }
 
-bool LampsOff(HANDLE device) {
+bool LampsOff(const ScannerLink& link) {
     uint8_t block[kMiscControlDataSize] = {};  // LampMask 0
-    return ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl,
-                                     block, block) != 0;
+    return ProcessCommandMiscControl(nullptr, kReportSilent, link, kCmdLampControl, block, block) != 0;
 }
 
-bool HaveReferences() {
-    const DriverState& s = g_state;
-    return s.Run.WhiteRefR() && s.Run.WhiteRefG() && s.Run.WhiteRefB() && s.Run.DarkRefR() &&
-           s.Run.DarkRefG() && s.Run.DarkRefB();
+bool HaveReferences(const ShadingReferences& refs) {
+    return refs.whiteR && refs.whiteG && refs.whiteB && refs.darkR && refs.darkG && refs.darkB;
 }
 
 // References for a 48-bit scan taken without a dark strip: white from the strip, dark from
 // the front end's black levels.
-void ReferencesFromBlackLevels(const Planes<uint16_t>& white, StripSize strip,
+void ReferencesFromBlackLevels(const Planes<uint16_t>& white, StripSize strip, const BlackLevels& black,
                                const ShadingReferences& refs) {
-    const DriverState& s = g_state;
-    BuildReferences16FromBlackLevel(white.r.data(), strip.width, strip.lines, s.Session.RMinBlack,
-                                    refs.whiteR, refs.darkR);
-    BuildReferences16FromBlackLevel(white.g.data(), strip.width, strip.lines, s.Session.GMinBlack,
-                                    refs.whiteG, refs.darkG);
-    BuildReferences16FromBlackLevel(white.b.data(), strip.width, strip.lines, s.Session.BMinBlack,
-                                    refs.whiteB, refs.darkB);
+    BuildReferences16FromBlackLevel(white.r.data(), strip.width, strip.lines, black.RMinBlack, refs.whiteR,
+                                    refs.darkR);
+    BuildReferences16FromBlackLevel(white.g.data(), strip.width, strip.lines, black.GMinBlack, refs.whiteG,
+                                    refs.darkG);
+    BuildReferences16FromBlackLevel(white.b.data(), strip.width, strip.lines, black.BMinBlack, refs.whiteB,
+                                    refs.darkB);
 }
 
 // The strip of a shading calibration: the request's place, size and values, the lamps and
@@ -87,13 +82,16 @@ StripRequest ShadingStrip(const ShadingRequest& request, uint16_t startLine, boo
                         .pixelMode = request.pixelMode,
                         .pixelFormatCode = request.pixelFormatCode,
                         .options20 = options,
-                        .taSelector = taSelector};
+                        .taSelector = taSelector,
+                        .taMode = request.taMode,
+                        .taType = request.taType};
 }
 
 }  // namespace
 
-int CalibrateShading(HANDLE device, const ShadingRequest& request, const ShadingMaps& maps) {
-    DriverState& s = g_state;
+int CalibrateShading(const ScannerLink& link, const ShadingRequest& request, const ShadingMaps& maps,
+                     const ShadingReferences& references) {
+    StripRun run{link};
     const uint8_t taMode = request.taMode;
     const bool wide = request.dataWidth == 16;
     Planes<uint8_t> white(kPlaneSamples8), dark(kPlaneSamples8);
@@ -105,45 +103,41 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
     // taken there would be the film's content.
     const uint16_t whiteLine = taMode ? 0 : request.startLine;
     if (wide) {
-        strip = ScanStripRows(whiteLine, [&](uint16_t line, StripSize sofar) {
+        strip = ScanStripRows(run, whiteLine, [&](uint16_t line, StripSize sofar) {
             const size_t at = 2 * size_t{sofar.lines} * sofar.width;
             return ScanCalibrationStrip16(
-                device, ShadingStrip(request, line, false, {1, 1, 0}, taMode != 0),
+                run, ShadingStrip(request, line, false, {1, 1, 0}, taMode != 0),
                 {white16.r.data() + at, white16.g.data() + at, white16.b.data() + at});
         });
     } else {
-        strip = ScanStripRows(whiteLine, [&](uint16_t line, StripSize sofar) {
+        strip = ScanStripRows(run, whiteLine, [&](uint16_t line, StripSize sofar) {
             const size_t at = size_t{sofar.lines} * sofar.width;
-            return ScanCalibrationStrip(device,
-                                        ShadingStrip(request, line, false, {1, taMode, 0}, taMode != 0),
+            return ScanCalibrationStrip(run, ShadingStrip(request, line, false, {1, taMode, 0}, taMode != 0),
                                         {white.r.data() + at, white.g.data() + at, white.b.data() + at});
         });
     }
-    if (s.StripScanOk == 0) return 0;
+    if (run.StripScanOk == 0) return 0;
 
-    const bool darkStrip = s.BLACKSHADING != 0 && taMode == 0;
+    const bool darkStrip = request.BLACKSHADING != 0 && taMode == 0;
     if (darkStrip) {
-        if (!LampsOff(device)) return 0;
+        if (!LampsOff(link)) return 0;
         Sleep(kLampOffSettleMs);
         // Each dark strip turns the lamp off again itself.
-        strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
+        strip = ScanStripRows(run, request.startLine, [&](uint16_t line, StripSize sofar) {
             const size_t at = size_t{sofar.lines} * sofar.width;
-            return ScanCalibrationStrip(device, ShadingStrip(request, line, true, {0, 1, 1}, taMode != 0),
+            return ScanCalibrationStrip(run, ShadingStrip(request, line, true, {0, 1, 1}, taMode != 0),
                                         {dark.r.data() + at, dark.g.data() + at, dark.b.data() + at});
         });
-        if (s.StripScanOk == 0) return 0;
+        if (run.StripScanOk == 0) return 0;
     }
-    if (s.RAWDATA != 0) return s.StripScanOk;
+    if (request.RAWDATA != 0) return run.StripScanOk;
 
     if (wide) {
         // A 48-bit adapter scan is shaded through the 16-bit references, which no dark strip
         // serves: they come from the white strip and the black levels. The byte maps are not
         // used by it and stay as they are.
-        if (HaveReferences())
-            ReferencesFromBlackLevels(white16, strip,
-                                      {s.Run.WhiteRefR(), s.Run.DarkRefR(), s.Run.WhiteRefG(),
-                                       s.Run.DarkRefG(), s.Run.WhiteRefB(), s.Run.DarkRefB()});
-        return s.StripScanOk;
+        if (HaveReferences(references)) ReferencesFromBlackLevels(white16, strip, request.black, references);
+        return run.StripScanOk;
     }
 
     // A one-plane strip fills only green, and one-plane scans use only the green maps.
@@ -155,53 +149,55 @@ int CalibrateShading(HANDLE device, const ShadingRequest& request, const Shading
         uint8_t* maps;
         bool wanted;
     };
-    const Colour colours[] = {{white.r, dark.r, s.Session.RMinBlack, maps.r, colour},
-                              {white.g, dark.g, s.Session.GMinBlack, maps.g, true},
-                              {white.b, dark.b, s.Session.BMinBlack, maps.b, colour}};
+    const Colour colours[] = {{white.r, dark.r, request.black.RMinBlack, maps.r, colour},
+                              {white.g, dark.g, request.black.GMinBlack, maps.g, true},
+                              {white.b, dark.b, request.black.BMinBlack, maps.b, colour}};
     for (const Colour& c : colours) {
         if (!c.wanted || c.maps == nullptr) continue;
         if (darkStrip)
             BuildMapsFromDarkStrip(c.white.data(), c.dark.data(), strip.width, strip.lines, c.maps);
-        else if (taMode != 0 && s.BLACKSHADING != 0)
+        else if (taMode != 0 && request.BLACKSHADING != 0)
             BuildTaMapsFromBlackLevel(c.white.data(), strip.width, strip.lines, c.black, c.maps);
         else
-            BuildMapsFromBlackLevel(c.white.data(), strip.width, strip.lines, c.black, s.FACTOR, c.maps);
+            BuildMapsFromBlackLevel(c.white.data(), strip.width, strip.lines, c.black, request.FACTOR,
+                                    c.maps);
     }
-    return s.StripScanOk;
+    return run.StripScanOk;
 }
 
-int CalibrateShading16(HANDLE device, const ShadingRequest& request, const ShadingReferences& references) {
-    DriverState& s = g_state;
+int CalibrateShading16(const ScannerLink& link, const ShadingRequest& request,
+                       const ShadingReferences& references) {
+    StripRun run{link};
     Planes<uint16_t> white(kPlaneSamples16);
-    StripSize strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
+    StripSize strip = ScanStripRows(run, request.startLine, [&](uint16_t line, StripSize sofar) {
         const size_t at = 2 * size_t{sofar.lines} * sofar.width;
-        return ScanCalibrationStrip16(device, ShadingStrip(request, line, false, {1, 0, 0}, false),
+        return ScanCalibrationStrip16(run, ShadingStrip(request, line, false, {1, 0, 0}, false),
                                       {white.r.data() + at, white.g.data() + at, white.b.data() + at});
     });
-    if (s.StripScanOk == 0) return 0;
+    if (run.StripScanOk == 0) return 0;
 
-    if (s.BLACKSHADING == 0) {
+    if (request.BLACKSHADING == 0) {
         // No dark strip: the references still have to be defined before the scan divides by
         // them, so the black levels stand in for the dark strip.
-        if (s.RAWDATA == 0) ReferencesFromBlackLevels(white, strip, references);
-        return s.StripScanOk;
+        if (request.RAWDATA == 0) ReferencesFromBlackLevels(white, strip, request.black, references);
+        return run.StripScanOk;
     }
 
     // The strip scan turns the lamp off for the dark strip itself.
     Planes<uint16_t> dark(kPlaneSamples16);
-    strip = ScanStripRows(request.startLine, [&](uint16_t line, StripSize sofar) {
+    strip = ScanStripRows(run, request.startLine, [&](uint16_t line, StripSize sofar) {
         const size_t at = 2 * size_t{sofar.lines} * sofar.width;
-        return ScanCalibrationStrip16(device, ShadingStrip(request, line, true, {1, 1, 1}, false),
+        return ScanCalibrationStrip16(run, ShadingStrip(request, line, true, {1, 1, 1}, false),
                                       {dark.r.data() + at, dark.g.data() + at, dark.b.data() + at});
     });
-    if (s.StripScanOk == 0) return 0;
-    if (s.RAWDATA != 0) return s.StripScanOk;
+    if (run.StripScanOk == 0) return 0;
+    if (request.RAWDATA != 0) return run.StripScanOk;
 
     const ShadingReferences& refs = references;
     BuildReferences16(white.r.data(), dark.r.data(), strip.width, strip.lines, refs.whiteR, refs.darkR);
     BuildReferences16(white.g.data(), dark.g.data(), strip.width, strip.lines, refs.whiteG, refs.darkG);
     BuildReferences16(white.b.data(), dark.b.data(), strip.width, strip.lines, refs.whiteB, refs.darkB);
-    return s.StripScanOk;
+    return run.StripScanOk;
 }
 
 }  // namespace b58

@@ -7,30 +7,30 @@
 #include "calibration/strip_window.h"
 #include "device/image_reader.h"
 #include "device/scan_geometry.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
 namespace {
 
 constexpr size_t kLineTableBytes = 262144;
-constexpr size_t kLineModeBufferBytes = kMaxLinePixels;
-constexpr size_t kPixelModeBufferBytes = 3 * kMaxLinePixels;
+constexpr size_t kLineModeBufferBytes = kStripMaxPixels;
+constexpr size_t kPixelModeBufferBytes = 3 * kStripMaxPixels;
 constexpr uint32_t kLineBlockBytes = 5120;
 constexpr uint8_t kColourRed = 3;
 constexpr uint8_t kColourGreen = 2;
 constexpr uint8_t kColourBlue = 1;
 
 // One read of the strip's stream; false when fewer bytes than asked came.
-bool ReadStripLine(HANDLE device, uint8_t* line, uint32_t bytes) {
+bool ReadStripLine(const ScannerLink& link, uint8_t* line, uint32_t bytes) {
     uint32_t delivered = 0;
-    return ReadImageBytes(device, line, bytes, &delivered) != 0 && delivered == bytes;
+    return ReadImageBytes(link, line, bytes, &delivered) != 0 && delivered == bytes;
 }
 
 }  // namespace
 
-StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
+StripSize ScanCalibrationStrip(StripRun& run, const StripRequest& request,
                                const StripPlanes<uint8_t>& planes) {
+    const ScannerLink& link = run.link;
     std::vector<uint16_t> lineTable(kLineTableBytes / sizeof(uint16_t));
     std::vector<uint8_t> lineBuffer(kLineModeBufferBytes);
     std::vector<uint8_t> pixelBuffer(kPixelModeBufferBytes);
@@ -41,26 +41,26 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
     uint8_t* const planeB = planes.b;
 
     StripWindowShape shape = StripShapeOf(request, request.pixelFormatCode, 8);
-    if (!PrepareStrip(device, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
-    shape.taModeBit = StripTaModeBit(request.dark, ta, g_state.Session.TaMode != 0);
-    shape.modeField = StripModeField(pixelMode, g_state.Session.TaMode != 0, g_state.Session.TaType);
+    if (!PrepareStrip(run, &shape, request, lineTable.data())) return {shape.SWWidth, shape.SWHeight};
+    shape.taModeBit = StripTaModeBit(request.dark, ta, request.taMode != 0);
+    shape.modeField = StripModeField(pixelMode, request.taMode != 0, request.taType);
     const uint16_t width = shape.SWWidth;
     const uint16_t lines = shape.SWHeight;
 
-    if (!StartStripScan(device, BuildStripWindow(shape, g_state.DeviceKind), request.afe)) {
-        g_state.StripScanOk = 0;
+    if (!StartStripScan(link, BuildStripWindow(shape, link.kind), request.afe)) {
+        run.StripScanOk = 0;
         return {width, lines};
     }
 
     const bool colour = request.pixelFormatCode == kColourPixelFormat;
     const uint32_t planeCount = colour ? 3 : 1;
-    OpenImageReader(static_cast<uint32_t>(width) * lines * planeCount, planeCount * kLineBlockBytes, 1);
+    OpenImageReader(link, static_cast<uint32_t>(width) * lines * planeCount, planeCount * kLineBlockBytes, 1);
 
     if (pixelMode) {
         const uint32_t lineBytes = 3u * width;
         for (uint32_t row = 0; row < lines; ++row) {
-            if (!ReadStripLine(device, pixelBuffer.data(), lineBytes)) {
-                g_state.StripScanOk = 0;
+            if (!ReadStripLine(link, pixelBuffer.data(), lineBytes)) {
+                run.StripScanOk = 0;
                 break;
             }
             const uint8_t* triple = pixelBuffer.data();
@@ -73,8 +73,8 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
         }
     } else if (!colour) {
         for (uint32_t row = 0; row < lines; ++row) {
-            if (!ReadStripLine(device, lineBuffer.data(), width)) {
-                g_state.StripScanOk = 0;
+            if (!ReadStripLine(link, lineBuffer.data(), width)) {
+                run.StripScanOk = 0;
                 break;
             }
             std::memcpy(planeG + static_cast<size_t>(row) * width, lineBuffer.data(), width);
@@ -82,8 +82,8 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
     } else {
         const uint32_t rawLines = 3u * lines;
         for (uint32_t k = 0; k < rawLines; ++k) {
-            if (!ReadStripLine(device, lineBuffer.data(), width)) {
-                g_state.StripScanOk = 0;
+            if (!ReadStripLine(link, lineBuffer.data(), width)) {
+                run.StripScanOk = 0;
                 break;
             }
             uint16_t row = 0;
@@ -98,8 +98,8 @@ StripSize ScanCalibrationStrip(HANDLE device, const StripRequest& request,
         }
     }
 
-    if (g_state.StripScanOk && !EndStripScan(device, StripClosingLampMask(ta))) g_state.StripScanOk = 0;
-    CloseImageReader();
+    if (run.StripScanOk && !EndStripScan(link, StripClosingLampMask(ta))) run.StripScanOk = 0;
+    CloseImageReader(link);
     return {width, lines};
 }
 

@@ -3,16 +3,14 @@
 #include "contract/scanner_model.h"
 #include "device/command_set.h"
 #include "device/scan_geometry.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 
-bool SendStripLamps(HANDLE device, uint8_t lampMask) {
+bool SendStripLamps(const ScannerLink& link, uint8_t lampMask) {
     uint8_t data[kMiscControlDataSize] = {};
     uint8_t result[kMiscControlDataSize] = {};
     data[0] = lampMask;
-    return ProcessCommandMiscControl(nullptr, kReportSilent, device, g_state.DeviceKind, kCmdLampControl,
-                                     data, result) != 0;
+    return ProcessCommandMiscControl(nullptr, kReportSilent, link, kCmdLampControl, data, result) != 0;
 }
 
 StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatCode, uint16_t dataWidth) {
@@ -25,11 +23,11 @@ StripWindowShape StripShapeOf(const StripRequest& request, uint16_t pixelFormatC
                             .options20 = {request.options20[0], request.options20[1], request.options20[2]}};
 }
 
-bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& request, uint16_t* lineTable) {
+bool PrepareStrip(StripRun& run, StripWindowShape* shape, const StripRequest& request, uint16_t* lineTable) {
     const bool ta = request.taSelector;
-    g_state.StripScanOk = 1;
-    if (!SendStripLamps(device, StripLampMask(request.dark, ta))) {
-        g_state.StripScanOk = 0;
+    run.StripScanOk = 1;
+    if (!SendStripLamps(run.link, StripLampMask(request.dark, ta))) {
+        run.StripScanOk = 0;
         return false;
     }
 
@@ -45,29 +43,26 @@ bool PrepareStrip(HANDLE device, StripWindowShape* shape, const StripRequest& re
     shape->HWHeight = geometry.HWHeight;
     shape->SWWidth = geometry.SWWidth;
     shape->SWHeight = geometry.SWHeight;
-    // The planes and line buffers hold lines of at most kMaxLinePixels: a strip the geometry
+    // The planes and line buffers hold lines of at most kStripMaxPixels: a strip the geometry
     // refuses or one wider than that is failed rather than scanned past its buffers.
     if (!geometry.status || geometry.SWWidth == 0 || geometry.SWHeight == 0 ||
-        geometry.SWWidth > kMaxLinePixels) {
-        g_state.StripScanOk = 0;
-        SendStripLamps(device, StripClosingLampMask(ta));
+        geometry.SWWidth > kStripMaxPixels) {
+        run.StripScanOk = 0;
+        SendStripLamps(run.link, StripClosingLampMask(ta));
         return false;
     }
     return true;
 }
 
-bool StartStripScan(HANDLE device, const ScanWindowParameters& window, const AfeValues& afe) {
-    const int32_t kind = g_state.DeviceKind;
-    return ProcessCommandSetScanWindowN(nullptr, kReportSilent, device, kind, window) &&
-           SetAFEParameters(nullptr, kReportSilent, device, kind, afe.ROffset, afe.RGain, afe.GOffset,
-                            afe.GGain, afe.BOffset, afe.BGain) &&
-           WaitScannerReady(device) && ProcessCommandSetStartScan(nullptr, kReportSilent, device, kind) &&
-           WaitScanData(nullptr, device, kind) != 0;
+bool StartStripScan(const ScannerLink& link, const ScanWindowParameters& window, const AfeValues& afe) {
+    return ProcessCommandSetScanWindowN(nullptr, kReportSilent, link, window) &&
+           SetAFEParameters(nullptr, kReportSilent, link, afe) && WaitScannerReady(link.handle) &&
+           ProcessCommandSetStartScan(nullptr, kReportSilent, link) && WaitScanData(nullptr, link) != 0;
 }
 
-bool EndStripScan(HANDLE device, uint8_t closingLampMask) {
-    const bool stopped = SendStopCommand(device) != 0;
-    return SendStripLamps(device, closingLampMask) && stopped;
+bool EndStripScan(const ScannerLink& link, uint8_t closingLampMask) {
+    const bool stopped = SendStopCommand(link.handle) != 0;
+    return SendStripLamps(link, closingLampMask) && stopped;
 }
 
 }  // namespace b58

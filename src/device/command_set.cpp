@@ -5,7 +5,6 @@
 
 #include "device/command_transport.h"
 #include "device/poll_bound.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -13,8 +12,8 @@ namespace {
 
 constexpr const char kReportCaption[] = "TUVO.LIB";
 
-bool SendCommandBuffer(HANDLE device, int32_t requestCode, uint16_t size) {
-    return g_state.Channel.Send(device, requestCode, size);
+bool SendCommandBuffer(const ScannerLink& link, uint16_t size) {
+    return link.channel.Send(link.handle, link.kind, size);
 }
 
 uint8_t Failed(HWND owner, int32_t reportMode, const char* text) {
@@ -24,80 +23,74 @@ uint8_t Failed(HWND owner, int32_t reportMode, const char* text) {
 
 }  // namespace
 
-uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                                 uint8_t redOffset, uint8_t redGain, uint8_t greenOffset, uint8_t greenGain,
-                                 uint8_t blueOffset, uint8_t blueGain) {
-    uint8_t* packet = g_state.Channel.Command();
+uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, const ScannerLink& link,
+                                 const AfeValues& codes) {
+    uint8_t* packet = link.channel.Command();
     packet[0] = kCmdSetAfe;
-    packet[2] = redOffset;
-    packet[3] = redGain;
-    packet[4] = greenOffset;
-    packet[5] = greenGain;
-    packet[6] = blueOffset;
-    packet[7] = blueGain;
-    if (SendCommandBuffer(device, requestCode, 8)) return 1;
+    packet[2] = codes.ROffset;
+    packet[3] = codes.RGain;
+    packet[4] = codes.GOffset;
+    packet[5] = codes.GGain;
+    packet[6] = codes.BOffset;
+    packet[7] = codes.BGain;
+    if (SendCommandBuffer(link, 8)) return 1;
     return Failed(owner, reportMode, "ProcessCommandSetAFEGain() Fail!");
 }
 
-uint8_t SetAFEParameters(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                         uint8_t redOffset, uint8_t redGain, uint8_t greenOffset, uint8_t greenGain,
-                         uint8_t blueOffset, uint8_t blueGain) {
-    return ProcessCommandSetAFEGain(owner, reportMode, device, requestCode, redOffset, MapAfeGain(redGain),
-                                    greenOffset, MapAfeGain(greenGain), blueOffset, MapAfeGain(blueGain));
+uint8_t SetAFEParameters(HWND owner, int32_t reportMode, const ScannerLink& link, const AfeValues& afe) {
+    return ProcessCommandSetAFEGain(owner, reportMode, link,
+                                    {afe.ROffset, MapAfeGain(afe.RGain), afe.GOffset, MapAfeGain(afe.GGain),
+                                     afe.BOffset, MapAfeGain(afe.BGain)});
 }
 
-uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, const ScannerLink& link,
                                      const ScanWindowParameters& window) {
-    WriteScanWindowPacket(window, g_state.Channel.Command());
-    if (SendCommandBuffer(device, requestCode, kScanWindowPacketSize)) return 1;
+    WriteScanWindowPacket(window, link.channel.Command());
+    if (SendCommandBuffer(link, kScanWindowPacketSize)) return 1;
     return Failed(owner, reportMode, "ProcessCommandSetScanWindowN() Fail!");
 }
 
-uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode) {
-    g_state.Channel.Command()[0] = kCmdStartScan;
-    if (SendCommandBuffer(device, requestCode, 4)) return 1;
+uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, const ScannerLink& link) {
+    link.channel.Command()[0] = kCmdStartScan;
+    if (SendCommandBuffer(link, 4)) return 1;
     return Failed(owner, reportMode, "ProcessCommandSetStartScan() Fail!");
 }
 
-uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                                      uint8_t command, const uint8_t* data, uint16_t dataSize, uint8_t* reply,
-                                      uint16_t replySize) {
-    if (data != nullptr) {
-        const size_t size = std::min<size_t>(dataSize, kCommandPacketSize - 2);
-        std::memcpy(g_state.Channel.Command() + 2, data, size);
+uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, const ScannerLink& link,
+                                      const UserCommand& user) {
+    if (user.data != nullptr) {
+        const size_t size = std::min<size_t>(user.dataSize, kCommandPacketSize - 2);
+        std::memcpy(link.channel.Command() + 2, user.data, size);
     }
-    g_state.Channel.Command()[0] = command;
-    const bool accepted = SendCommandBuffer(device, requestCode, kCommandPacketSize);
+    link.channel.Command()[0] = user.command;
+    const bool accepted = SendCommandBuffer(link, kCommandPacketSize);
     Sleep(kUserCommandPauseMs);
     if (!accepted) return Failed(owner, reportMode, "ProcessCommandSendUserCommand() Fail!");
-    if (reply != nullptr && replySize >= 2) {
-        const size_t size = std::min<size_t>(replySize, kCommandPacketSize);
-        std::memcpy(reply, g_state.Channel.Reply() + 1, size - 1);
+    if (user.reply != nullptr && user.replySize >= 2) {
+        const size_t size = std::min<size_t>(user.replySize, kCommandPacketSize);
+        std::memcpy(user.reply, link.channel.Reply() + 1, size - 1);
     }
     return 1;
 }
 
-uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                               uint16_t* id1, uint16_t* id2, uint16_t* id3, uint16_t* id4, uint32_t* id5) {
-    g_state.Channel.Command()[0] = kCmdIdentityQuery;
-    if (!SendCommandBuffer(device, requestCode, 12))
-        return Failed(owner, reportMode, "ProcessCommandGetAllID() Fail!");
-    const uint8_t* reply = g_state.Channel.Reply();
-    if (id1 != nullptr) *id1 = GetLe16(reply + 2);
-    if (id2 != nullptr) *id2 = GetLe16(reply + 4);
-    if (id3 != nullptr) *id3 = GetLe16(reply + 6);
-    if (id4 != nullptr) *id4 = GetLe16(reply + 8);
-    if (id5 != nullptr) *id5 = GetLe32(reply + 10);
+uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, const ScannerLink& link,
+                               ScannerIdentity* ids) {
+    link.channel.Command()[0] = kCmdIdentityQuery;
+    if (!SendCommandBuffer(link, 12)) return Failed(owner, reportMode, "ProcessCommandGetAllID() Fail!");
+    const uint8_t* reply = link.channel.Reply();
+    if (ids != nullptr)
+        *ids = {GetLe16(reply + 2), GetLe16(reply + 4), GetLe16(reply + 6), GetLe16(reply + 8),
+                GetLe32(reply + 10)};
     return 1;
 }
 
-uint8_t ProcessCommandMiscControl(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                                  uint8_t command, const uint8_t* data58, uint8_t* result58) {
-    if (data58 != nullptr) std::memcpy(g_state.Channel.Command() + 2, data58, kMiscControlDataSize);
-    g_state.Channel.Command()[0] = command;
-    if (!SendCommandBuffer(device, requestCode, 2 + kMiscControlDataSize))
+uint8_t ProcessCommandMiscControl(HWND owner, int32_t reportMode, const ScannerLink& link, uint8_t command,
+                                  const uint8_t* data58, uint8_t* result58) {
+    if (data58 != nullptr) std::memcpy(link.channel.Command() + 2, data58, kMiscControlDataSize);
+    link.channel.Command()[0] = command;
+    if (!SendCommandBuffer(link, 2 + kMiscControlDataSize))
         return Failed(owner, reportMode, "ProcessCommandMiscControl() Fail!");
-    if (result58 != nullptr) std::memcpy(result58, g_state.Channel.Reply() + 2, kMiscControlDataSize);
+    if (result58 != nullptr) std::memcpy(result58, link.channel.Reply() + 2, kMiscControlDataSize);
     return 1;
 }
 
@@ -130,13 +123,12 @@ uint8_t SendStopCommand(HANDLE device) {
     return result && buffer[0] == 0 ? 1 : 0;
 }
 
-uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode,
-                     const std::atomic<int32_t>* stopRequested) {
+uint8_t WaitScanData(HWND owner, const ScannerLink& link, const std::atomic<int32_t>* stopRequested) {
     PollBound bound(kScanDataWaitAttempts, kScanDataWaitLimitMs);
     for (;;) {
         if (stopRequested != nullptr && stopRequested->load(std::memory_order_acquire) != 0) return 0;
-        if (ProcessCommandSendUserCommand(owner, kReportSilent, device, requestCode, kCmdDataHandshake,
-                                          nullptr, kCommandPacketSize, nullptr, 0))
+        if (ProcessCommandSendUserCommand(owner, kReportSilent, link,
+                                          {kCmdDataHandshake, nullptr, kCommandPacketSize, nullptr, 0}))
             return 1;
         if (!bound.Another()) {
             Trace("WaitScanData gives up: the scanner sends no data!");

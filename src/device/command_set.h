@@ -4,16 +4,18 @@
 // by one rule (transport succeeded, bytes came back, status 0). Results are
 // bytes: 1 success, 0 failure.
 //
-// Every routine takes the owner window, the report mode, the device handle and
-// the request code first. With report mode 1 or 2 a failure is shown in a
-// message box on the owner window; any other mode keeps it silent.
+// Every routine takes the owner window, the report mode and the link to the
+// scanner (its handle, request code and command channel) first. With report mode 1 or 2 a failure is shown in
+// a message box on the owner window; any other mode keeps it silent.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "contract/scanner_model.h"
+#include "device/afe_values.h"
 #include "device/command_packets.h"
+#include "device/scanner_link.h"
 #include "platform/win32.h"
 
 namespace b58 {
@@ -34,41 +36,56 @@ inline constexpr uint32_t kUserCommandPauseMs = 10;
 inline constexpr uint32_t kScanDataWaitLimitMs = 120000;
 inline constexpr uint32_t kScanDataWaitAttempts = kScanDataWaitLimitMs / kUserCommandPauseMs;
 
-uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                                 uint8_t redOffset, uint8_t redGain, uint8_t greenOffset, uint8_t greenGain,
-                                 uint8_t blueOffset, uint8_t blueGain);
+// Sends the six bytes as they are: the gains already in the front end's codes.
+uint8_t ProcessCommandSetAFEGain(HWND owner, int32_t reportMode, const ScannerLink& link,
+                                 const AfeValues& codes);
 
 // ProcessCommandSetAFEGain with each gain mapped to the front end's code
 // (MapAfeGain).
-uint8_t SetAFEParameters(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                         uint8_t redOffset, uint8_t redGain, uint8_t greenOffset, uint8_t greenGain,
-                         uint8_t blueOffset, uint8_t blueGain);
+uint8_t SetAFEParameters(HWND owner, int32_t reportMode, const ScannerLink& link, const AfeValues& afe);
 
-uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
+uint8_t ProcessCommandSetScanWindowN(HWND owner, int32_t reportMode, const ScannerLink& link,
                                      const ScanWindowParameters& window);
 
 // Writes only the command byte: bytes 2-3 go out as the previous command left
 // them.
-uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode);
+uint8_t ProcessCommandSetStartScan(HWND owner, int32_t reportMode, const ScannerLink& link);
+
+// A command of the user-command form: its byte, the data that follows it and
+// where its reply goes.
+struct UserCommand {
+    uint8_t command = 0;
+    const uint8_t* data = nullptr;
+    uint16_t dataSize = 0;
+    uint8_t* reply = nullptr;
+    uint16_t replySize = 0;
+};
 
 // Any command with up to 62 data bytes (copied from byte 2 on when data is not
 // null), sent as 64 bytes, followed by a 10 ms pause. On success reply bytes 1
 // to replySize - 1 go to reply (when it is not null and replySize is at least
 // 2).
-uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                                      uint8_t command, const uint8_t* data, uint16_t dataSize, uint8_t* reply,
-                                      uint16_t replySize);
+uint8_t ProcessCommandSendUserCommand(HWND owner, int32_t reportMode, const ScannerLink& link,
+                                      const UserCommand& user);
 
-// The identity query; on success the five identity values, else the results are
+// The five identity values the controller reports.
+struct ScannerIdentity {
+    uint16_t id1 = 0;
+    uint16_t id2 = 0;
+    uint16_t id3 = 0;
+    uint16_t id4 = 0;
+    uint32_t id5 = 0;
+};
+
+// The identity query; on success the five identity values, else the result is
 // untouched.
-uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                               uint16_t* id1, uint16_t* id2, uint16_t* id3, uint16_t* id4, uint32_t* id5);
+uint8_t ProcessCommandGetAllID(HWND owner, int32_t reportMode, const ScannerLink& link, ScannerIdentity* ids);
 
 // A command with a 58-byte data block in bytes 2 to 59, sent as 60 bytes; on
 // success reply bytes 2 to 59 go to the 58-byte result block, else it is
 // untouched.
-uint8_t ProcessCommandMiscControl(HWND owner, int32_t reportMode, HANDLE device, int32_t requestCode,
-                                  uint8_t command, const uint8_t* data58, uint8_t* result58);
+uint8_t ProcessCommandMiscControl(HWND owner, int32_t reportMode, const ScannerLink& link, uint8_t command,
+                                  const uint8_t* data58, uint8_t* result58);
 
 // Polls the status query every 100 ms while the controller is busy. Returns the
 // last transport result; 0 as well when the controller is still busy after
@@ -83,7 +100,7 @@ uint8_t SendStopCommand(HANDLE device);
 // has not taken it within kScanDataWaitLimitMs (a dead or jammed scanner), or
 // when `stopRequested` (if given) is set before an attempt; callers must then
 // not read image data.
-uint8_t WaitScanData(HWND owner, HANDLE device, int32_t requestCode,
+uint8_t WaitScanData(HWND owner, const ScannerLink& link,
                      const std::atomic<int32_t>* stopRequested = nullptr);
 
 }  // namespace b58

@@ -5,7 +5,6 @@
 #include "device/device_discovery.h"
 #include "device/firmware_download.h"
 #include "settings/settings.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -34,16 +33,16 @@ HANDLE DiscoverScanner() {
 
 }  // namespace
 
-uint8_t ZtInitialation(int32_t deviceKind) {
+uint8_t ZtInitialation(int32_t deviceKind, HANDLE* device, OpenTimeSettings* settings) {
     Trace("< Enter the ZtInitialation!");
-    ReadOpenTimeSettings();
+    *settings = ReadOpenTimeSettings();
 
-    if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) {
-        CloseScanner(g_state.DeviceHandle);
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+    if (*device != INVALID_HANDLE_VALUE) {
+        CloseScanner(*device);
+        *device = INVALID_HANDLE_VALUE;
     }
-    g_state.DeviceHandle = DiscoverScanner();
-    if (g_state.DeviceHandle == INVALID_HANDLE_VALUE) {
+    *device = DiscoverScanner();
+    if (*device == INVALID_HANDLE_VALUE) {
         Trace("> Leave the ZtInitialation with not get the scanner handle!");
         return 0;
     }
@@ -52,16 +51,16 @@ uint8_t ZtInitialation(int32_t deviceKind) {
     uint8_t query[kCommandPacketSize];
     FillShortCommand(kCmdFirmwareState, query);
     uint32_t returned = 0;
-    uint8_t result = ScannerIoControlShort(g_state.DeviceHandle, static_cast<uint32_t>(deviceKind), query,
-                                           sizeof query, query, sizeof query, &returned);
+    uint8_t result = ScannerIoControlShort(*device, static_cast<uint32_t>(deviceKind), query, sizeof query,
+                                           query, sizeof query, &returned);
     if (query[2] != kFirmwareRunning) {
         char path[kFirmwarePathSize];
         BuildFirmwarePath(path);
-        result = ProcessDownloadFirmware(nullptr, 0, g_state.DeviceHandle, deviceKind, path);
+        result = ProcessDownloadFirmware(nullptr, 0, *device, deviceKind, path);
     }
     if (result == 0) {
-        CloseScanner(g_state.DeviceHandle);
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+        CloseScanner(*device);
+        *device = INVALID_HANDLE_VALUE;
         return 0;
     }
     Trace("> Leave the ZtInitialation!");

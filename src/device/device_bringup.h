@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include "platform/win32.h"
+#include "settings/settings.h"
+
 namespace b58 {
 
 // Discovery passes over the fixed names (100 ms apart), then interface lookups.
@@ -14,8 +17,9 @@ inline constexpr int kInterfaceLookups = 5;
 // Byte 2 of the firmware-state reply while the firmware runs.
 inline constexpr uint8_t kFirmwareRunning = 0xFF;
 
-// 1 when the device is open in DeviceHandle and its firmware runs; else 0, with
-// DeviceHandle invalid.
-uint8_t ZtInitialation(int32_t deviceKind);
+// 1 when the device is open in *device and its firmware runs; else 0, with *device
+// invalid. A handle still open in *device is closed first. The open-time settings are read
+// into *settings first, whatever the outcome.
+uint8_t ZtInitialation(int32_t deviceKind, HANDLE* device, OpenTimeSettings* settings);
 
 }  // namespace b58

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "state/driver_state.h"
+#include "device/scanner_link.h"
 
 namespace b58 {
 namespace {
@@ -203,24 +203,25 @@ uint8_t ImageDataReader::ReadBlockOnce(HANDLE device, uint8_t* destination, uint
     return inTime ? 1 : 0;
 }
 
-// ---- the driver's one reader
+// ---- the scanner's reader
 // ---------------------------------------------------------------
 
-uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount,
+uint8_t OpenImageReader(const ScannerLink& link, uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount,
                         const std::atomic<int32_t>* stopFlag) {
-    return g_state.ImageReader.Open(totalBytes, blockSize, slotCount, stopFlag);
+    return link.reader.Open(totalBytes, blockSize, slotCount, stopFlag);
 }
 
-uint8_t ReadImageBytes(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* delivered) {
-    return g_state.ImageReader.ReadBytes(device, destination, count, delivered);
+uint8_t ReadImageBytes(const ScannerLink& link, uint8_t* destination, uint32_t count, uint32_t* delivered) {
+    return link.reader.ReadBytes(link.handle, destination, count, delivered);
 }
 
-uint8_t CloseImageReader() {
-    return g_state.ImageReader.Close();
+uint8_t CloseImageReader(const ScannerLink& link) {
+    return link.reader.Close();
 }
 
-uint8_t ReadImageBlockOnce(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* transferred) {
-    return g_state.ImageReader.ReadBlockOnce(device, destination, count, transferred);
+uint8_t ReadImageBlockOnce(const ScannerLink& link, uint8_t* destination, uint32_t count,
+                           uint32_t* transferred) {
+    return link.reader.ReadBlockOnce(link.handle, destination, count, transferred);
 }
 
 }  // namespace b58

@@ -1,8 +1,8 @@
 // The image data reader: hands out the raw image stream of a scan in any byte
 // counts while several overlapped block reads stay in flight on the device, so
 // that the scanner never waits for the host. A reader is used by one thread at
-// a time, which must also be the thread that closes it. The driver has one
-// (g_state.ImageReader), which the free functions below use.
+// a time, which must also be the thread that closes it. The free functions
+// below work on the reader of a scanner link, reading from the link's device.
 //
 // Use: Open with the total the consumer will ask for, ReadBytes until that
 // total is consumed, Close.
@@ -82,11 +82,14 @@ class ImageDataReader {
     ImageReaderState state_;
 };
 
-// The same on the driver's one reader.
-uint8_t OpenImageReader(uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount,
+struct ScannerLink;
+
+// The same on the link's reader and device.
+uint8_t OpenImageReader(const ScannerLink& link, uint32_t totalBytes, uint32_t blockSize, uint32_t slotCount,
                         const std::atomic<int32_t>* stopFlag = nullptr);
-uint8_t ReadImageBytes(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* delivered);
-uint8_t CloseImageReader();
-uint8_t ReadImageBlockOnce(HANDLE device, uint8_t* destination, uint32_t count, uint32_t* transferred);
+uint8_t ReadImageBytes(const ScannerLink& link, uint8_t* destination, uint32_t count, uint32_t* delivered);
+uint8_t CloseImageReader(const ScannerLink& link);
+uint8_t ReadImageBlockOnce(const ScannerLink& link, uint8_t* destination, uint32_t count,
+                           uint32_t* transferred);
 
 }  // namespace b58

@@ -4,6 +4,7 @@
 
 #include "device/command_set.h"
 #include "device/image_reader.h"
+#include "device/scanner_link.h"
 #include "scan/ring_layout.h"
 #include "scan/scan_run.h"
 
@@ -19,7 +20,8 @@ constexpr DWORD kThreadExitCode = 1;
 // ---- the device layer: the data handshake and the image reader ------------------------------
 
 bool HandshakeData(const ReaderContext& context) {
-    return WaitScanData(nullptr, context.device, context.deviceKind, context.run->StopFlag()) != 0;
+    const ScannerLink link{context.device, context.deviceKind, *context.channel, *context.imageReader};
+    return WaitScanData(nullptr, link, context.run->StopFlag()) != 0;
 }
 
 bool OpenReader(const ReaderContext& context, uint32_t totalBytes) {

@@ -14,6 +14,7 @@ namespace b58 {
 
 class ScanRun;
 class ImageDataReader;
+class CommandChannel;
 
 // Everything a reader thread works with. The session is a copy taken at the start, so the
 // thread reads nothing the host's thread may change while it runs.
@@ -22,6 +23,7 @@ struct ReaderContext {
     ScanSession session;
     HANDLE device = INVALID_HANDLE_VALUE;
     int32_t deviceKind = 0;
+    CommandChannel* channel = nullptr;       // the data handshake's command buffers
     ImageDataReader* imageReader = nullptr;  // used by the reader thread alone while it runs
     bool directRead = false;                 // diagnostic: one block read per line, no read-ahead
     uint16_t directReadPacing = 0;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "device/afe_values.h"
 #include "scan/scan_request.h"
 
 namespace b58 {
@@ -33,12 +34,7 @@ struct ScanSession : ScanConfig {
     uint16_t HeightMinus = 0;
 
     // ---- AFE -------------------------------------------------------------------------------
-    uint8_t ROffset = 32;
-    uint8_t RGain = 2;
-    uint8_t GOffset = 32;
-    uint8_t GGain = 2;
-    uint8_t BOffset = 32;
-    uint8_t BGain = 2;
+    AfeValues Afe{32, 2, 32, 2, 32, 2};
     uint8_t RMinBlack = 0;
     uint8_t GMinBlack = 0;
     uint8_t BMinBlack = 0;

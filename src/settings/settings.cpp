@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "platform/win32.h"
-#include "state/driver_state.h"
 
 namespace b58 {
 namespace {
@@ -45,14 +44,16 @@ bool BuildSettingsPath(char* buffer, size_t size) {
     return true;
 }
 
-void ReadOpenTimeSettings() {
+OpenTimeSettings ReadOpenTimeSettings() {
     char path[kOpenTimePathSize];
     BuildSettingsPath(path, sizeof path);
-    g_state.LEFTADD = ReadKey(path, "LEFTADD", 0);
-    g_state.TOPADD = ReadKey(path, "TOPADD", 120);
-    g_state.KSTARTY = ReadKey(path, "KSTARTY", 0);
-    g_state.TATOPADD = ReadKey(path, "TATOPADD", 300);
-    g_state.TAKSTARTY = ReadKey(path, "TAKSTARTY", 450);
+    OpenTimeSettings s;
+    s.LEFTADD = ReadKey(path, "LEFTADD", 0);
+    s.TOPADD = ReadKey(path, "TOPADD", 120);
+    s.KSTARTY = ReadKey(path, "KSTARTY", 0);
+    s.TATOPADD = ReadKey(path, "TATOPADD", 300);
+    s.TAKSTARTY = ReadKey(path, "TAKSTARTY", 450);
+    return s;
 }
 
 CalibrationSettings ReadCalibrationSettings(bool flatbed) {
@@ -79,12 +80,11 @@ CalibrationSettings ReadCalibrationSettings(bool flatbed) {
         s.L2_W_MIN[c] = ReadKey(path, kL2Min[c], 225);
         s.GAIN_INIT[c] = ReadKey(path, kGainInit[c], 2);
     }
-    g_state.BLACKSHADING = s.BLACKSHADING;
-    g_state.RAWDATA = s.RAWDATA;
-    g_state.FACTOR = s.FACTOR;
     return s;
 }
 
-const char* CalibrationSettingsPath() { return g_calibrationPath; }
+const char* CalibrationSettingsPath() {
+    return g_calibrationPath;
+}
 
 }  // namespace b58

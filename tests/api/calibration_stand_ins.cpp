@@ -15,37 +15,39 @@ CalibrationScript& Calibration() {
 
 using testing::Calibration;
 
-CalibrationResult CalibrateAFE(HANDLE, const AfeSearchRequest& request) {
+CalibrationResult CalibrateAFE(const ScannerLink&, const AfeSearchRequest& request) {
     Calibration().calls.push_back("CalibrateAFE");
     Calibration().startLines.push_back(request.startLine);
-    return {Calibration().afeResult, false, {}};
+    return {Calibration().afeResult, false, {}, {}, {}};
 }
 
-CalibrationResult CalibrateAFEForTa(HANDLE, const AfeSearchRequest& request) {
+CalibrationResult CalibrateAFEForTa(const ScannerLink&, const AfeSearchRequest& request) {
     Calibration().calls.push_back("CalibrateAFEForTa");
     Calibration().startLines.push_back(request.startLine);
-    return {Calibration().afeResult, false, {}};
+    return {Calibration().afeResult, false, {}, {}, {}};
 }
 
-ScanOrigin FindFlatbedBounds(HANDLE, int32_t, const AfeValues&, uint16_t*) {
+ScanOrigin FindFlatbedBounds(const ScannerLink&, const AfeValues&, uint16_t*) {
     Calibration().calls.push_back("FindFlatbedBounds");
     return {1, Calibration().leftbound, Calibration().topLine};
 }
 
-int FindTaBounds(uint16_t* leftbound, int32_t* TopLine) {
+int FindTaBounds(const ScannerLink&, const TaOriginRequest&, TaOrigin* origin) {
     Calibration().calls.push_back("FindTaBounds");
-    *leftbound = Calibration().leftbound;
-    *TopLine = Calibration().topLine;
+    origin->leftbound = Calibration().leftbound;
+    origin->TopLine = Calibration().topLine;
     return 1;
 }
 
-int CalibrateShading(HANDLE, const ShadingRequest& request, const ShadingMaps&) {
+int CalibrateShading(const ScannerLink&, const ShadingRequest& request, const ShadingMaps&,
+                     const ShadingReferences&) {
     Calibration().calls.push_back("CalibrateShading");
     Calibration().startLines.push_back(request.startLine);
     return Calibration().shadingResult;
 }
 
-int CalibrateShading16(HANDLE, const ShadingRequest& request, const ShadingReferences& references) {
+int CalibrateShading16(const ScannerLink&, const ShadingRequest& request,
+                       const ShadingReferences& references) {
     Calibration().calls.push_back("CalibrateShading16");
     Calibration().startLines.push_back(request.startLine);
     Calibration().whiteRefR = references.whiteR;

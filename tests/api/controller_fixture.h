@@ -15,7 +15,7 @@
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "scan/scan_run.h"
-#include "state/driver_state.h"
+#include "api/driver.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
 #include "support/scripted_controller.h"
@@ -28,7 +28,7 @@ inline constexpr char kScannerPath[] =
 class ControllerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
+        ResetDriver();
         ResetTraceIndent();
         platform::SetTimeScale(0.01);
         usbscan::WithdrawAll();
@@ -41,12 +41,12 @@ class ControllerTest : public ::testing::Test {
         platform::SetDebugSink([this](const char* text) { trace_ += text; });
         Publish();
         // The exports are called as after a successful _Open of this process.
-        g_state.HostOpened = 1;
+        TheDriver().HostOpened = 1;
     }
     void TearDown() override {
-        g_state.Run.FreeMemory();
-        if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseHandle(g_state.DeviceHandle);
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+        TheDriver().Run.FreeMemory();
+        if (TheDriver().DeviceHandle != INVALID_HANDLE_VALUE) CloseHandle(TheDriver().DeviceHandle);
+        TheDriver().DeviceHandle = INVALID_HANDLE_VALUE;
         platform::SetDebugSink({});
         usbscan::WithdrawAll();
         platform::SetWindowsDirectory(savedWindows_);

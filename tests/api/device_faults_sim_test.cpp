@@ -93,7 +93,7 @@ class DeviceFaultTest : public testing::ControllerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
+        if (TheDriver().Run.ReaderThread() != nullptr) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }
@@ -269,13 +269,13 @@ TEST_F(DeviceFaultTest, OnlyAFirmwareTheControllerConfirmsOpensTheScanner) {
         _Close();
         // SetParameters downloads again and judges the answer the same way.
         if (!c.opens) {
-            g_state.HostOpened = 1;  // as if an earlier image had opened it
+            TheDriver().HostOpened = 1;  // as if an earlier image had opened it
             ScanParameters p = GreyRequest();
             EXPECT_EQ(SetParameters(&p), 0);
             EXPECT_EQ(+p.Status, kStatusDeviceFailed);
             ScanStartRecord start{};
             EXPECT_EQ(StartScan(&start), 0);  // nothing left to scan with
-            g_state.HostOpened = 0;
+            TheDriver().HostOpened = 0;
         }
         SetFaults("");
     }

@@ -14,8 +14,8 @@ namespace {
 class DeviceQueriesTest : public testing::ControllerTest {
   protected:
     void OpenDevice() {
-        g_state.DeviceHandle = OpenScannerByName();
-        ASSERT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+        TheDriver().DeviceHandle = OpenScannerByName();
+        ASSERT_NE(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
     }
 };
 
@@ -47,10 +47,10 @@ TEST_F(DeviceQueriesTest, DeviceInfoCarriesTheIdentifierAndFeature) {
     DeviceInfoRecord record;
     std::memset(&record, 0xFF, sizeof record);
     EXPECT_EQ(GetDeviceInfo(&record), 1);
-    EXPECT_EQ(std::memcmp(g_state.DeviceInfoBlock + 32, "00AB", 4), 0);
+    EXPECT_EQ(std::memcmp(TheDriver().DeviceInfoBlock + 32, "00AB", 4), 0);
     for (size_t i = 0; i < kDeviceInfoBlockSize; ++i) {
         if (i < 32 || i > 35) {
-            ASSERT_EQ(g_state.DeviceInfoBlock[i], 0) << i;
+            ASSERT_EQ(TheDriver().DeviceInfoBlock[i], 0) << i;
         }
     }
     EXPECT_EQ(+record.Status, 0);
@@ -58,7 +58,7 @@ TEST_F(DeviceQueriesTest, DeviceInfoCarriesTheIdentifierAndFeature) {
     EXPECT_EQ(+record.Reserved4, 0);
     EXPECT_EQ(+record.Reserved6, 0);
     EXPECT_EQ(+record.InfoBlockSize, 96);
-    EXPECT_EQ(+record.DeviceInfoBlock, g_state.DeviceInfoBlock);
+    EXPECT_EQ(+record.DeviceInfoBlock, TheDriver().DeviceInfoBlock);
     EXPECT_EQ(+record.DeviceFlag, 1);
     EXPECT_EQ(+record.Reserved15, 0);
     EXPECT_EQ(+record.Byte16, 1);
@@ -91,10 +91,10 @@ TEST_F(DeviceQueriesTest, PowerControlChoosesTheLampOfTheSource) {
     OpenDevice();
     SetReply(0x3F, {{2, 1}});  // the lamps may be switched
     ControlRecord record{0xFFFF, 1, 0, 0, 0};
-    g_state.Session.TaMode = 1;
+    TheDriver().Session.TaMode = 1;
     EXPECT_EQ(PowerControl(&record), 1);
     EXPECT_EQ(+record.Status, 0);
-    g_state.Session.TaMode = 0;
+    TheDriver().Session.TaMode = 0;
     PowerControl(&record);
     record.PowerOn = 0;
     PowerControl(&record);
@@ -114,7 +114,7 @@ TEST_F(DeviceQueriesTest, PowerControlRefusedByTheController) {
     EXPECT_TRUE(LampMasks().empty());
 
     // A failed query is no permission, whatever the buffer held before.
-    g_state.MiscControlBuffer[0] = 1;
+    TheDriver().MiscControlBuffer[0] = 1;
     SetReply(0x3F, {{0, 2}, {2, 1}});
     EXPECT_EQ(PowerControl(&record), 0);
     EXPECT_EQ(+record.Status, kStatusLightControlFailed);
@@ -128,7 +128,7 @@ TEST_F(DeviceQueriesTest, KeyStatusClosesTheDevice) {
     EXPECT_EQ(GetKeyStatus(&key), 1);
     EXPECT_EQ(key, 0x10);
     EXPECT_EQ(ShortCommands(0x74).size(), 1u);
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
 
     ControlRecord status{0xFFFF, 9, 9, 9, 9};
     EXPECT_EQ(GetDeviceStatus(&status), 0);
@@ -138,7 +138,7 @@ TEST_F(DeviceQueriesTest, KeyStatusClosesTheDevice) {
     SetReply(0x74, {{2, 0}});
     EXPECT_EQ(GetKeyStatus(&key), 1);
     EXPECT_EQ(key, 0);
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
 
     usbscan::WithdrawAll();
     EXPECT_EQ(GetKeyStatus(&key), 0);
@@ -146,7 +146,7 @@ TEST_F(DeviceQueriesTest, KeyStatusClosesTheDevice) {
 
 TEST_F(DeviceQueriesTest, DeviceStatusReselectsTheLamp) {
     OpenDevice();
-    g_state.Session.TaMode = 1;
+    TheDriver().Session.TaMode = 1;
     ControlRecord status{0xFFFF, 9, 9, 9, 9};
     EXPECT_EQ(GetDeviceStatus(&status), 1);
     EXPECT_EQ(+status.Status, 0);
@@ -156,7 +156,7 @@ TEST_F(DeviceQueriesTest, DeviceStatusReselectsTheLamp) {
 
 TEST_F(DeviceQueriesTest, TestEntryOpenLeavesTheDeviceOpen) {
     EXPECT_EQ(TestEntry(1, nullptr), 1);
-    EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_NE(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
     EXPECT_EQ(FirmwareDownloads(), 1u);
     // With the device open nothing is downloaded again.
     SetReply(0x74, {{2, 1}});
@@ -164,13 +164,13 @@ TEST_F(DeviceQueriesTest, TestEntryOpenLeavesTheDeviceOpen) {
     SetReply(0x74, {{2, 0}});
     EXPECT_EQ(TestEntry(3, nullptr), 0);
     EXPECT_EQ(FirmwareDownloads(), 1u);
-    EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_NE(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(DeviceQueriesTest, TestEntryLampsAndDeviceOpenedForTheCall) {
     EXPECT_EQ(TestEntry(5, nullptr), 1);
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);  // closed again
-    EXPECT_EQ(g_state.LastStatus, 1);
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);  // closed again
+    EXPECT_EQ(TheDriver().LastStatus, 1);
     EXPECT_EQ(TestEntry(6, nullptr), 1);
     EXPECT_EQ(LampMasks(), (std::vector<uint8_t>{0, 3}));
     EXPECT_EQ(FirmwareDownloads(), 2u);
@@ -181,7 +181,7 @@ TEST_F(DeviceQueriesTest, TestEntryLampsAndDeviceOpenedForTheCall) {
 
 TEST_F(DeviceQueriesTest, TestEntrySwitchesAndNullData) {
     OpenDevice();
-    g_state.LastStatus = 1;
+    TheDriver().LastStatus = 1;
     uint8_t key = 0x55;
     EXPECT_EQ(TestEntry(7, &key), 1);
     EXPECT_EQ(key, 0);
@@ -189,26 +189,26 @@ TEST_F(DeviceQueriesTest, TestEntrySwitchesAndNullData) {
 
     const uint8_t origin[2] = {0x34, 0x12};
     TestEntry(8, const_cast<uint8_t*>(origin));
-    EXPECT_EQ(g_state.ScanFromOrigin, 0x1234);
+    EXPECT_EQ(TheDriver().ScanFromOrigin, 0x1234);
     TestEntry(8, nullptr);
-    EXPECT_EQ(g_state.ScanFromOrigin, 0x1234);
+    EXPECT_EQ(TheDriver().ScanFromOrigin, 0x1234);
     const uint8_t area[3] = {0, 1, 0};
     TestEntry(30, const_cast<uint8_t*>(area + 1));  // not aligned
-    EXPECT_EQ(g_state.ScanCalibrationArea, 1);
+    EXPECT_EQ(TheDriver().ScanCalibrationArea, 1);
     TestEntry(30, nullptr);
-    EXPECT_EQ(g_state.ScanCalibrationArea, 1);
+    EXPECT_EQ(TheDriver().ScanCalibrationArea, 1);
 
     int8_t pacing = -3;
     TestEntry(31, &pacing);
-    EXPECT_EQ(g_state.DirectReadMode, 1);
-    EXPECT_EQ(g_state.DirectReadPacing, 0xFFFD);
+    EXPECT_EQ(TheDriver().DirectReadMode, 1);
+    EXPECT_EQ(TheDriver().DirectReadPacing, 0xFFFD);
     TestEntry(31, nullptr);
-    EXPECT_EQ(g_state.DirectReadMode, 0);
-    EXPECT_EQ(g_state.DirectReadPacing, 0xFFFD);
+    EXPECT_EQ(TheDriver().DirectReadMode, 0);
+    EXPECT_EQ(TheDriver().DirectReadPacing, 0xFFFD);
 
-    g_state.LastStatus = 7;
+    TheDriver().LastStatus = 7;
     EXPECT_EQ(TestEntry(99, nullptr), 7);
-    EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_NE(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(DeviceQueriesTest, NullRecordsAreRefused) {

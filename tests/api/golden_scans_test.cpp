@@ -106,7 +106,7 @@ class GoldenScanTest : public testing::VirtualScannerTest {
   protected:
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.Run.ReaderAlive()) StopScan(&stop);
+        if (TheDriver().Run.ReaderAlive()) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }
@@ -114,11 +114,11 @@ class GoldenScanTest : public testing::VirtualScannerTest {
     // A fresh driver and a fresh scanner with the fixed seed, then the whole conversation.
     Outcome Run(const Case& k) {
         _Close();
-        g_state.Run.FreeMemory();
-        if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseHandle(g_state.DeviceHandle);
-        ResetDriverState();
+        TheDriver().Run.FreeMemory();
+        if (TheDriver().DeviceHandle != INVALID_HANDLE_VALUE) CloseHandle(TheDriver().DeviceHandle);
+        ResetDriver();
         ResetTraceIndent();
-        g_state.Run.ResetJoinNoise();
+        TheDriver().Run.ResetJoinNoise();
         usbscan::WithdrawAll();
         std::string error;
         auto scanner = sim::CreateVirtualScanner(kScannerOptions, &error);
@@ -251,7 +251,7 @@ TEST_F(GoldenScanTest, LaterScansOfASessionMatchItsFirst) {
     std::ostringstream calls;
     for (const Case& k : {Case{0, ModeColor48, 150}, Case{2, ModeColor24, 150}, Case{0, ModeGray, 300}}) {
         SCOPED_TRACE(k.Name());
-        g_state.Run.ResetJoinNoise();
+        TheDriver().Run.ResetJoinNoise();
         const std::vector<uint8_t> image = Scan(k, calls);
         StopRecord stop{};
         ASSERT_EQ(StopScan(&stop), 1);

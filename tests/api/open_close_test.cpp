@@ -15,7 +15,7 @@
 #include "platform/usbscan/class_driver.h"
 #include "sim/firmware_image.h"
 #include "sim/virtual_scanner.h"
-#include "state/driver_state.h"
+#include "api/driver.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
 #include "support/scripted_controller.h"
@@ -47,7 +47,7 @@ enum OpenInOtherProcess { kOtherGotNothing = 40, kOtherHeldTheMutex = 41, kOther
 int OpenFromOtherProcess(const std::vector<std::string>&) {
     platform::SetTimeScale(0.01);
     const int32_t opened = _Open();
-    const bool held = g_state.DeviceMutex != nullptr;
+    const bool held = TheDriver().DeviceMutex != nullptr;
     _Close();
     if (opened) return kOtherOpened;
     return held ? kOtherHeldTheMutex : kOtherGotNothing;
@@ -109,7 +109,7 @@ size_t Occurrences(const std::string& text, const std::string& what) {
 class OpenCloseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
+        ResetDriver();
         ResetTraceIndent();
         platform::SetTimeScale(0.01);
         platform::ResetOsVersion();
@@ -127,7 +127,7 @@ class OpenCloseTest : public ::testing::Test {
         });
     }
     void TearDown() override {
-        if (g_state.DeviceMutex != nullptr || g_state.DeviceHandle != INVALID_HANDLE_VALUE) _Close();
+        if (TheDriver().DeviceMutex != nullptr || TheDriver().DeviceHandle != INVALID_HANDLE_VALUE) _Close();
         platform::SetDebugSink({});
         usbscan::WithdrawAll();
         platform::SetWindowsDirectory(savedWindows_);
@@ -158,9 +158,9 @@ TEST_F(OpenCloseTest, ACompleteOpenDownloadsTheFirmwareAndHoldsTheDevice) {
               "\nC4:    Get the scanner handle!"
               "\nC4:    > Leave the ZtInitialation!"
               "\nC4:  > Leave the _Open!");
-    EXPECT_EQ(g_state.LastStatus, 1);
-    EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
-    EXPECT_NE(g_state.DeviceMutex, nullptr);
+    EXPECT_EQ(TheDriver().LastStatus, 1);
+    EXPECT_NE(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_NE(TheDriver().DeviceMutex, nullptr);
 
     // The firmware-state query first, then the 1000-byte image as one 4096-byte unit.
     const auto transfers = controller->Transfers();
@@ -175,8 +175,8 @@ TEST_F(OpenCloseTest, ACompleteOpenDownloadsTheFirmwareAndHoldsTheDevice) {
     trace_.clear();
     EXPECT_EQ(_Close(), 1);
     EXPECT_EQ(trace_, "\nC4:  < Enter the _Close!\nC4:  > Leave the _Close!");
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(g_state.DeviceMutex, nullptr);
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TheDriver().DeviceMutex, nullptr);
 }
 
 TEST_F(OpenCloseTest, RunningFirmwareIsNotDownloadedAgain) {
@@ -232,11 +232,11 @@ TEST_F(OpenCloseTest, NoScannerFailsAfterTwoFullDiscoveries) {
     EXPECT_EQ(Occurrences(trace_, "> Leave the ZtInitialation with not get the scanner handle!"), 2u);
     EXPECT_EQ(Occurrences(trace_, "ZtInitialation second times!"), 1u);
     EXPECT_EQ(trace_.find("> Leave the _Open!"), std::string::npos);
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(g_state.LastStatus, 1);
-    EXPECT_NE(g_state.DeviceMutex, nullptr);  // owned until _Close
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TheDriver().LastStatus, 1);
+    EXPECT_NE(TheDriver().DeviceMutex, nullptr);  // owned until _Close
     EXPECT_EQ(_Close(), 1);
-    EXPECT_EQ(g_state.DeviceMutex, nullptr);
+    EXPECT_EQ(TheDriver().DeviceMutex, nullptr);
 }
 
 TEST_F(OpenCloseTest, AFailedDownloadFailsTheOpenAfterOneRetry) {
@@ -246,7 +246,7 @@ TEST_F(OpenCloseTest, AFailedDownloadFailsTheOpenAfterOneRetry) {
     EXPECT_EQ(controller->Count(0x2012, false), 2u);  // two firmware-state queries
     EXPECT_EQ(controller->Count(0x200B, false), 2u);  // each download stops at block 0
     EXPECT_EQ(controller->Count(0x2010, false), 0u);
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(OpenCloseTest, MissingFirmwareFileFailsTheOpen) {
@@ -299,7 +299,7 @@ TEST_F(OpenCloseTest, AnotherOwnerMakesOpenTimeOut) {
     while (stage.load(std::memory_order_acquire) != 1) std::this_thread::yield();
 
     EXPECT_EQ(_Open(), 0);
-    EXPECT_EQ(g_state.DeviceMutex, nullptr);
+    EXPECT_EQ(TheDriver().DeviceMutex, nullptr);
     EXPECT_TRUE(controller->Transfers().empty());
     EXPECT_EQ(trace_, "\nC4:  < Enter the _Open!");
 
@@ -322,7 +322,7 @@ TEST_F(OpenCloseTest, AnAbandonedMutexFailsTheOpenButIsNotKeptOwned) {
     owner.join();
 
     EXPECT_EQ(_Open(), 0);
-    EXPECT_EQ(g_state.DeviceMutex, nullptr);
+    EXPECT_EQ(TheDriver().DeviceMutex, nullptr);
     // Another thread can take the device at once: the failed _Open did not keep it.
     std::thread other([] {
         HANDLE mutex = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
@@ -338,8 +338,8 @@ TEST_F(OpenCloseTest, AnAbandonedMutexFailsTheOpenButIsNotKeptOwned) {
 TEST_F(OpenCloseTest, CloseWithoutOpenTouchesNothing) {
     EXPECT_EQ(_Close(), 0);
     EXPECT_EQ(trace_, "\nC4:  < Enter the _Close!\nC4:  > Leave the _Close!");
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(g_state.DeviceMutex, nullptr);
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TheDriver().DeviceMutex, nullptr);
 }
 
 TEST_F(OpenCloseTest, ReopeningWithoutCloseKeepsOneOwnership) {
@@ -367,7 +367,7 @@ TEST_F(OpenCloseTest, TheMutexNameFollowsTheOsVersionClass) {
     controller->SetDefaultReply({0, 0, 0xFF});
     platform::SetOsVersion(2, 5, 1);
     ASSERT_EQ(_Open(), 1);
-    EXPECT_EQ(g_state.OsVersionClass, 7);
+    EXPECT_EQ(TheDriver().OsVersionClass, 7);
     HANDLE seen = OpenMutexA(SYNCHRONIZE, FALSE, global.c_str());
     EXPECT_NE(seen, nullptr);
     CloseHandle(seen);
@@ -375,7 +375,7 @@ TEST_F(OpenCloseTest, TheMutexNameFollowsTheOsVersionClass) {
 
     platform::SetOsVersion(2, 6, 1);
     ASSERT_EQ(_Open(), 1);
-    EXPECT_EQ(g_state.OsVersionClass, 0);
+    EXPECT_EQ(TheDriver().OsVersionClass, 0);
 }
 
 TEST_F(OpenCloseTest, WithoutAnAccessListTheGlobalMutexGetsDefaultSecurity) {

@@ -24,7 +24,7 @@ using testing::Bytes;
 // reader stuck in a device read).
 std::atomic<int> readerHeld{0};
 DWORD WINAPI StandInReader(LPVOID) {
-    while (!g_state.Run.StopRequested() || readerHeld.load()) Sleep(1);
+    while (!TheDriver().Run.StopRequested() || readerHeld.load()) Sleep(1);
     return 0;
 }
 
@@ -60,7 +60,7 @@ class ScanControlTest : public testing::ControllerTest {
     void TearDown() override {
         readerHeld = 0;
         StopRecord stop{};
-        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
+        if (TheDriver().Run.ReaderThread() != nullptr) StopScan(&stop);
         ControllerTest::TearDown();
     }
 
@@ -76,8 +76,8 @@ class ScanControlTest : public testing::ControllerTest {
         r.ScanMode = mode;
         r.ScanSource = source;
         ASSERT_EQ(SetParameters(&r), 1);
-        g_state.Run.LineRoutine = StandInLines;
-        g_state.ReaderRoutine = StandInReader;
+        TheDriver().Run.LineRoutine = StandInLines;
+        TheDriver().ReaderRoutine = StandInReader;
     }
     int32_t Start(ProgressRoutine callback = nullptr) {
         ScanStartRecord record{};
@@ -98,17 +98,17 @@ TEST_F(ScanControlTest, FlatbedStartCalibratesProgramsTheWindowAndStartsTheReade
     EXPECT_EQ(testing::Calibration().calls,
               (std::vector<std::string>{"CalibrateAFE", "FindFlatbedBounds", "CalibrateShading"}));
     EXPECT_EQ(testing::Calibration().startLines[1], 27);  // shading 73 lines above the top
-    ASSERT_NE(g_state.Run.ReaderThread(), nullptr);
-    EXPECT_EQ(g_state.Run.PrerollPending, 1);
-    EXPECT_EQ(g_state.Session.WindowStartX, 96);  // 100 + 5 on the 6-pixel grid, line mode: 101 - 5
-    EXPECT_EQ(g_state.Session.myStartx, 101);
+    ASSERT_NE(TheDriver().Run.ReaderThread(), nullptr);
+    EXPECT_EQ(TheDriver().Run.PrerollPending, 1);
+    EXPECT_EQ(TheDriver().Session.WindowStartX, 96);  // 100 + 5 on the 6-pixel grid, line mode: 101 - 5
+    EXPECT_EQ(TheDriver().Session.myStartx, 101);
 
     const std::vector<Bytes> windows = Commands(kCmdScanWindow);
     ASSERT_FALSE(windows.empty());
     const Bytes& w = windows.back();
     EXPECT_EQ(w[6] | w[7] << 8, 101);                       // myStartx
-    EXPECT_EQ(w[2] | w[3] << 8, g_state.Session.myStarty);  // after the pre-roll
-    EXPECT_EQ(w[4] | w[5] << 8, g_state.Session.HWHeight);
+    EXPECT_EQ(w[2] | w[3] << 8, TheDriver().Session.myStarty);  // after the pre-roll
+    EXPECT_EQ(w[4] | w[5] << 8, TheDriver().Session.HWHeight);
     EXPECT_EQ(w[12] | w[13] << 8, 150);
     EXPECT_EQ(Commands(kCmdStartScan).size(), 1u);
     // The window went out after the AFE values and before the start command.
@@ -124,11 +124,11 @@ TEST_F(ScanControlTest, StartIsRefusedWithoutARequestOrWhileAScanRuns) {
     EXPECT_TRUE(Commands(kCmdScanWindow).empty());
     Configure(ModeGray);
     ASSERT_NE(Start(), 0);
-    const HANDLE reader = g_state.Run.ReaderThread();
+    const HANDLE reader = TheDriver().Run.ReaderThread();
     const size_t starts = Commands(kCmdStartScan).size();
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(Commands(kCmdStartScan).size(), starts);
-    EXPECT_EQ(g_state.Run.ReaderThread(), reader);
+    EXPECT_EQ(TheDriver().Run.ReaderThread(), reader);
 }
 
 TEST_F(ScanControlTest, CalibrationFailureStopsBeforeTheWindowAndStopStillCleansUp) {
@@ -138,11 +138,11 @@ TEST_F(ScanControlTest, CalibrationFailureStopsBeforeTheWindowAndStopStillCleans
         testing::Calibration().afeResult = failing == 0 ? 0 : 1;
         testing::Calibration().shadingResult = failing == 1 ? 0 : 1;
         EXPECT_EQ(Start(), 0);
-        EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
+        EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
         EXPECT_TRUE(Commands(kCmdStartScan).empty());
 
         ReadRequest read{};
-        std::vector<uint8_t> buffer(g_state.Session.LineBytes);
+        std::vector<uint8_t> buffer(TheDriver().Session.LineBytes);
         read.LinesWanted = 1;
         read.Buffer = buffer.data();
         EXPECT_EQ(ReadScannedData(&read), 0);
@@ -153,8 +153,8 @@ TEST_F(ScanControlTest, CalibrationFailureStopsBeforeTheWindowAndStopStillCleans
         StopRecord stop{};
         StopScan(&stop);
         EXPECT_EQ(ShortCommands(kCmdStopScan).size(), stops + 1);
-        EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
-        EXPECT_EQ(g_state.Run.LineRing(), nullptr);
+        EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
+        EXPECT_EQ(TheDriver().Run.LineRing(), nullptr);
     }
 }
 
@@ -162,18 +162,18 @@ TEST_F(ScanControlTest, WideSamplesGetFreshZeroedReferencesEachStart) {
     Configure(ModeColor48);
     testing::Calibration().shadingResult = 0;
     EXPECT_EQ(Start(), 0);
-    ASSERT_NE(g_state.Run.WhiteRefR(), nullptr);
-    EXPECT_EQ(testing::Calibration().whiteRefR, g_state.Run.WhiteRefR());
+    ASSERT_NE(TheDriver().Run.WhiteRefR(), nullptr);
+    EXPECT_EQ(testing::Calibration().whiteRefR, TheDriver().Run.WhiteRefR());
     EXPECT_EQ(testing::Calibration().calls.back(), "CalibrateShading16");
-    std::memset(g_state.Run.DarkRefB(), 0xAB, 29'600);
+    std::memset(TheDriver().Run.DarkRefB(), 0xAB, 29'600);
     testing::Calibration().shadingResult = 1;
     ASSERT_NE(Start(), 0);  // the earlier set is released (the sanitizer builds see a leak otherwise)
     const std::vector<uint8_t> zeros(29'600, 0);
-    EXPECT_EQ(std::memcmp(g_state.Run.DarkRefB(), zeros.data(), zeros.size()), 0);
+    EXPECT_EQ(std::memcmp(TheDriver().Run.DarkRefB(), zeros.data(), zeros.size()), 0);
     StopRecord stop{};
     StopScan(&stop);
-    EXPECT_EQ(g_state.Run.WhiteRefR(), nullptr);
-    EXPECT_EQ(g_state.Run.DarkRefB(), nullptr);
+    EXPECT_EQ(TheDriver().Run.WhiteRefR(), nullptr);
+    EXPECT_EQ(TheDriver().Run.DarkRefB(), nullptr);
 }
 
 TEST_F(ScanControlTest, AdapterStartMovesTheCarriageByTheBackstep) {
@@ -200,7 +200,7 @@ TEST_F(ScanControlTest, AdapterTopBelowTheBaseMovesNothing) {
 TEST_F(ScanControlTest, FirstReadDiscardsThePrerollAndReportsProgressEveryHundredLines) {
     Configure(ModeGray);
     ASSERT_NE(Start(RecordProgress), 0);
-    std::vector<uint8_t> buffer(250u * g_state.Session.LineBytes);
+    std::vector<uint8_t> buffer(250u * TheDriver().Session.LineBytes);
     ReadRequest read{};
     read.LinesWanted = 250;
     read.Buffer = buffer.data();
@@ -221,7 +221,7 @@ TEST_F(ScanControlTest, AReadEndedDuringThePrerollWritesNothing) {
     Configure(ModeGray);
     ASSERT_NE(Start(), 0);
     linesAvailable = 3;
-    std::vector<uint8_t> buffer(g_state.Session.LineBytes, 0xEE);
+    std::vector<uint8_t> buffer(TheDriver().Session.LineBytes, 0xEE);
     ReadRequest read{};
     read.LinesWanted = 1;
     read.Buffer = buffer.data();
@@ -234,9 +234,9 @@ TEST_F(ScanControlTest, AReadEndedDuringThePrerollWritesNothing) {
 
 TEST_F(ScanControlTest, NoLineIsAskedForPastTheEndOfTheImage) {
     Configure(ModeGray);
-    ASSERT_EQ(g_state.Session.ImageLines, 300);
+    ASSERT_EQ(TheDriver().Session.ImageLines, 300);
     ASSERT_NE(Start(), 0);
-    std::vector<uint8_t> buffer(400u * g_state.Session.LineBytes);
+    std::vector<uint8_t> buffer(400u * TheDriver().Session.LineBytes);
     ReadRequest read{};
     read.LinesWanted = 400;
     read.Buffer = buffer.data();
@@ -254,22 +254,22 @@ TEST_F(ScanControlTest, ColourOrderFollowsTheRequest) {
     Configure(ModeColor24);
     ASSERT_NE(Start(), 0);
     ReadRequest read{};
-    std::vector<uint8_t> buffer(g_state.Session.LineBytes);
+    std::vector<uint8_t> buffer(TheDriver().Session.LineBytes);
     read.Buffer = buffer.data();
     read.BgrOrder = 1;
     ReadScannedData(&read);
-    EXPECT_EQ((std::vector<int32_t>{g_state.Run.RedOffset, g_state.Run.GreenOffset, g_state.Run.BlueOffset}),
+    EXPECT_EQ((std::vector<int32_t>{TheDriver().Run.RedOffset, TheDriver().Run.GreenOffset, TheDriver().Run.BlueOffset}),
               (std::vector<int32_t>{2, 1, 0}));
     read.BgrOrder = 0;
     ReadScannedData(&read);
-    EXPECT_EQ((std::vector<int32_t>{g_state.Run.RedOffset, g_state.Run.GreenOffset, g_state.Run.BlueOffset}),
+    EXPECT_EQ((std::vector<int32_t>{TheDriver().Run.RedOffset, TheDriver().Run.GreenOffset, TheDriver().Run.BlueOffset}),
               (std::vector<int32_t>{0, 1, 2}));
 }
 
 TEST_F(ScanControlTest, EndOfImageCancelAndReaderFailure) {
     Configure(ModeGray);
     ASSERT_NE(Start(RecordProgress), 0);
-    std::vector<uint8_t> buffer(300u * g_state.Session.LineBytes);
+    std::vector<uint8_t> buffer(300u * TheDriver().Session.LineBytes);
     ReadRequest read{};
     read.Buffer = buffer.data();
 
@@ -286,7 +286,7 @@ TEST_F(ScanControlTest, EndOfImageCancelAndReaderFailure) {
     EXPECT_EQ(+read.Status, 42);
     EXPECT_EQ(+read.LinesDone, 1);
 
-    g_state.Run.MarkReaderFailed();
+    TheDriver().Run.MarkReaderFailed();
     EXPECT_EQ(ReadScannedData(&read), 0);
     EXPECT_EQ(+read.Status, 29);
     EXPECT_EQ(+read.LinesDone, 0);
@@ -299,10 +299,10 @@ TEST_F(ScanControlTest, StopEndsTheReaderStopsTheScannerAndFreesTheMemory) {
     StopRecord stop{0x5555};
     EXPECT_NE(StopScan(&stop), 0);
     EXPECT_EQ(+stop.Status, 0);
-    EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
+    EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
     EXPECT_EQ(ShortCommands(kCmdStopScan).size(), 1u);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
-    EXPECT_EQ(g_state.Run.GammaTable(), nullptr);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
+    EXPECT_EQ(TheDriver().Run.GammaTable(), nullptr);
     // The next scan needs a new request.
     ScanStartRecord record{};
     EXPECT_EQ(StartScan(&record), 0);
@@ -315,16 +315,16 @@ TEST_F(ScanControlTest, AReaderThatDoesNotEndKeepsItsMemoryUntilItDoes) {
     readerHeld = 1;
     StopRecord stop{};
     EXPECT_EQ(StopScan(&stop), 0);
-    EXPECT_NE(g_state.Run.ReaderThread(), nullptr);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 1);
-    EXPECT_NE(g_state.Run.LineRing(), nullptr);
+    EXPECT_NE(TheDriver().Run.ReaderThread(), nullptr);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 1);
+    EXPECT_NE(TheDriver().Run.LineRing(), nullptr);
     EXPECT_TRUE(ShortCommands(kCmdStopScan).empty());
     EXPECT_NE(trace_.find("reader thread did not end"), std::string::npos);
 
     readerHeld = 0;
     EXPECT_NE(StopScan(&stop), 0);
-    EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
+    EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
     EXPECT_EQ(ShortCommands(kCmdStopScan).size(), 1u);
 }
 
@@ -385,7 +385,7 @@ TEST_F(ScanControlTest, CommandSendingCallsAreRefusedWhileAScanRuns) {
         EXPECT_EQ(answer.result, c.refused.result);
         EXPECT_EQ(answer.status, c.refused.status);
         EXPECT_EQ(sent(), before);
-        EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+        EXPECT_NE(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
     }
     StopRecord stop{};
     ASSERT_NE(StopScan(&stop), 0);
@@ -400,7 +400,7 @@ TEST_F(ScanControlTest, AStopEndsAReaderWhoseHandshakeIsRefused) {
     SetReply(0x35, {{0, 2}});
     for (LPTHREAD_START_ROUTINE reader : {PixelReader, PlaneReader}) {
         Configure(ModeGray);
-        g_state.ReaderRoutine = reader;
+        TheDriver().ReaderRoutine = reader;
         ASSERT_NE(Start(), 0);
         while (Commands(0x35).size() < 3) Sleep(1);
         const auto begin = std::chrono::steady_clock::now();
@@ -410,8 +410,8 @@ TEST_F(ScanControlTest, AStopEndsAReaderWhoseHandshakeIsRefused) {
             "refused handshake: StopScan took %.1f ms at time scale %.3f\n",
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count(),
             platform::TimeScale());
-        EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
-        EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
+        EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
+        EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
         EXPECT_EQ(trace_.find("still running"), std::string::npos);
     }
 }

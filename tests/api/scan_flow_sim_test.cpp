@@ -50,7 +50,7 @@ class ScanFlowTest : public testing::VirtualScannerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
+        if (TheDriver().Run.ReaderThread() != nullptr) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }
@@ -158,8 +158,8 @@ TEST_F(ScanFlowTest, CancelFromTheProgressRoutineStopsDelivery) {
     const ScanResult scan = Scan(Request(ModeGray, 300));
     EXPECT_EQ(scan.finalStatus, kStatusStoppedByHost);
     EXPECT_EQ(scan.delivered, 101u);
-    EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
+    EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
 }
 
 TEST_F(ScanFlowTest, StopAfterAFailedStartFreesTheMemory) {
@@ -172,11 +172,11 @@ TEST_F(ScanFlowTest, StopAfterAFailedStartFreesTheMemory) {
     usbscan::WithdrawAll();  // the scanner goes away before the scan starts
     ScanStartRecord start{};
     EXPECT_EQ(StartScan(&start), 0);
-    EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
+    EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
     StopRecord stop{};
     StopScan(&stop);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
-    EXPECT_EQ(g_state.Run.LineRing(), nullptr);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
+    EXPECT_EQ(TheDriver().Run.LineRing(), nullptr);
 }
 
 }  // namespace

@@ -30,20 +30,20 @@ TEST_F(ScanParametersTest, FlatbedRequestConfiguresTheScan) {
     EXPECT_EQ(SetParameters(&r), 1);
     EXPECT_EQ(+r.Status, 0);
     EXPECT_EQ(+r.Resolution, 300);
-    EXPECT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_NE(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
     EXPECT_EQ(FirmwareDownloads(), 1u);
     EXPECT_EQ(LampMasks(), std::vector<uint8_t>{1});
-    EXPECT_EQ(g_state.Session.RXDPI, 300);
-    EXPECT_EQ(g_state.Session.RYDPI, 600);
-    EXPECT_EQ(g_state.Session.LineBytes, 900);
-    EXPECT_EQ(g_state.Session.ScanMode, ModeColor24);
-    EXPECT_EQ(g_state.Session.TaMode, 0);
-    EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
-    EXPECT_EQ(g_state.TaFirmwareReady, 0);
-    EXPECT_NE(g_state.Run.LineRoutine, nullptr);
-    EXPECT_NE(g_state.ReaderRoutine, nullptr);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 1);
-    EXPECT_EQ(g_state.Run.DriverGammaTable(), 1);
+    EXPECT_EQ(TheDriver().Session.RXDPI, 300);
+    EXPECT_EQ(TheDriver().Session.RYDPI, 600);
+    EXPECT_EQ(TheDriver().Session.LineBytes, 900);
+    EXPECT_EQ(TheDriver().Session.ScanMode, ModeColor24);
+    EXPECT_EQ(TheDriver().Session.TaMode, 0);
+    EXPECT_EQ(TheDriver().FlatbedFirmwareReady, 1);
+    EXPECT_EQ(TheDriver().TaFirmwareReady, 0);
+    EXPECT_NE(TheDriver().Run.LineRoutine, nullptr);
+    EXPECT_NE(TheDriver().ReaderRoutine, nullptr);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 1);
+    EXPECT_EQ(TheDriver().Run.DriverGammaTable(), 1);
     EXPECT_NE(trace_.find("Trel-LINEMODE"), std::string::npos);
     EXPECT_LT(trace_.find("Trel-LINEMODE"), trace_.find("Trel 24bit Color Mode"));
 }
@@ -56,25 +56,25 @@ TEST_F(ScanParametersTest, AdapterSourceDownloadsAgainAndSelectsItsLamp) {
     // Flatbed: one download, lamp 1. Adapter: two downloads, lamp 2 selected and confirmed.
     EXPECT_EQ(FirmwareDownloads(), 3u);
     EXPECT_EQ(LampMasks(), (std::vector<uint8_t>{1, 2, 2}));
-    EXPECT_EQ(g_state.Session.TaType, 2);
-    EXPECT_EQ(g_state.Session.TaMode, 1);
-    EXPECT_EQ(g_state.TaFirmwareReady, 1);
-    EXPECT_EQ(g_state.FlatbedFirmwareReady, 0);
+    EXPECT_EQ(TheDriver().Session.TaType, 2);
+    EXPECT_EQ(TheDriver().Session.TaMode, 1);
+    EXPECT_EQ(TheDriver().TaFirmwareReady, 1);
+    EXPECT_EQ(TheDriver().FlatbedFirmwareReady, 0);
     // Back to the flatbed: its first download succeeds, so no second one.
     ScanParameters again = Request(300, ModeGray);
     EXPECT_EQ(SetParameters(&again), 1);
     EXPECT_EQ(FirmwareDownloads(), 4u);
-    EXPECT_EQ(g_state.Session.TaType, 0);
+    EXPECT_EQ(TheDriver().Session.TaType, 0);
 }
 
 TEST_F(ScanParametersTest, UnknownSourceSendsNoLampAndKeepsTheAdapterType) {
-    g_state.Session.TaType = 4;
+    TheDriver().Session.TaType = 4;
     ScanParameters r = Request(150, ModeColor24, 3);
     EXPECT_EQ(SetParameters(&r), 1);
     EXPECT_TRUE(LampMasks().empty());
-    EXPECT_EQ(g_state.Session.TaType, 4);
-    EXPECT_EQ(g_state.Session.TaMode, 0);
-    EXPECT_EQ(g_state.FlatbedFirmwareReady, 1);
+    EXPECT_EQ(TheDriver().Session.TaType, 4);
+    EXPECT_EQ(TheDriver().Session.TaMode, 0);
+    EXPECT_EQ(TheDriver().FlatbedFirmwareReady, 1);
 }
 
 TEST_F(ScanParametersTest, NoDeviceLeavesTheRecordAloneButItsStatus) {
@@ -84,14 +84,14 @@ TEST_F(ScanParametersTest, NoDeviceLeavesTheRecordAloneButItsStatus) {
     before.Status = kStatusDeviceFailed;
     EXPECT_EQ(SetParameters(&r), 0);
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
-    EXPECT_EQ(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
+    EXPECT_EQ(TheDriver().DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
 }
 
 TEST_F(ScanParametersTest, RejectedRequestsChangeNothing) {
     ScanParameters good = Request(300, ModeGray);
     ASSERT_EQ(SetParameters(&good), 1);
-    const uint8_t* ring = g_state.Run.LineRing();
+    const uint8_t* ring = TheDriver().Run.LineRing();
     const size_t transfers = controller_->Transfers().size();
 
     ScanParameters reversed = Request(300, ModeColor24);
@@ -107,9 +107,9 @@ TEST_F(ScanParametersTest, RejectedRequestsChangeNothing) {
         EXPECT_EQ(+r->Resolution, 300);
     }
     EXPECT_EQ(controller_->Transfers().size(), transfers);  // the device was left alone
-    EXPECT_EQ(g_state.Run.LineRing(), ring);
-    EXPECT_EQ(g_state.Session.PixelFormatCode, 2);
-    EXPECT_EQ(g_state.Session.LinePixels, 300);
+    EXPECT_EQ(TheDriver().Run.LineRing(), ring);
+    EXPECT_EQ(TheDriver().Session.PixelFormatCode, 2);
+    EXPECT_EQ(TheDriver().Session.LinePixels, 300);
 }
 
 DWORD WINAPI ReaderThatEndsAtOnce(LPVOID) {
@@ -119,18 +119,18 @@ DWORD WINAPI ReaderThatEndsAtOnce(LPVOID) {
 TEST_F(ScanParametersTest, RefusedWhileAScanRuns) {
     ScanParameters good = Request(300, ModeGray);
     ASSERT_EQ(SetParameters(&good), 1);
-    const uint8_t* ring = g_state.Run.LineRing();
+    const uint8_t* ring = TheDriver().Run.LineRing();
     // As StartScan leaves it: the reader's handle is kept until StopScan has collected it.
-    ASSERT_TRUE(g_state.Run.StartReader(ReaderThatEndsAtOnce, {}));
+    ASSERT_TRUE(TheDriver().Run.StartReader(ReaderThatEndsAtOnce, {}));
     // Nor does a second start replace the context the kept reader was given.
-    EXPECT_FALSE(g_state.Run.StartReader(ReaderThatEndsAtOnce, {}));
+    EXPECT_FALSE(TheDriver().Run.StartReader(ReaderThatEndsAtOnce, {}));
     ScanParameters next = Request(150, ModeColor48);
     EXPECT_EQ(SetParameters(&next), 0);
     EXPECT_EQ(+next.Status, kStatusScanRunning);
-    EXPECT_EQ(g_state.Run.LineRing(), ring);
-    EXPECT_EQ(g_state.Session.DataWidth, 8);
-    WaitForSingleObject(g_state.Run.ReaderThread(), INFINITE);
-    g_state.Run.ForgetReader();
+    EXPECT_EQ(TheDriver().Run.LineRing(), ring);
+    EXPECT_EQ(TheDriver().Session.DataWidth, 8);
+    WaitForSingleObject(TheDriver().Run.ReaderThread(), INFINITE);
+    TheDriver().Run.ForgetReader();
 }
 
 TEST_F(ScanParametersTest, SecondRequestReplacesTheFirstSet) {
@@ -141,9 +141,9 @@ TEST_F(ScanParametersTest, SecondRequestReplacesTheFirstSet) {
     ScanParameters second = Request(100, ModeGray);
     second.GammaTable = hostGamma;
     ASSERT_EQ(SetParameters(&second), 1);
-    EXPECT_EQ(g_state.Run.GammaTable(), hostGamma);
-    EXPECT_EQ(g_state.Run.DriverGammaTable(), 0);
-    EXPECT_EQ(g_state.Run.PlaneLines(1, 0) - g_state.Run.LineRing(), 4'440'000);
+    EXPECT_EQ(TheDriver().Run.GammaTable(), hostGamma);
+    EXPECT_EQ(TheDriver().Run.DriverGammaTable(), 0);
+    EXPECT_EQ(TheDriver().Run.PlaneLines(1, 0) - TheDriver().Run.LineRing(), 4'440'000);
 }
 
 TEST_F(ScanParametersTest, GetParametersReportsTheConfiguration) {

@@ -53,7 +53,7 @@ class ScanStopTest : public testing::VirtualScannerTest {
     void SetUp() override { VirtualScannerTest::SetUp(); }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
+        if (TheDriver().Run.ReaderThread() != nullptr) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }
@@ -177,8 +177,8 @@ TEST_F(ScanStopTest, AStopFromAnotherThreadEndsTheReadWithTheLinesItWrote) {
             EXPECT_EQ(stopped.lastStatus, kStatusNoFurtherLine);
             EXPECT_TRUE(stopped.countsMatchWrites);
             EXPECT_LE(stopped.delivered, stopped.imageLines);
-            EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
-            EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
+            EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
+            EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
             if (stopped.delivered < stopped.imageLines) ++stoppedEarly;
             slowestRead = std::max(slowestRead, stopped.readEndAfterStopMs);
             slowestStop = std::max(slowestStop, stopped.stopMs);
@@ -206,8 +206,8 @@ TEST_F(ScanStopTest, AStopEndsAReaderBlockedInADeviceRead) {
     EXPECT_NE(StopScan(&stop), 0);
     std::printf("stalled read: StopScan took %.1f ms at time scale %.3f\n", MsSince(begin),
                 platform::TimeScale());
-    EXPECT_EQ(g_state.Run.ReaderThread(), nullptr);
-    EXPECT_EQ(g_state.Run.WorkingMemoryAllocated(), 0);
+    EXPECT_EQ(TheDriver().Run.ReaderThread(), nullptr);
+    EXPECT_EQ(TheDriver().Run.WorkingMemoryAllocated(), 0);
     // Ended by the stop, not by the block time-out or after the first wait.
     EXPECT_EQ(trace_.find("!WAIT_OBJECT_0"), std::string::npos);
     EXPECT_EQ(trace_.find("still running"), std::string::npos);

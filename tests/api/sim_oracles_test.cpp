@@ -46,7 +46,7 @@ class SimOracleTest : public testing::VirtualScannerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.Run.ReaderAlive()) StopScan(&stop);
+        if (TheDriver().Run.ReaderAlive()) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }

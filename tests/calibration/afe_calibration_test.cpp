@@ -23,34 +23,40 @@ size_t Count(const std::string& text, const std::string& what) {
 class AfeCalibrationTest : public VirtualScannerTest {
   protected:
     int Flatbed(uint16_t dpi, int32_t pixelMode = 1, uint16_t format = 4) {
-        last_ = CalibrateAFE(device_, {g_state.KSTARTY, 2, pixelMode != 0, dpi, format});
-        return last_.status;
+        return Keep(CalibrateAFE(Link(), {0, 2, pixelMode != 0, dpi, format, taMode_, taType_}));
     }
-    int Adapter(uint16_t dpi) { return CalibrateAFEForTa(device_, {450, 2, true, dpi, 4}).status; }
-    static std::array<int, 6> Afe() {
-        return {g_state.Session.ROffset, g_state.Session.RGain,   g_state.Session.GOffset,
-                g_state.Session.GGain,   g_state.Session.BOffset, g_state.Session.BGain};
+    int Adapter(uint16_t dpi) {
+        return Keep(CalibrateAFEForTa(Link(), {450, 2, true, dpi, 4, taMode_, taType_}));
     }
-    static std::array<int, 3> Blacks() {
-        return {g_state.Session.RMinBlack, g_state.Session.GMinBlack, g_state.Session.BMinBlack};
+    // What the scan start keeps of a search: the values and black levels it found.
+    int Keep(const CalibrationResult& result) {
+        last_ = result;
+        if (result.found) {
+            kept_ = result.afe;
+            keptBlack_ = result.black;
+        }
+        return result.status;
     }
-    // The values the last search returned, as Afe() gives the stored ones.
+    std::array<int, 6> Afe() const {
+        return {kept_.ROffset, kept_.RGain, kept_.GOffset, kept_.GGain, kept_.BOffset, kept_.BGain};
+    }
+    std::array<int, 3> Blacks() const {
+        return {keptBlack_.RMinBlack, keptBlack_.GMinBlack, keptBlack_.BMinBlack};
+    }
+    // The values the last search returned, as Afe() gives the kept ones.
     std::array<int, 6> Returned() const {
         const AfeValues& v = last_.afe;
         return {v.ROffset, v.RGain, v.GOffset, v.GGain, v.BOffset, v.BGain};
     }
-    CalibrationResult last_;
-    static void SetPrevious() {
-        g_state.Session.ROffset = 5;
-        g_state.Session.RGain = 6;
-        g_state.Session.GOffset = 7;
-        g_state.Session.GGain = 8;
-        g_state.Session.BOffset = 9;
-        g_state.Session.BGain = 10;
-        g_state.Session.RMinBlack = 1;
-        g_state.Session.GMinBlack = 2;
-        g_state.Session.BMinBlack = 3;
+    void SetPrevious() {
+        kept_ = {5, 6, 7, 8, 9, 10};
+        keptBlack_ = {1, 2, 3};
     }
+    CalibrationResult last_;
+    AfeValues kept_;
+    BlackLevels keptBlack_;
+    uint8_t taMode_ = 0;
+    uint16_t taType_ = 0;
     void EndStreamsFromStart(uint32_t start) {
         auto* inner = &scanner_->Inner();
         scanner_->OnCommand(0x43, start, [inner] {
@@ -107,12 +113,12 @@ TEST_F(AfeCalibrationTest, FlatbedAtLowResolutionClosesWithA300DpiStrip) {
 TEST_F(AfeCalibrationTest, OnePlaneSearchMovesRedAndBlueWithGreen) {
     Plug("seed=1");
     EXPECT_EQ(Flatbed(300, 0, 2), 1);
-    EXPECT_EQ(g_state.Session.ROffset, g_state.Session.GOffset);
-    EXPECT_EQ(g_state.Session.BOffset, g_state.Session.GOffset);
-    EXPECT_EQ(g_state.Session.RGain, g_state.Session.GGain);
-    EXPECT_EQ(g_state.Session.BGain, g_state.Session.GGain);
-    EXPECT_GE(g_state.Session.GMinBlack, 40);
-    EXPECT_LT(g_state.Session.GMinBlack, 50);
+    EXPECT_EQ(last_.afe.ROffset, last_.afe.GOffset);
+    EXPECT_EQ(last_.afe.BOffset, last_.afe.GOffset);
+    EXPECT_EQ(last_.afe.RGain, last_.afe.GGain);
+    EXPECT_EQ(last_.afe.BGain, last_.afe.GGain);
+    EXPECT_GE(last_.black.GMinBlack, 40);
+    EXPECT_LT(last_.black.GMinBlack, 50);
     // Green settles well inside the pass limits, and the others with it.
     EXPECT_LT(Count(trace_, "first==offset"), 15u);
     EXPECT_LT(Count(trace_, "####GAIN"), 49u);
@@ -121,8 +127,8 @@ TEST_F(AfeCalibrationTest, OnePlaneSearchMovesRedAndBlueWithGreen) {
 
 TEST_F(AfeCalibrationTest, AdapterSearchSettlesWithoutTrace) {
     Plug("seed=1");
-    g_state.Session.TaMode = 1;
-    g_state.Session.TaType = 1;
+    taMode_ = 1;
+    taType_ = 1;
     EXPECT_EQ(Adapter(300), 1);
     EXPECT_EQ(Afe(), (std::array<int, 6>{48, 18, 47, 13, 49, 22}));
     EXPECT_EQ(trace_, "");
@@ -146,8 +152,8 @@ TEST_F(AfeCalibrationTest, ShortStripMidSearchKeepsThePreviousValues) {
     EXPECT_EQ(scanner_->Sent(0x43).size(), 9u);
 
     Plug("seed=1");
-    g_state.Session.TaMode = 1;
-    g_state.Session.TaType = 2;
+    taMode_ = 1;
+    taType_ = 2;
     EndStreamsFromStart(15);
     EXPECT_EQ(Adapter(300), 0);
     EXPECT_FALSE(last_.found);
@@ -176,12 +182,12 @@ TEST_F(AfeCalibrationTest, SearchesTakeTheirBandsFromTheSettingsBesideTheModule)
         EXPECT_GE(black, 30);
         EXPECT_LT(black, 35);
     }
-    EXPECT_EQ(g_state.FACTOR, 90);
+    EXPECT_EQ(last_.shading.FACTOR, 90);  // kept for the shading
 
     // Without the adapter's fine pass: six offset and seven gain strips.
     Plug("seed=1");
-    g_state.Session.TaMode = 1;
-    g_state.Session.TaType = 1;
+    taMode_ = 1;
+    taType_ = 1;
     EXPECT_EQ(Adapter(300), 1);
     EXPECT_EQ(scanner_->Sent(0x43).size(), 13u);
     platform::SetModuleFileNameOverride("");

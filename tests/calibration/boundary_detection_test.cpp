@@ -12,10 +12,10 @@
 #include "device/command_packets.h"
 #include "device/command_set.h"
 #include "device/device_discovery.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "sim/virtual_scanner.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 
 namespace b58 {
@@ -28,15 +28,14 @@ constexpr char kFastScanner[] = "firmware=running,rate=0,start_ms=0,step_us=0,se
 class BoundaryDetectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
         ResetTraceIndent();
         // The strip wait of 150 s becomes 1.5 s: room for a slow (sanitized) image model.
         platform::SetTimeScale(0.01);
         platform::SetDebugSink([this](const char* text) { trace_ += text; });
     }
     void TearDown() override {
-        if (g_state.DeviceHandle != INVALID_HANDLE_VALUE) CloseScanner(g_state.DeviceHandle);
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
+        if (device_ != INVALID_HANDLE_VALUE) CloseScanner(device_);
+        device_ = INVALID_HANDLE_VALUE;
         usbscan::WithdrawAll();
         platform::SetDebugSink({});
         platform::SetTimeScale(1.0);
@@ -50,21 +49,25 @@ class BoundaryDetectionTest : public ::testing::Test {
         scanner_ = std::dynamic_pointer_cast<sim::VirtualScanner>(backend);
         ASSERT_NE(scanner_, nullptr);
         usbscan::Publish({0, kOurPath, backend});
-        g_state.DeviceHandle = OpenScannerByName();
-        ASSERT_NE(g_state.DeviceHandle, INVALID_HANDLE_VALUE);
+        device_ = OpenScannerByName();
+        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
     }
 
     int RunFlatbed() {
         std::vector<uint16_t> lineTable(3 * 200);
-        const ScanOrigin origin =
-            FindFlatbedBounds(g_state.DeviceHandle, g_state.DeviceKind, kFoundAfe, lineTable.data());
-        g_state.Session.leftbound = origin.leftbound;
-        g_state.Session.TopLine = origin.TopLine;
+        const ScanOrigin origin = FindFlatbedBounds(Link(), kFoundAfe, lineTable.data());
+        origin_.leftbound = origin.leftbound;
+        origin_.TopLine = origin.TopLine;
         return origin.status;
     }
     bool Traced(const char* text) const { return trace_.find(text) != std::string::npos; }
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
 
     std::shared_ptr<sim::VirtualScanner> scanner_;
+    TaOrigin origin_;  // where each search leaves leftbound and TopLine
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
     std::string trace_;
 };
 
@@ -72,8 +75,8 @@ TEST_F(BoundaryDetectionTest, FlatbedFindsTheBedsEdgesAndSendsTheCarriageHome) {
     Open();
     ASSERT_EQ(RunFlatbed(), 1);
     // The dark reference block's inner corner, as the image model places it.
-    EXPECT_EQ(g_state.Session.leftbound, 70);
-    EXPECT_EQ(g_state.Session.TopLine, 84);
+    EXPECT_EQ(origin_.leftbound, 70);
+    EXPECT_EQ(origin_.TopLine, 84);
     EXPECT_TRUE(Traced("LeftBound = 70, TopBound = 84")) << trace_;
     EXPECT_FALSE(Traced("boundary is over"));
     EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 1u);
@@ -95,22 +98,21 @@ TEST_F(BoundaryDetectionTest, FlatbedWhoseScannerRefusesTheHandshakeFails) {
 
 TEST_F(BoundaryDetectionTest, FlatbedStopsAtAFailedWindowWithTheOriginCleared) {
     Open(",fail_cmd=0x20");
-    g_state.Session.leftbound = 5;
-    g_state.Session.TopLine = 5;
+    origin_.leftbound = 5;
+    origin_.TopLine = 5;
     EXPECT_EQ(RunFlatbed(), 0);
-    EXPECT_EQ(g_state.Session.leftbound, 0);
-    EXPECT_EQ(g_state.Session.TopLine, 0);
+    EXPECT_EQ(origin_.leftbound, 0);
+    EXPECT_EQ(origin_.TopLine, 0);
     EXPECT_EQ(scanner_->ExecutedCount(kCmdCarriageHome), 0u);
 }
 
 TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
     Open();
     ASSERT_EQ(RunFlatbed(), 1);
-    g_state.Session.GMinBlack = 41;
     constexpr int kPixels = 600;
-    std::vector<uint8_t> r(kMaxLinePixels * 256), g(kMaxLinePixels * 256), b(kMaxLinePixels * 256);
+    std::vector<uint8_t> r(kStripMaxPixels * 256), g(kStripMaxPixels * 256), b(kStripMaxPixels * 256);
     for (size_t i = 0; i < g.size(); ++i) r[i] = g[i] = b[i] = static_cast<uint8_t>(i);
-    const auto shadingLine = static_cast<uint16_t>(g_state.Session.TopLine - 73);
+    const auto shadingLine = static_cast<uint16_t>(origin_.TopLine - 73);
     ShadingRequest request{.startLine = shadingLine,
                            .lineCount = 40,
                            .afe = kFoundAfe,
@@ -119,8 +121,9 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
                            .leftEdge = 72,
                            .pixelMode = true,
                            .widthUnits = kPixels,
-                           .pixelFormatCode = 4};
-    ASSERT_EQ(CalibrateShading(g_state.DeviceHandle, request, {r.data(), g.data(), b.data()}), 1);
+                           .pixelFormatCode = 4,
+                           .black = {0, 41, 0}};
+    ASSERT_EQ(CalibrateShading(Link(), request, {r.data(), g.data(), b.data()}, {}), 1);
     for (int p = 0; p < kPixels; ++p) {
         const uint8_t* map = g.data() + p * 256;
         ASSERT_EQ(map[41], 0) << p;
@@ -131,12 +134,12 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
     EXPECT_EQ(g[kPixels * 256 + 150], 150);  // beyond the strip: identity as it was
 
     // 48 bits with a dark strip: every pixel's white well above its dark.
-    g_state.BLACKSHADING = 1;
+    request.BLACKSHADING = 1;
     std::vector<uint16_t> refs[6];
-    for (auto& ref : refs) ref.assign(kMaxLinePixels, 1);
+    for (auto& ref : refs) ref.assign(kStripMaxPixels, 1);
     request.pixelMode = false;
     request.dataWidth = 16;
-    ASSERT_EQ(CalibrateShading16(g_state.DeviceHandle, request,
+    ASSERT_EQ(CalibrateShading16(Link(), request,
                                  {refs[0].data(), refs[1].data(), refs[2].data(), refs[3].data(),
                                   refs[4].data(), refs[5].data()}),
               1);
@@ -148,29 +151,23 @@ TEST_F(BoundaryDetectionTest, ShadingBelowTheFoundOriginFlattensTheWhiteStrip) {
 
 class TaBoundaryTest : public BoundaryDetectionTest {
   protected:
+    // The adapter's AFE values as its search leaves them, at 300 dpi without a lamp step.
+    int Run() { return FindTaBounds(Link(), {{48, 18, 47, 13, 49, 22}, 300, 0}, &origin_); }
     void Prepare() {
-        g_state.Session.TaMode = 1;
-        g_state.Session.TaType = 1;
-        g_state.Session.YMAXDPI = 300;
-        g_state.Session.LAMPSTEP = 0;
-        g_state.Session.ROffset = 48, g_state.Session.RGain = 18;
-        g_state.Session.GOffset = 47, g_state.Session.GGain = 13;
-        g_state.Session.BOffset = 49, g_state.Session.BGain = 22;
-        uint8_t lamp[kPacketSize] = {2};  // the adapter's lamp, as its AFE calibration leaves it
-        ASSERT_EQ(ProcessCommandMiscControl(nullptr, kReportSilent, g_state.DeviceHandle, g_state.DeviceKind,
-                                            kCmdLampControl, lamp, lamp),
-                  1);
+        uint8_t lamp[kCommandPacketSize] = {2};  // the adapter's lamp, as its AFE calibration leaves it
+        ASSERT_EQ(ProcessCommandMiscControl(nullptr, kReportSilent, Link(), kCmdLampControl, lamp, lamp), 1);
     }
 };
 
 TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
     Open();
     Prepare();
-    ASSERT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 1);
-    EXPECT_EQ(g_state.Session.leftbound, 372);
-    EXPECT_EQ(g_state.Session.TopLine, 63);
-    EXPECT_EQ(g_state.Session.HWWidth, 700);
-    EXPECT_EQ(g_state.Session.HWHeight, 200);
+    ASSERT_EQ(Run(), 1);
+    EXPECT_EQ(origin_.leftbound, 372);
+    EXPECT_EQ(origin_.TopLine, 63);
+    EXPECT_TRUE(origin_.sized);
+    EXPECT_EQ(origin_.HWWidth, 700);
+    EXPECT_EQ(origin_.HWHeight, 200);
     EXPECT_TRUE(Traced("SWWidth=700,SWHeight=200"));
     EXPECT_TRUE(Traced("LeftSide=372,TopSide=63"));
 }
@@ -178,11 +175,11 @@ TEST_F(TaBoundaryTest, FindsTheAdaptersLitWindowAndHolder) {
 TEST_F(TaBoundaryTest, AShortStripFailsWithTheLeftboundRaisedAndTheTopKept) {
     Open(",stream_end=7000");
     Prepare();
-    g_state.Session.leftbound = 10;
-    g_state.Session.TopLine = 77;
-    EXPECT_EQ(FindTaBounds(&g_state.Session.leftbound, &g_state.Session.TopLine), 0);
-    EXPECT_EQ(g_state.Session.leftbound, 36);
-    EXPECT_EQ(g_state.Session.TopLine, 77);
+    origin_.leftbound = 10;
+    origin_.TopLine = 77;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(origin_.leftbound, 36);
+    EXPECT_EQ(origin_.TopLine, 77);
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "device/device_discovery.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "sim/virtual_scanner.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 #include "support/recording_scanner.h"
 
@@ -25,7 +25,6 @@ inline constexpr char kCalibrationScannerPath[] =
 class VirtualScannerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
         ResetTraceIndent();
         // Not shorter: the image reader's block time-out shrinks with the pauses, and a slow
         // (sanitised, loaded) run must not see a block as lost.
@@ -35,7 +34,6 @@ class VirtualScannerTest : public ::testing::Test {
     }
     void TearDown() override {
         if (device_ != INVALID_HANDLE_VALUE) CloseScanner(device_);
-        g_state.DeviceHandle = INVALID_HANDLE_VALUE;
         usbscan::WithdrawAll();
         platform::SetDebugSink({});
         platform::SetModuleFileNameOverride("");
@@ -54,11 +52,14 @@ class VirtualScannerTest : public ::testing::Test {
         usbscan::Publish({0, kCalibrationScannerPath, scanner_});
         device_ = OpenScannerByName();
         ASSERT_NE(device_, INVALID_HANDLE_VALUE);
-        g_state.DeviceHandle = device_;
     }
+
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
 
     std::shared_ptr<RecordingScanner> scanner_;
     HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
     std::string trace_;
 };
 

@@ -9,9 +9,9 @@
 #include "calibration/shading_maps.h"
 #include "calibration/strip_scan.h"
 #include "device/device_discovery.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
-#include "state/driver_state.h"
 #include "support/scripted_controller.h"
 
 namespace b58 {
@@ -44,21 +44,22 @@ void FillStrip(Sample* plane, int stride, Sample level) {
         for (int p = 0; p < kWidth; ++p) plane[r * stride + p] = level;
 }
 
-StripSize Record(const StripRequest& r, bool wide) {
+StripSize Record(StripRun& run, const StripRequest& r, bool wide) {
     const bool fail = static_cast<int>(g_script.calls.size()) == g_script.failCall;
     g_script.calls.push_back({r.startLine,
                               static_cast<uint8_t>(r.dark ? 1 : 0),
                               {r.options20[0], r.options20[1], r.options20[2]},
                               static_cast<uint8_t>(r.taSelector ? 1 : 0),
                               wide});
-    g_state.StripScanOk = fail ? 0 : 1;
+    run.StripScanOk = fail ? 0 : 1;
     return {kWidth, g_script.lines};
 }
 
 }  // namespace
 
-StripSize ScanCalibrationStrip(HANDLE, const StripRequest& request, const StripPlanes<uint8_t>& planes) {
-    const StripSize size = Record(request, false);
+StripSize ScanCalibrationStrip(StripRun& run, const StripRequest& request,
+                               const StripPlanes<uint8_t>& planes) {
+    const StripSize size = Record(run, request, false);
     const uint8_t level = request.dark ? g_script.dark : g_script.white;
     FillStrip<uint8_t>(planes.g, kWidth, level);
     if (request.pixelFormatCode == 2) return size;  // one plane: green only
@@ -67,8 +68,9 @@ StripSize ScanCalibrationStrip(HANDLE, const StripRequest& request, const StripP
     return size;
 }
 
-StripSize ScanCalibrationStrip16(HANDLE, const StripRequest& request, const StripPlanes<uint16_t>& planes) {
-    const StripSize size = Record(request, true);
+StripSize ScanCalibrationStrip16(StripRun& run, const StripRequest& request,
+                                 const StripPlanes<uint16_t>& planes) {
+    const StripSize size = Record(run, request, true);
     const uint16_t level = request.dark ? g_script.dark16 : g_script.white16;
     for (uint16_t* plane : {planes.r, planes.g, planes.b}) FillStrip<uint16_t>(plane, 2 * kWidth, level);
     return size;
@@ -81,12 +83,8 @@ constexpr uint8_t kUntouched = 7;
 class ShadingCalibrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
         platform::SetTimeScale(0.001);
         g_script = StripScript();
-        g_state.Session.RMinBlack = 20;
-        g_state.Session.GMinBlack = 20;
-        g_state.Session.BMinBlack = 20;
         for (auto* maps : {&r_, &g_, &b_})
             maps->assign(static_cast<size_t>(kWidth + 1) * kMapEntries, kUntouched);
         // A controller that takes every command: the lamps go off before a dark strip.
@@ -112,8 +110,12 @@ class ShadingCalibrationTest : public ::testing::Test {
                                      .widthUnits = kWidth,
                                      .pixelFormatCode = pixelFormat,
                                      .taMode = taMode,
-                                     .dataWidth = dataWidth};
-        return CalibrateShading(device_, request, {r_.data(), g_.data(), b_.data()});
+                                     .dataWidth = dataWidth,
+                                     .black = black_,
+                                     .BLACKSHADING = blackShading_,
+                                     .RAWDATA = rawData_,
+                                     .FACTOR = factor_};
+        return CalibrateShading(Link(), request, {r_.data(), g_.data(), b_.data()}, references_);
     }
     uint8_t Entry(const std::vector<uint8_t>& maps, int pixel, int v) const {
         return maps[static_cast<size_t>(pixel) * kMapEntries + v];
@@ -129,12 +131,21 @@ class ShadingCalibrationTest : public ::testing::Test {
         EXPECT_EQ(call.wide, wide);
     }
 
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
+
     std::vector<uint8_t> r_, g_, b_;
+    const BlackLevels black_{20, 20, 20};
+    uint16_t blackShading_ = 0;
+    uint16_t rawData_ = 0;
+    uint16_t factor_ = 100;
+    ShadingReferences references_;  // none unless a test hands them in
     HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
 };
 
 TEST_F(ShadingCalibrationTest, FlatbedWithoutDarkStripScalesFromTheBlackLevels) {
-    g_state.FACTOR = 110;
+    factor_ = 110;
     ASSERT_EQ(Run(13, 4, 0), 1);
     ASSERT_EQ(g_script.calls.size(), 1u);
     ExpectCall(g_script.calls[0], 13, 0, 1, 0, 0, 0, false);
@@ -146,7 +157,7 @@ TEST_F(ShadingCalibrationTest, FlatbedWithoutDarkStripScalesFromTheBlackLevels) 
 }
 
 TEST_F(ShadingCalibrationTest, FlatbedDarkStripFollowsTheWhiteOneAndIsRounded) {
-    g_state.BLACKSHADING = 1;
+    blackShading_ = 1;
     ASSERT_EQ(Run(13, 4, 0), 1);
     ASSERT_EQ(g_script.calls.size(), 2u);
     ExpectCall(g_script.calls[0], 13, 0, 1, 0, 0, 0, false);
@@ -157,7 +168,7 @@ TEST_F(ShadingCalibrationTest, FlatbedDarkStripFollowsTheWhiteOneAndIsRounded) {
 }
 
 TEST_F(ShadingCalibrationTest, AdapterTakesNoDarkStripAndItsStripStartsAtLineZero) {
-    g_state.BLACKSHADING = 1;
+    blackShading_ = 1;
     ASSERT_EQ(Run(450, 4, 1), 1);
     ASSERT_EQ(g_script.calls.size(), 1u);
     ExpectCall(g_script.calls[0], 0, 0, 1, 1, 0, 1, false);
@@ -165,15 +176,15 @@ TEST_F(ShadingCalibrationTest, AdapterTakesNoDarkStripAndItsStripStartsAtLineZer
 }
 
 TEST_F(ShadingCalibrationTest, RawDataTakesTheStripsAndBuildsNothing) {
-    g_state.BLACKSHADING = 1;
-    g_state.RAWDATA = 1;
+    blackShading_ = 1;
+    rawData_ = 1;
     ASSERT_EQ(Run(13, 4, 0), 1);
     EXPECT_EQ(g_script.calls.size(), 2u);
     EXPECT_EQ(Entry(g_, 0, 200), kUntouched);
 }
 
 TEST_F(ShadingCalibrationTest, AShortStripEndsTheCalibrationWithTheMapsAsTheyWere) {
-    g_state.BLACKSHADING = 1;
+    blackShading_ = 1;
     g_script.failCall = 0;
     EXPECT_EQ(Run(13, 4, 0), 0);
     EXPECT_EQ(g_script.calls.size(), 1u);  // no dark strip after a failed white one
@@ -207,7 +218,7 @@ TEST_F(ShadingCalibrationTest, FewRowStripsAreTakenAgainLowerDownAndPooled) {
     // A dark strip is pooled the same way; 16-bit strips too; at most 50 rows in all.
     g_script = StripScript();
     g_script.lines = 7;
-    g_state.BLACKSHADING = 1;
+    blackShading_ = 1;
     ASSERT_EQ(Run(13, 4, 0), 1);
     ASSERT_EQ(g_script.calls.size(), 12u);
     ExpectCall(g_script.calls[6], 13, 1, 0, 1, 1, 0, false);
@@ -226,8 +237,10 @@ TEST_F(ShadingCalibrationTest, FewRowStripsAreTakenAgainLowerDownAndPooled) {
                                    .leftEdge = 72,
                                    .widthUnits = kWidth,
                                    .pixelFormatCode = 4,
-                                   .dataWidth = 16};
-    ASSERT_EQ(CalibrateShading16(device_, request16, {r, r + n, r + 2 * n, r + 3 * n, r + 4 * n, r + 5 * n}),
+                                   .dataWidth = 16,
+                                   .black = black_,
+                                   .BLACKSHADING = blackShading_};
+    ASSERT_EQ(CalibrateShading16(Link(), request16, {r, r + n, r + 2 * n, r + 3 * n, r + 4 * n, r + 5 * n}),
               1);
     ASSERT_EQ(g_script.calls.size(), 4u);
     EXPECT_EQ(g_script.calls[1].startLine, 12);
@@ -255,15 +268,18 @@ class References16Test : public ShadingCalibrationTest {
                                      .leftEdge = 72,
                                      .widthUnits = kWidth,
                                      .pixelFormatCode = 4,
-                                     .dataWidth = 16};
-        return CalibrateShading16(INVALID_HANDLE_VALUE, request,
+                                     .dataWidth = 16,
+                                     .black = black_,
+                                     .BLACKSHADING = blackShading_,
+                                     .RAWDATA = rawData_};
+        return CalibrateShading16(Link(), request,
                                   {wr_.data(), dr_.data(), wg_.data(), dg_.data(), wb_.data(), db_.data()});
     }
     std::vector<uint16_t> wr_, dr_, wg_, dg_, wb_, db_;
 };
 
 TEST_F(References16Test, WithADarkStripBothReferencesComeFromTheStrips) {
-    g_state.BLACKSHADING = 1;
+    blackShading_ = 1;
     ASSERT_EQ(Run16(), 1);
     ASSERT_EQ(g_script.calls.size(), 2u);
     ExpectCall(g_script.calls[0], 11, 0, 1, 0, 0, 0, true);
@@ -281,7 +297,7 @@ TEST_F(References16Test, WithoutADarkStripTheBlackLevelsAreTheDarkReferences) {
     EXPECT_EQ(dr_[kWidth], 9);
 
     // Raw data leaves them as they were.
-    g_state.RAWDATA = 1;
+    rawData_ = 1;
     wr_.assign(kWidth + 1, 9);
     ASSERT_EQ(Run16(), 1);
     EXPECT_EQ(wr_[0], 9);
@@ -290,15 +306,14 @@ TEST_F(References16Test, WithoutADarkStripTheBlackLevelsAreTheDarkReferences) {
 // The adapter's 16-bit white strip comes from its clear area (line 0), not from the start line
 // handed in, which lies over the film holder.
 TEST_F(References16Test, A48BitAdapterScanGetsReferencesFromItsClearWhiteStrip) {
-    ASSERT_TRUE(g_state.Run.AllocateShadingReferences());
-    g_state.BLACKSHADING = 1;
+    references_ = {wr_.data(), dr_.data(), wg_.data(), dg_.data(), wb_.data(), db_.data()};
+    blackShading_ = 1;
     ASSERT_EQ(Run(450, 4, 1, 16), 1);
     ASSERT_EQ(g_script.calls.size(), 1u);
     ExpectCall(g_script.calls[0], 0, 0, 1, 1, 0, 1, true);
-    EXPECT_EQ(g_state.Run.WhiteRefB()[3], 50000);
-    EXPECT_EQ(g_state.Run.DarkRefB()[3], 20 * 257);
+    EXPECT_EQ(wb_[3], 50000);
+    EXPECT_EQ(db_[3], 20 * 257);
     EXPECT_EQ(Entry(g_, 0, 200), kUntouched);
-    ResetDriverState();
 }
 
 }  // namespace

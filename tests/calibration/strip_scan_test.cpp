@@ -43,13 +43,20 @@ class StripScanTest : public VirtualScannerTest {
                                    .pixelMode = pixelMode != 0,
                                    .pixelFormatCode = format,
                                    .options20 = {1, 0, 0},
-                                   .taSelector = ta != 0};
-        const StripSize size = ScanCalibrationStrip(
-            device_, request, {s.planes[0].data(), s.planes[1].data(), s.planes[2].data()});
+                                   .taSelector = ta != 0,
+                                   .taMode = taMode_,
+                                   .taType = taType_};
+        StripRun run{Link()};
+        const StripSize size =
+            ScanCalibrationStrip(run, request, {s.planes[0].data(), s.planes[1].data(), s.planes[2].data()});
+        stripScanOk_ = run.StripScanOk;
         s.width = size.width;
         s.lines = size.lines;
         return s;
     }
+    int32_t stripScanOk_ = -1;
+    uint8_t taMode_ = 0;
+    uint16_t taType_ = 0;
     std::vector<uint8_t> LampMasks() const {
         std::vector<uint8_t> masks;
         for (const auto& packet : scanner_->Sent(0x25)) masks.push_back(packet[2]);
@@ -74,7 +81,7 @@ int Mismatches(const Strip8& s, int c, int rows) {
 TEST_F(StripScanTest, PixelModeSplitsEachTripleIntoRedGreenBlue) {
     Plug("stream=placeholder");
     const Strip8 s = Scan(300, 3700, 1, 4);
-    EXPECT_EQ(g_state.StripScanOk, 1);
+    EXPECT_EQ(stripScanOk_, 1);
     ASSERT_EQ(s.width, 3700);
     ASSERT_EQ(s.lines, 4);
     for (int c = 0; c < 3; ++c) EXPECT_EQ(Mismatches(s, c, 4), 0) << "plane " << c;
@@ -96,7 +103,7 @@ TEST_F(StripScanTest, PixelModeSplitsEachTripleIntoRedGreenBlue) {
 TEST_F(StripScanTest, ColourLineModePlacesEachLineByItsTableColourAndRow) {
     Plug("stream=placeholder");
     const Strip8 s = Scan(150, 600, 0, 4);
-    EXPECT_EQ(g_state.StripScanOk, 1);
+    EXPECT_EQ(stripScanOk_, 1);
     ASSERT_EQ(s.width, 300);
     ASSERT_EQ(s.lines, 2);
     for (int c = 0; c < 3; ++c) {
@@ -109,7 +116,7 @@ TEST_F(StripScanTest, ColourLineModePlacesEachLineByItsTableColourAndRow) {
 TEST_F(StripScanTest, OnePlaneStripFillsOnlyTheGreenPlane) {
     Plug("stream=placeholder");
     const Strip8 s = Scan(150, 600, 0, 2);
-    EXPECT_EQ(g_state.StripScanOk, 1);
+    EXPECT_EQ(stripScanOk_, 1);
     ASSERT_EQ(s.width, 300);
     int bad = 0;
     for (int r = 0; r < 2; ++r)
@@ -122,10 +129,10 @@ TEST_F(StripScanTest, OnePlaneStripFillsOnlyTheGreenPlane) {
 
 TEST_F(StripScanTest, AdapterSourceCarriesItsTypeCodeAndLightsTheAdapterLamp) {
     Plug("stream=placeholder");
-    g_state.Session.TaMode = 1;
-    g_state.Session.TaType = 4;
+    taMode_ = 1;
+    taType_ = 4;
     Scan(150, 600, 1, 4, 0, 1);
-    EXPECT_EQ(g_state.StripScanOk, 1);
+    EXPECT_EQ(stripScanOk_, 1);
     EXPECT_EQ(Window()[21], 0x01 | 0x04 | 0x08 | 0x30);
     EXPECT_EQ(LampMasks(), (std::vector<uint8_t>{2, 2}));
 }
@@ -134,7 +141,7 @@ TEST_F(StripScanTest, DarkStripScansUnlitAndRelightsTheSelectedLampAfterTheStop)
     for (uint8_t ta : {0, 1}) {
         Plug("stream=placeholder");
         Scan(150, 600, 0, 4, 1, ta);
-        EXPECT_EQ(g_state.StripScanOk, 1);
+        EXPECT_EQ(stripScanOk_, 1);
         EXPECT_EQ(LampMasks(), (std::vector<uint8_t>{0, static_cast<uint8_t>(ta ? 2 : 1)}));
         EXPECT_EQ(Window()[21] & 0x01, 1);  // the adapter bit goes with a dark strip
         EXPECT_EQ(scanner_->Sequence(), (std::vector<uint8_t>{0x25, 0x20, 0x22, 0x43, 0x41, 0x25}));
@@ -147,7 +154,7 @@ TEST_F(StripScanTest, StreamEndingEarlyFailsTheStripKeepsTheRowsReadAndSendsNoSt
     // next block, which comes short.
     Plug("stream=placeholder,stream_end=20000");
     const Strip8 s = Scan(300, 3700, 1, 4);
-    EXPECT_EQ(g_state.StripScanOk, 0);
+    EXPECT_EQ(stripScanOk_, 0);
     for (int c = 0; c < 3; ++c) {
         EXPECT_EQ(Mismatches(s, c, 1), 0);
         EXPECT_EQ(s.planes[c][3700], kUnwritten);
@@ -158,14 +165,14 @@ TEST_F(StripScanTest, StreamEndingEarlyFailsTheStripKeepsTheRowsReadAndSendsNoSt
     // The next strip starts afresh.
     scanner_->Inner().ChangeFaults([](sim::FaultConfig& f) { f.streamEndAfter.reset(); });
     Scan(300, 3700, 1, 4);
-    EXPECT_EQ(g_state.StripScanOk, 1);
+    EXPECT_EQ(stripScanOk_, 1);
 }
 
 TEST_F(StripScanTest, RefusedHandshakeFailsTheStripWithoutReading) {
     Plug("stream=placeholder,fail_cmd=0x35");
     platform::SetTimeScale(0.001);  // the handshake is retried until its pauses add up
     const Strip8 s = Scan(150, 600, 0, 4);
-    EXPECT_EQ(g_state.StripScanOk, 0);
+    EXPECT_EQ(stripScanOk_, 0);
     EXPECT_EQ(s.planes[0], std::vector<uint8_t>(4 * 3700, kUnwritten));
     EXPECT_TRUE(scanner_->Sent(0x41).empty());
 }
@@ -184,9 +191,10 @@ TEST_F(StripScanTest, SixteenBitStripFillsTheFirstHalfOfEachRowSlot) {
                                .pixelMode = true,
                                .pixelFormatCode = 2,
                                .options20 = {1, 1, 1}};
+    StripRun run{Link()};
     const auto [width, lines] =
-        ScanCalibrationStrip16(device_, request, {planes[0].data(), planes[1].data(), planes[2].data()});
-    EXPECT_EQ(g_state.StripScanOk, 1);
+        ScanCalibrationStrip16(run, request, {planes[0].data(), planes[1].data(), planes[2].data()});
+    EXPECT_EQ(run.StripScanOk, 1);
     ASSERT_EQ(width, 300);
     ASSERT_EQ(lines, 2);
     for (int c = 0; c < 3; ++c) {
@@ -211,7 +219,7 @@ TEST_F(StripScanTest, SixteenBitStripFillsTheFirstHalfOfEachRowSlot) {
 TEST_F(StripScanTest, StripWiderThanAPlaneSlotIsRefused) {
     Plug("stream=placeholder");
     const Strip8 s = Scan(300, 3800, 1, 4);
-    EXPECT_EQ(g_state.StripScanOk, 0);
+    EXPECT_EQ(stripScanOk_, 0);
     EXPECT_TRUE(scanner_->Sent(0x20).empty());
     EXPECT_EQ(s.planes[0], std::vector<uint8_t>(4 * 3700, kUnwritten));
 }

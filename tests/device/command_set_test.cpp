@@ -17,19 +17,19 @@ Bytes LastCommand(const testing::ScriptedController& controller) {
 }
 
 TEST_F(CommandSetTest, AfeGainsAreMappedAndTheStartCommandCarriesTheirLeftovers) {
-    ASSERT_EQ(SetAFEParameters(nullptr, 0, device_, 4, 10, 31, 20, 32, 30, 52), 1);
+    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), {10, 31, 20, 32, 30, 52}), 1);
     Bytes afe = LastCommand(*controller_);
     const Bytes expectedAfe = {0x22, 1, 10, 31, 20, 44, 30, 63};
     EXPECT_EQ(Bytes(afe.begin(), afe.begin() + 8), expectedAfe);
     for (size_t i = 8; i < 64; ++i) EXPECT_EQ(afe[i], 0) << i;
 
-    ASSERT_EQ(SetAFEParameters(nullptr, 0, device_, 4, 1, 51, 2, 63, 3, 0), 1);
+    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), {1, 51, 2, 63, 3, 0}), 1);
     afe = LastCommand(*controller_);
     EXPECT_EQ(afe[3], 63);
     EXPECT_EQ(afe[5], 63);
     EXPECT_EQ(afe[7], 0);
 
-    ASSERT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 1);
+    ASSERT_EQ(ProcessCommandSetStartScan(nullptr, 0, Link()), 1);
     const Bytes start = LastCommand(*controller_);
     const Bytes expectedStart = {0x43, 1, 1, 63, 0};
     EXPECT_EQ(Bytes(start.begin(), start.begin() + 5),
@@ -45,19 +45,18 @@ TEST_F(CommandSetTest, IdentityQuerySendsTwelveBytesAndReadsFiveValues) {
     window.PixelFormatCode = 2;
     window.DataWidth = 8;
     window.InterfaceType = 4;
-    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, device_, 4, window), 1);
+    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, Link(), window), 1);
     const Bytes sentWindow = LastCommand(*controller_);
     for (size_t i = 26; i < 64; ++i) EXPECT_EQ(sentWindow[i], 0) << i;
 
     controller_->QueueReply({0, 0, 0x34, 0x12, 0x78, 0x56, 0xCD, 0xAB, 0x01, 0xEF, 0x44, 0x33, 0x22, 0x11});
-    uint16_t id1 = 0, id2 = 0, id3 = 0, id4 = 0;
-    uint32_t id5 = 0;
-    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, device_, 4, &id1, &id2, &id3, &id4, &id5), 1);
-    EXPECT_EQ(id1, 0x1234);
-    EXPECT_EQ(id2, 0x5678);
-    EXPECT_EQ(id3, 0xABCD);
-    EXPECT_EQ(id4, 0xEF01);
-    EXPECT_EQ(id5, 0x11223344u);
+    ScannerIdentity ids;
+    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &ids), 1);
+    EXPECT_EQ(ids.id1, 0x1234);
+    EXPECT_EQ(ids.id2, 0x5678);
+    EXPECT_EQ(ids.id3, 0xABCD);
+    EXPECT_EQ(ids.id4, 0xEF01);
+    EXPECT_EQ(ids.id5, 0x11223344u);
 
     const Bytes query = LastCommand(*controller_);
     EXPECT_EQ(query[0], 0x2E);
@@ -68,34 +67,33 @@ TEST_F(CommandSetTest, IdentityQuerySendsTwelveBytesAndReadsFiveValues) {
 
 TEST_F(CommandSetTest, ARefusedCommandFailsAndLeavesTheResultsAlone) {
     controller_->QueueReply({2, 0, 0x34, 0x12});
-    uint16_t id1 = 7, id2 = 7, id3 = 7, id4 = 7;
-    uint32_t id5 = 7;
-    EXPECT_EQ(ProcessCommandGetAllID(nullptr, 0, device_, 4, &id1, &id2, &id3, &id4, &id5), 0);
-    EXPECT_EQ(id1 + id2 + id3 + id4 + id5, 35u);
+    ScannerIdentity ids{7, 7, 7, 7, 7};
+    EXPECT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &ids), 0);
+    EXPECT_EQ(ids.id1 + ids.id2 + ids.id3 + ids.id4 + ids.id5, 35u);
 
     // Status 5 is a delivered reply at the transport, a failure for the command.
     controller_->QueueReply({5});
     uint8_t result[58];
     std::memset(result, 0xEE, sizeof result);
     const uint8_t lamp[58] = {1};
-    EXPECT_EQ(ProcessCommandMiscControl(nullptr, 0, device_, 4, 0x25, lamp, result), 0);
+    EXPECT_EQ(ProcessCommandMiscControl(nullptr, 0, Link(), 0x25, lamp, result), 0);
     EXPECT_EQ(result[0], 0xEE);
 
     // A reply read that brings no byte back is no "status 0".
     controller_->QueueReply({});
-    EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 0);
+    EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, Link()), 0);
 }
 
 TEST_F(CommandSetTest, FailuresAreShownOnlyInReportModesOneAndTwo) {
     CaptureTrace();
     controller_->SetDefaultReply({3});
-    EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 0);
-    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 3, device_, 4, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, Link()), 0);
+    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 3, Link(), {0, 0, 0, 0, 0, 0}), 0);
     EXPECT_EQ(trace_, "");
-    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 1, device_, 4, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(ProcessCommandSetAFEGain(nullptr, 1, Link(), {0, 0, 0, 0, 0, 0}), 0);
     EXPECT_NE(trace_.find("TUVO.LIB: ProcessCommandSetAFEGain() Fail!"), std::string::npos) << trace_;
     trace_.clear();
-    EXPECT_EQ(ProcessCommandSendUserCommand(nullptr, 2, device_, 4, 0x15, nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(ProcessCommandSendUserCommand(nullptr, 2, Link(), {0x15, nullptr, 0, nullptr, 0}), 0);
     EXPECT_NE(trace_.find("TUVO.LIB: ProcessCommandSendUserCommand() Fail!"), std::string::npos) << trace_;
 }
 
@@ -107,7 +105,7 @@ TEST_F(CommandSetTest, MiscControlCarriesFiftyEightBytesEachWay) {
     reply[0] = 0;
     controller_->QueueReply(reply);
     uint8_t result[58] = {};
-    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, device_, 4, 0x3F, data, result), 1);
+    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, Link(), 0x3F, data, result), 1);
 
     const Bytes sent = LastCommand(*controller_);
     EXPECT_EQ(sent[0], 0x3F);
@@ -122,7 +120,7 @@ TEST_F(CommandSetTest, UserCommandCutsItsDataAndCopiesTheReplyFromByteOne) {
     Bytes reply = {0, 0x11, 0x22, 0x33, 0x44};
     controller_->QueueReply(reply);
     uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, device_, 4, 0x15, data, 80, out, 3), 1);
+    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), {0x15, data, 80, out, 3}), 1);
     const Bytes sent = LastCommand(*controller_);
     EXPECT_EQ(sent[0], 0x15);
     EXPECT_EQ(Bytes(sent.begin() + 2, sent.end()), Bytes(data, data + 62));
@@ -131,7 +129,7 @@ TEST_F(CommandSetTest, UserCommandCutsItsDataAndCopiesTheReplyFromByteOne) {
     EXPECT_EQ(out[2], 0xEE);
 
     controller_->QueueReply(reply);
-    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, device_, 4, 0x15, nullptr, 64, out, 1), 1);
+    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), {0x15, nullptr, 64, out, 1}), 1);
     EXPECT_EQ(out[0], 0x11);  // a reply size of 1 copies nothing
 }
 
@@ -164,9 +162,9 @@ TEST_F(CommandSetTest, ReadyWaitGivesUpOnAControllerThatStaysBusy) {
 }
 
 TEST_F(CommandSetTest, DataHandshakeRepeatsUntilTaken) {
-    g_state.Channel.Command()[40] = 0x4D;  // left from an earlier command
+    channel_.Command()[40] = 0x4D;  // left from an earlier command
     controller_->QueueStatus(2, 2);
-    EXPECT_EQ(WaitScanData(nullptr, device_, 4), 1);
+    EXPECT_EQ(WaitScanData(nullptr, Link()), 1);
     const auto handshakes = controller_->Written(0x2010);
     ASSERT_EQ(handshakes.size(), 3u);
     for (const Bytes& packet : handshakes) {
@@ -178,7 +176,7 @@ TEST_F(CommandSetTest, DataHandshakeRepeatsUntilTaken) {
 TEST_F(CommandSetTest, DataHandshakeGivesUpOnADeadScanner) {
     platform::SetTimeScale(0.0001);
     controller_->SetDefaultReply({2});
-    EXPECT_EQ(WaitScanData(nullptr, device_, 4), 0);
+    EXPECT_EQ(WaitScanData(nullptr, Link()), 0);
     EXPECT_EQ(controller_->Count(0x2010, false), 1 + kScanDataWaitAttempts);
 }
 

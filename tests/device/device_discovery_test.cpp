@@ -8,7 +8,6 @@
 #include "device/command_set.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 #include "support/scripted_controller.h"
 
@@ -47,7 +46,6 @@ TEST(InterfacePaths, FileNamesFitTheirBuffers) {
 class DiscoveryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
         ResetTraceIndent();
         usbscan::WithdrawAll();
         platform::SetDebugSink([this](const char* text) { trace_ += text; });

@@ -1,5 +1,5 @@
-// A scripted controller published as "\\.\UsbScan0" and opened as the device, with the
-// driver state reset and the pauses shortened.
+// A scripted controller published as "\\.\UsbScan0" and opened as the device, reached
+// through a link with its own command channel and image reader, the pauses shortened.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "device/device_discovery.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
-#include "state/driver_state.h"
 #include "state/trace.h"
 #include "support/scripted_controller.h"
 
@@ -23,7 +23,6 @@ inline constexpr char kScannerInterfacePath[] =
 class DeviceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
         ResetTraceIndent();
         platform::SetTimeScale(0.01);
         usbscan::WithdrawAll();
@@ -44,8 +43,12 @@ class DeviceTest : public ::testing::Test {
         platform::SetDebugSink([this](const char* text) { trace_ += text; });
     }
 
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
+
     std::shared_ptr<ScriptedController> controller_;
     HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
     std::string trace_;
 };
 

@@ -9,11 +9,11 @@
 #include "device/command_transport.h"
 #include "device/device_discovery.h"
 #include "device/firmware_download.h"
+#include "device/scanner_link.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "sim/firmware_image.h"
 #include "sim/virtual_scanner.h"
-#include "state/driver_state.h"
 #include "support/scratch_directory.h"
 
 namespace b58 {
@@ -26,7 +26,6 @@ constexpr char kPath[] =
 class VirtualScannerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
         platform::SetTimeScale(0.01);
         usbscan::WithdrawAll();
         Plug({});
@@ -52,7 +51,11 @@ class VirtualScannerTest : public ::testing::Test {
 
     b58::testing::ScratchDirectory scratch_;
     std::shared_ptr<sim::VirtualScanner> scanner_;
+    ScannerLink Link() { return {device_, 4, channel_, reader_}; }
+
     HANDLE device_ = INVALID_HANDLE_VALUE;
+    CommandChannel channel_;
+    ImageDataReader reader_;
 };
 
 uint8_t ShortQuery(HANDLE device, uint8_t command) {
@@ -97,18 +100,17 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
     config.identity = {0x0102, 0x0304, 0x0506, 0x0708, 0x090A0B0C};
     Plug(config);
 
-    uint16_t id1 = 0, id2 = 0, id3 = 0, id4 = 0;
-    uint32_t id5 = 0;
-    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, device_, 4, &id1, &id2, &id3, &id4, &id5), 1);
-    EXPECT_EQ(id1, 0x0102);
-    EXPECT_EQ(id3, 0x0506);
-    EXPECT_EQ(id5, 0x090A0B0Cu);
+    ScannerIdentity ids;
+    ASSERT_EQ(ProcessCommandGetAllID(nullptr, 0, Link(), &ids), 1);
+    EXPECT_EQ(ids.id1, 0x0102);
+    EXPECT_EQ(ids.id3, 0x0506);
+    EXPECT_EQ(ids.id5, 0x090A0B0Cu);
 
     uint8_t data[58] = {1};
     uint8_t result[58] = {};
-    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, device_, 4, kCmdLampControl, data, result), 1);
+    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, Link(), kCmdLampControl, data, result), 1);
     EXPECT_EQ(scanner_->State().lamps, 1);
-    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, device_, 4, kCmdLampPowerQuery, data, result), 1);
+    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, Link(), kCmdLampPowerQuery, data, result), 1);
     EXPECT_EQ(result[0], 1);
 
     const uint8_t feature[64] = {kCmdFeatureQuery};
@@ -123,13 +125,12 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
               0);  // reading it cleared the press
 
     const uint8_t steps[2] = {0x90, 0x01};  // 400 steps
-    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, device_, 4, kCmdMoveForward, steps, 2, nullptr, 0),
-              1);
+    ASSERT_EQ(ProcessCommandSendUserCommand(nullptr, 0, Link(), {kCmdMoveForward, steps, 2, nullptr, 0}), 1);
     ASSERT_EQ(WaitScannerReady(device_), 1);
     EXPECT_EQ(scanner_->State().carriagePosition, 400u);
     EXPECT_FALSE(scanner_->State().busy);
 
-    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, device_, 4, GreyWindow()), 1);
+    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, Link(), GreyWindow()), 1);
     const auto window = scanner_->State().window;
     ASSERT_TRUE(window.has_value());
     EXPECT_EQ(window->hwWidth, 512);
@@ -137,7 +138,7 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
     EXPECT_EQ(window->linesToDeliver, 200);
     EXPECT_EQ(window->formatByte, 0x82);
 
-    ASSERT_EQ(SetAFEParameters(nullptr, 0, device_, 4, 30, 40, 31, 20, 32, 60), 1);
+    ASSERT_EQ(SetAFEParameters(nullptr, 0, Link(), {30, 40, 31, 20, 32, 60}), 1);
     const sim::AfeSettings afe = scanner_->State().afe;
     EXPECT_EQ(afe.offset[0], 30);
     EXPECT_EQ(afe.gain[0], 52);
@@ -145,14 +146,14 @@ TEST_F(VirtualScannerTest, EveryCommandRoundTrips) {
     EXPECT_EQ(afe.gain[2], 63);
 
     ASSERT_EQ(WaitScannerReady(device_), 1);
-    ASSERT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 1);
+    ASSERT_EQ(ProcessCommandSetStartScan(nullptr, 0, Link()), 1);
     EXPECT_EQ(scanner_->State().phase, sim::ScanPhase::Started);
-    ASSERT_EQ(WaitScanData(nullptr, device_, 4), 1);
+    ASSERT_EQ(WaitScanData(nullptr, Link()), 1);
     EXPECT_EQ(scanner_->State().phase, sim::ScanPhase::Streaming);
     ASSERT_EQ(SendStopCommand(device_), 1);
     EXPECT_EQ(scanner_->State().phase, sim::ScanPhase::Idle);
 
-    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, device_, 4, kCmdCarriageHome, data, result), 1);
+    ASSERT_EQ(ProcessCommandMiscControl(nullptr, 0, Link(), kCmdCarriageHome, data, result), 1);
     ASSERT_EQ(WaitScannerReady(device_), 1);
     EXPECT_EQ(scanner_->State().carriagePosition, 0u);
 }
@@ -165,20 +166,20 @@ TEST_F(VirtualScannerTest, ControllerDelaysAreWaitedOut) {
     config.faults.handshakeRefusals = 4;
     Plug(config);
 
-    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, device_, 4, GreyWindow()),
+    ASSERT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, Link(), GreyWindow()),
               1);  // re-sent 3 times
     EXPECT_EQ(scanner_->ExecutedCount(kCmdScanWindow), 1u);
     ASSERT_EQ(WaitScannerReady(device_), 1);
     EXPECT_FALSE(scanner_->State().busy);
-    ASSERT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 1);
-    ASSERT_EQ(WaitScanData(nullptr, device_, 4), 1);
+    ASSERT_EQ(ProcessCommandSetStartScan(nullptr, 0, Link()), 1);
+    ASSERT_EQ(WaitScanData(nullptr, Link()), 1);
     EXPECT_EQ(scanner_->State().phase, sim::ScanPhase::Streaming);
 }
 
 TEST_F(VirtualScannerTest, CommandsWithoutFirmwareAreRefused) {
-    EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, device_, 4), 0);
-    EXPECT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, device_, 4, GreyWindow()), 0);
-    EXPECT_EQ(g_state.Channel.Reply()[0], 0x04);
+    EXPECT_EQ(ProcessCommandSetStartScan(nullptr, 0, Link()), 0);
+    EXPECT_EQ(ProcessCommandSetScanWindowN(nullptr, 0, Link(), GreyWindow()), 0);
+    EXPECT_EQ(channel_.Reply()[0], 0x04);
 }
 
 TEST_F(VirtualScannerTest, ABadReadBackStopsTheDownload) {

@@ -143,7 +143,7 @@ class FidelityTest : public testing::VirtualScannerTest {
     }
     void TearDown() override {
         StopRecord stop{};
-        if (g_state.Run.ReaderThread() != nullptr) StopScan(&stop);
+        if (TheDriver().Run.ReaderThread() != nullptr) StopScan(&stop);
         _Close();
         ControllerTest::TearDown();
     }
@@ -175,9 +175,9 @@ class FidelityTest : public testing::VirtualScannerTest {
         trace_.clear();
         out.window = *scanner_->State().window;
         out.afe = scanner_->State().afe;
-        out.startx = g_state.Session.myStartx;
-        out.widthUnits = g_state.Session.WidthUnits;
-        out.shadingLine = g_state.Session.ShadingStartLine;
+        out.startx = TheDriver().Session.myStartx;
+        out.widthUnits = TheDriver().Session.WidthUnits;
+        out.shadingLine = TheDriver().Session.ShadingStartLine;
         std::vector<uint8_t> raw(size_t{info.LineBytes} * info.ImageLines);
         ReadRequest read{};
         read.LinesWanted = info.ImageLines;

@@ -54,8 +54,8 @@ class DriverSession : public b58::testing::VirtualScannerTest {
     // _Open, SetParameters, StartScan, reads of 100 lines until the end, StopScan, _Close.
     Scanned Scan(std::shared_ptr<usbscan::UsbBackend> backend, const Request& request) {
         Scanned out;
-        g_state.Run.FreeMemory();
-        ResetDriverState();  // each scan calibrates afresh, as in a new process
+        TheDriver().Run.FreeMemory();
+        ResetDriver();  // each scan calibrates afresh, as in a new process
         usbscan::Publish({0, b58::testing::kScannerPath, std::move(backend)});
         out.opened = _Open() == 1;
         if (out.opened && request.scan) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "contract/scanner_model.h"
+#include "device/command_channel.h"
 #include "device/device_discovery.h"
 #include "device/image_reader.h"
 #include "platform/platform_control.h"
@@ -74,6 +75,7 @@ class ReaderThreads : public ::testing::Test {
                     .session = session_,
                     .device = device_,
                     .deviceKind = Model().connection.kind,
+                    .channel = &channel_,
                     .imageReader = &imageReader_,
                     .directRead = directRead_};
         thread_ = CreateThread(nullptr, 0, routine, &context_, 0, nullptr);
@@ -109,6 +111,7 @@ class ReaderThreads : public ::testing::Test {
     ScanRun run_;
     ScanSession session_;
     JoinRandom noise_;
+    CommandChannel channel_;
     ImageDataReader imageReader_;
     bool directRead_ = false;
     ReaderContext context_;

@@ -8,7 +8,6 @@
 #include "platform/platform_control.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
-#include "state/driver_state.h"
 
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -37,7 +36,6 @@ constexpr const char kFullFile[] =
 class SettingsFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetDriverState();
 #if defined(_WIN32)
         char program[MAX_PATH] = {};
         const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
@@ -58,7 +56,6 @@ class SettingsFile : public ::testing::Test {
     void TearDown() override {
         RemoveSettings();
         platform::SetModuleFileNameOverride("");
-        ResetDriverState();
     }
 
     void WriteSettings(const std::string& content) const {
@@ -72,16 +69,18 @@ class SettingsFile : public ::testing::Test {
     static std::string WindowsForm(const std::string& posixPath) {
         return "C:" + platform::ToWindowsPath(posixPath);
     }
-    static void ModuleAt(const std::string& windowsName) { platform::SetModuleFileNameOverride(windowsName); }
+    static void ModuleAt(const std::string& windowsName) {
+        platform::SetModuleFileNameOverride(windowsName);
+    }
 #endif
 
-    static void ExpectOpenTime(uint16_t left, uint16_t top, uint16_t kstarty, uint16_t tatop,
-                               uint16_t takstarty) {
-        EXPECT_EQ(g_state.LEFTADD, left);
-        EXPECT_EQ(g_state.TOPADD, top);
-        EXPECT_EQ(g_state.KSTARTY, kstarty);
-        EXPECT_EQ(g_state.TATOPADD, tatop);
-        EXPECT_EQ(g_state.TAKSTARTY, takstarty);
+    static void ExpectOpenTime(const OpenTimeSettings& read, uint16_t left, uint16_t top, uint16_t kstarty,
+                               uint16_t tatop, uint16_t takstarty) {
+        EXPECT_EQ(read.LEFTADD, left);
+        EXPECT_EQ(read.TOPADD, top);
+        EXPECT_EQ(read.KSTARTY, kstarty);
+        EXPECT_EQ(read.TATOPADD, tatop);
+        EXPECT_EQ(read.TAKSTARTY, takstarty);
     }
     static void ExpectCalibrationDefaults(const CalibrationSettings& s) {
         EXPECT_EQ(s.MIN_DARK, 40);
@@ -107,24 +106,19 @@ class SettingsFile : public ::testing::Test {
 };
 
 TEST_F(SettingsFile, NoFileGivesEveryDefault) {
-    g_state.TOPADD = 1;
-    g_state.TAKSTARTY = 1;
-    g_state.FACTOR = 1;
-    ReadOpenTimeSettings();
-    ExpectOpenTime(0, 120, 0, 300, 450);
+    ExpectOpenTime(ReadOpenTimeSettings(), 0, 120, 0, 300, 450);
     ExpectCalibrationDefaults(ReadCalibrationSettings(true));
-    ExpectCalibrationDefaults(ReadCalibrationSettings(false));
-    EXPECT_EQ(g_state.BLACKSHADING, 0);
-    EXPECT_EQ(g_state.RAWDATA, 0);
-    EXPECT_EQ(g_state.FACTOR, 100);
+    const ShadingSettings kept = ReadCalibrationSettings(false).Kept();
+    EXPECT_EQ(kept.BLACKSHADING, 0);
+    EXPECT_EQ(kept.RAWDATA, 0);
+    EXPECT_EQ(kept.FACTOR, 100);
     // The file was looked for beside the module.
     EXPECT_EQ(std::string(CalibrationSettingsPath()), expectedPath_);
 }
 
 TEST_F(SettingsFile, EachKeyIsReadFromSectionZtkByItsName) {
     WriteSettings(kFullFile);
-    ReadOpenTimeSettings();
-    ExpectOpenTime(11, 12, 13, 14, 15);
+    ExpectOpenTime(ReadOpenTimeSettings(), 11, 12, 13, 14, 15);
 
     const CalibrationSettings s = ReadCalibrationSettings(true);
     EXPECT_EQ(s.MIN_DARK, 21);
@@ -149,25 +143,25 @@ TEST_F(SettingsFile, DarkLimitsOnlyForTheFlatbedAndThreeValuesKeptDriverWide) {
     EXPECT_EQ(adapter.MAX_DARK, 50);
     EXPECT_EQ(adapter.LEVEL2DONE, 26);
     EXPECT_EQ(adapter.L2_W_MIN[0], 44);
-    EXPECT_EQ(g_state.BLACKSHADING, 23);
-    EXPECT_EQ(g_state.RAWDATA, 24);
-    EXPECT_EQ(g_state.FACTOR, 25);
+    EXPECT_EQ(adapter.Kept().BLACKSHADING, 23);
+    EXPECT_EQ(adapter.Kept().RAWDATA, 24);
+    EXPECT_EQ(adapter.Kept().FACTOR, 25);
 
     // Refreshed at every read, so an edited file counts at the next scan.
     WriteSettings("[ZTK]\nFACTOR=90\n");
     const CalibrationSettings flatbed = ReadCalibrationSettings(true);
     EXPECT_EQ(flatbed.MIN_DARK, 40);
-    EXPECT_EQ(g_state.BLACKSHADING, 0);
-    EXPECT_EQ(g_state.RAWDATA, 0);
-    EXPECT_EQ(g_state.FACTOR, 90);
+    EXPECT_EQ(flatbed.Kept().BLACKSHADING, 0);
+    EXPECT_EQ(flatbed.Kept().RAWDATA, 0);
+    EXPECT_EQ(flatbed.Kept().FACTOR, 90);
 }
 
 TEST_F(SettingsFile, ValuesKeepTheirLow16Bits) {
     WriteSettings("[ZTK]\nTOPADD=70000\nLEFTADD=-1\nKSTARTY=0x10010\nFACTOR=65536\nRGAIN_INIT=258\n");
-    ReadOpenTimeSettings();
-    EXPECT_EQ(g_state.TOPADD, 70000 & 0xFFFF);
-    EXPECT_EQ(g_state.LEFTADD, 0xFFFF);
-    EXPECT_EQ(g_state.KSTARTY, 0x10);
+    const OpenTimeSettings open = ReadOpenTimeSettings();
+    EXPECT_EQ(open.TOPADD, 70000 & 0xFFFF);
+    EXPECT_EQ(open.LEFTADD, 0xFFFF);
+    EXPECT_EQ(open.KSTARTY, 0x10);
     const CalibrationSettings s = ReadCalibrationSettings(true);
     EXPECT_EQ(s.FACTOR, 0);
     EXPECT_EQ(s.GAIN_INIT[0], 258);  // kept at 16 bits; the calibration uses the low 8
@@ -225,15 +219,14 @@ TEST_F(SettingsFile, TooLongModuleNameGivesDefaultsAndNeverOverflows) {
         folder_.Write(directory + "/ztb58.ini", kFullFile);
         ModuleAt(base + "\\" + directory + "\\b58spi.dll");
 
-        ResetDriverState();
-        ReadOpenTimeSettings();
+        const OpenTimeSettings open = ReadOpenTimeSettings();
         const CalibrationSettings s = ReadCalibrationSettings(true);
         if (nameLength < kModuleNameChars) {
-            ExpectOpenTime(11, 12, 13, 14, 15);
+            ExpectOpenTime(open, 11, 12, 13, 14, 15);
             EXPECT_EQ(s.FACTOR, 25);
             EXPECT_EQ(std::strlen(CalibrationSettingsPath()), nameLength - 11 + 10);
         } else {
-            ExpectOpenTime(0, 120, 0, 300, 450);
+            ExpectOpenTime(open, 0, 120, 0, 300, 450);
             ExpectCalibrationDefaults(s);
             EXPECT_STREQ(CalibrationSettingsPath(), "");
         }

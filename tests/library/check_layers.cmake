@@ -9,7 +9,7 @@ set(allowed_state state contract platform)
 set(allowed_settings settings state contract platform)
 set(allowed_device device settings state contract platform)
 set(allowed_calibration calibration device settings state contract platform)
-set(allowed_scan scan device settings state contract platform)
+set(allowed_scan scan calibration device settings state contract platform)
 set(allowed_api api calibration scan device settings state contract platform)
 set(layers platform contract state settings device calibration scan api)
 

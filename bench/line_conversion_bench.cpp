@@ -30,7 +30,7 @@ void Colour24Line(benchmark::State& state) {
     JoinRandom random;
     const JoinGeometry geometry{1, 300, kPixels, kPixels * 3, 0, 1, 2};
     for (auto _ : state) {
-        ConvertColor24({raw.data(), 3, kPixels}, {raw.data() + 1, 3, kPixels}, {raw.data() + 2, 3, kPixels},
+        ConvertColor24({{raw.data(), 3, kPixels}, {raw.data() + 1, 3, kPixels}, {raw.data() + 2, 3, kPixels}},
                        kPixels, {maps.data(), maps.data(), maps.data()}, gamma.data(), {0, 1, 2}, out.data());
         RepairLineJoins(out.data(), geometry, JoinLayout::Color24, random);
         benchmark::DoNotOptimize(out.data());
@@ -49,8 +49,8 @@ void Colour48Line(benchmark::State& state) {
     JoinRandom random;
     const JoinGeometry geometry{1, 300, kPixels, kPixels * 6, 0, 1, 2};
     for (auto _ : state) {
-        ConvertColor48({raw.data(), 2, kPixels}, {raw.data(), 2, kPixels}, {raw.data(), 2, kPixels}, kPixels,
-                       refs, gamma.data(), {0, 1, 2}, out.data());
+        ConvertColor48({{raw.data(), 2, kPixels}, {raw.data(), 2, kPixels}, {raw.data(), 2, kPixels}},
+                       kPixels, refs, gamma.data(), {0, 1, 2}, out.data());
         RepairLineJoins(out.data(), geometry, JoinLayout::Color48, random);
         benchmark::DoNotOptimize(out.data());
     }

@@ -49,9 +49,11 @@ void ConvertGray(const RawSamples& raw, int pixels, const uint8_t* mapG, const u
     for (int p = 0; p < pixels; ++p) out[p] = Shade8(mapG, p, Sample8(raw, p), gamma);
 }
 
-void ConvertColor24(const RawSamples& red, const RawSamples& green, const RawSamples& blue, int pixels,
-                    const ColourMaps& maps, const uint16_t* gamma, const ColourOffsets& offsets,
-                    uint8_t* out) {
+void ConvertColor24(const ColourSamples& raw, int pixels, const ColourMaps& maps, const uint16_t* gamma,
+                    const ColourOffsets& offsets, uint8_t* out) {
+    const RawSamples& red = raw.red;
+    const RawSamples& green = raw.green;
+    const RawSamples& blue = raw.blue;
     if (red.samples <= 0 || green.samples <= 0 || blue.samples <= 0) return;
     for (int p = 0; p < pixels; ++p) {
         uint8_t* pixel = out + static_cast<size_t>(p) * 3;
@@ -71,9 +73,11 @@ int ShadedIndex16(uint16_t r, uint16_t w, uint16_t d) {
     return static_cast<int>(std::clamp<int64_t>(i, 0, 65535));
 }
 
-void ConvertColor48(const RawSamples& red, const RawSamples& green, const RawSamples& blue, int pixels,
-                    const ShadingReferences refs[3], const uint16_t* gamma, const ColourOffsets& offsets,
-                    uint8_t* out) {
+void ConvertColor48(const ColourSamples& raw, int pixels, const ShadingReferences refs[3],
+                    const uint16_t* gamma, const ColourOffsets& offsets, uint8_t* out) {
+    const RawSamples& red = raw.red;
+    const RawSamples& green = raw.green;
+    const RawSamples& blue = raw.blue;
     if (red.samples <= 0 || green.samples <= 0 || blue.samples <= 0) return;
     const RawSamples* planes[3] = {&red, &green, &blue};
     const int colourOffset[3] = {offsets.red, offsets.green, offsets.blue};

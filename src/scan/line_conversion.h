@@ -21,6 +21,13 @@ struct RawSamples {
     int samples;
 };
 
+// The raw samples of one output line's red, green and blue.
+struct ColourSamples {
+    RawSamples red;
+    RawSamples green;
+    RawSamples blue;
+};
+
 // Byte position of each colour inside an output colour pixel (0, 1, 2 or 2, 1, 0).
 struct ColourOffsets {
     int red;
@@ -45,9 +52,8 @@ struct ColourMaps {
 };
 
 // Three bytes per pixel, each colour through its maps and its gamma section.
-void ConvertColor24(const RawSamples& red, const RawSamples& green, const RawSamples& blue, int pixels,
-                    const ColourMaps& maps, const uint16_t* gamma, const ColourOffsets& offsets,
-                    uint8_t* out);
+void ConvertColor24(const ColourSamples& raw, int pixels, const ColourMaps& maps, const uint16_t* gamma,
+                    const ColourOffsets& offsets, uint8_t* out);
 
 // The white and dark references of one colour; null references read as 65535 and 0.
 struct ShadingReferences {
@@ -60,8 +66,7 @@ struct ShadingReferences {
 int ShadedIndex16(uint16_t r, uint16_t w, uint16_t d);
 
 // Six bytes per pixel: each colour's 16-bit gamma entry, low byte first.
-void ConvertColor48(const RawSamples& red, const RawSamples& green, const RawSamples& blue, int pixels,
-                    const ShadingReferences refs[3], const uint16_t* gamma, const ColourOffsets& offsets,
-                    uint8_t* out);
+void ConvertColor48(const ColourSamples& raw, int pixels, const ShadingReferences refs[3],
+                    const uint16_t* gamma, const ColourOffsets& offsets, uint8_t* out);
 
 }  // namespace b58

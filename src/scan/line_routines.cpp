@@ -154,9 +154,10 @@ int Color24PixelModeLines(const LineContext& context, uint8_t* hostLine) {
     const uint32_t lag = context.session.ColourLag;
     const SlotNeed needs[3] = {{0, n + 2 * lag}, {0, n + lag}, {0, n}};
     if (const int early = WaitOrEnd(run, needs, 3, PollStyle::CheckThenSleep); early >= 0) return early;
-    ConvertColor24(InterleavedSamples(context, n + 2 * lag, 0), InterleavedSamples(context, n, 1),
-                   InterleavedSamples(context, n + lag, 2), OutputPixels(context.session), PixelMapsOf(run),
-                   run.GammaTable(), CurrentOffsets(run), hostLine);
+    ConvertColor24({InterleavedSamples(context, n + 2 * lag, 0), InterleavedSamples(context, n, 1),
+                    InterleavedSamples(context, n + lag, 2)},
+                   OutputPixels(context.session), PixelMapsOf(run), run.GammaTable(), CurrentOffsets(run),
+                   hostLine);
     RepairLineJoins(hostLine, CurrentJoinGeometry(context), JoinLayout::Color24, context.joinNoise);
     return FinishSingleSlotLine(run, n);
 }
@@ -168,9 +169,10 @@ int Color24LineModeLines(const LineContext& context, uint8_t* hostLine) {
     const uint32_t lag = context.session.ColourLag;
     const SlotNeed sources[3] = {{0, n + 2 * lag}, {1, n + lag}, {2, n}};
     if (const int early = WaitOrEnd(run, sources, 3, PollStyle::SleepThenCheck); early >= 0) return early;
-    ConvertColor24(PlaneSamples(context, sources[0], 1), PlaneSamples(context, sources[1], 1),
-                   PlaneSamples(context, sources[2], 1), OutputPixels(context.session), PixelMapsOf(run),
-                   run.GammaTable(), CurrentOffsets(run), hostLine);
+    ConvertColor24({PlaneSamples(context, sources[0], 1), PlaneSamples(context, sources[1], 1),
+                    PlaneSamples(context, sources[2], 1)},
+                   OutputPixels(context.session), PixelMapsOf(run), run.GammaTable(), CurrentOffsets(run),
+                   hostLine);
     RepairLineJoins(hostLine, CurrentJoinGeometry(context), JoinLayout::Color24, context.joinNoise);
     return FinishPlaneLine(run, n);
 }
@@ -185,9 +187,9 @@ int Color48LineModeLines(const LineContext& context, uint8_t* hostLine) {
     const ShadingReferences refs[3] = {{run.WhiteRefR(), run.DarkRefR()},
                                        {run.WhiteRefG(), run.DarkRefG()},
                                        {run.WhiteRefB(), run.DarkRefB()}};
-    ConvertColor48(PlaneSamples(context, sources[0], 2), PlaneSamples(context, sources[1], 2),
-                   PlaneSamples(context, sources[2], 2), OutputPixels(context.session), refs,
-                   run.GammaTable(), CurrentOffsets(run), hostLine);
+    ConvertColor48({PlaneSamples(context, sources[0], 2), PlaneSamples(context, sources[1], 2),
+                    PlaneSamples(context, sources[2], 2)},
+                   OutputPixels(context.session), refs, run.GammaTable(), CurrentOffsets(run), hostLine);
     RepairLineJoins(hostLine, CurrentJoinGeometry(context), JoinLayout::Color48, context.joinNoise);
     return FinishPlaneLine(run, n);
 }

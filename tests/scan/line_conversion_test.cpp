@@ -82,9 +82,9 @@ TEST(Color24Conversion, ColoursGoToTheirOffsetsThroughTheirOwnSections) {
     const auto gamma = Gamma8(0x80, 1);
     const ColourMaps colourMaps{maps.data(), maps.data(), maps.data()};
     std::vector<uint8_t> rgb(6), bgr(6);
-    ConvertColor24({raw.data(), 3, 2}, {raw.data() + 1, 3, 2}, {raw.data() + 2, 3, 2}, 2, colourMaps,
+    ConvertColor24({{raw.data(), 3, 2}, {raw.data() + 1, 3, 2}, {raw.data() + 2, 3, 2}}, 2, colourMaps,
                    gamma.data(), {0, 1, 2}, rgb.data());
-    ConvertColor24({raw.data(), 3, 2}, {raw.data() + 1, 3, 2}, {raw.data() + 2, 3, 2}, 2, colourMaps,
+    ConvertColor24({{raw.data(), 3, 2}, {raw.data() + 1, 3, 2}, {raw.data() + 2, 3, 2}}, 2, colourMaps,
                    gamma.data(), {2, 1, 0}, bgr.data());
     EXPECT_EQ(rgb, (std::vector<uint8_t>{10, 21, 32, 40, 51, 62}));
     EXPECT_EQ(bgr, (std::vector<uint8_t>{32, 21, 10, 62, 51, 40}));
@@ -111,9 +111,9 @@ TEST(Color48Conversion, GammaEntryPerColourLowByteFirstInHostOrder) {
     for (size_t i = 0; i < gamma.size(); ++i) gamma[i] = static_cast<uint16_t>(i % 65536 ^ (i / 65536) << 12);
     const ShadingReferences identity[3] = {{nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}};
     std::vector<uint8_t> rgb(6), bgr(6);
-    ConvertColor48({red.data(), 2, 1}, {green.data(), 2, 1}, {blue.data(), 2, 1}, 1, identity, gamma.data(),
+    ConvertColor48({{red.data(), 2, 1}, {green.data(), 2, 1}, {blue.data(), 2, 1}}, 1, identity, gamma.data(),
                    {0, 1, 2}, rgb.data());
-    ConvertColor48({red.data(), 2, 1}, {green.data(), 2, 1}, {blue.data(), 2, 1}, 1, identity, gamma.data(),
+    ConvertColor48({{red.data(), 2, 1}, {green.data(), 2, 1}, {blue.data(), 2, 1}}, 1, identity, gamma.data(),
                    {2, 1, 0}, bgr.data());
     // red: entry 0x8000 of section 0; green: 0xFFFF of section 1; blue: 0 of section 2.
     const uint16_t r = 0x8000, g = 0xFFFF ^ 0x1000, b = 0x2000;
@@ -129,7 +129,7 @@ TEST(Color48Conversion, ReferencesArePerPixel) {
     const ShadingReferences refs[3] = {
         {white.data(), dark.data()}, {white.data(), dark.data()}, {white.data(), dark.data()}};
     std::vector<uint8_t> out(12);
-    ConvertColor48({plane.data(), 2, 2}, {plane.data(), 2, 2}, {plane.data(), 2, 2}, 2, refs, gamma.data(),
+    ConvertColor48({{plane.data(), 2, 2}, {plane.data(), 2, 2}, {plane.data(), 2, 2}}, 2, refs, gamma.data(),
                    {0, 1, 2}, out.data());
     EXPECT_EQ(out[0] | out[1] << 8, 32767);
     EXPECT_EQ(out[6] | out[7] << 8, 65535);

@@ -1,6 +1,6 @@
 // The scan configuration derived from the host's scan request: resolution normalisation,
 // pixel or line mode, the window and line sizes and the routines of the mode. Pure: it reads
-// the request and one value of the previous configuration and touches no driver state, so
+// the request and one value of the previous configuration and touches no driver object, so
 // SetParameters can check a request completely before it changes anything.
 #pragma once
 
@@ -14,7 +14,7 @@ namespace b58 {
 enum class LineRoutineKind : uint8_t { LineArt, Gray, Color24PixelMode, Color24LineMode, Color48LineMode };
 enum class ReaderRoutineKind : uint8_t { Pixel, Plane };
 
-// Every value SetParameters stores, named as in the driver state. 16-bit values hold the
+// Every value SetParameters stores, named as in the scan session. 16-bit values hold the
 // 32-bit results truncated, as stored; a request is only accepted when none is cut.
 struct ScanConfig {
     uint16_t Resolution = 0;  // what the request's Resolution reads afterwards

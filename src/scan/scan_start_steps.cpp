@@ -44,8 +44,9 @@ int32_t DeviceStepFailed(ScanStartRecord* record, const char* step) {
     return StartFailed(record, kStatusDeviceFailed, step);
 }
 
-int CalibrateShadingForScan(ScanStart& s, const ScanSession& session, const ScanRun& run,
-                            uint16_t startLine) {
+int CalibrateShadingForScan(const ScanStart& s, uint16_t startLine) {
+    const ScanSession& session = s.session;
+    const ScanRun& run = s.run;
     // The adapter shades every scan, 48-bit ones too, through CalibrateShading: its strips
     // need the adapter's lamp and window bit, which the flatbed 16-bit routine never sends.
     const ShadingRequest request{.startLine = startLine,
@@ -73,7 +74,8 @@ int CalibrateShadingForScan(ScanStart& s, const ScanSession& session, const Scan
 
 // An AFE search's values and black levels stay with the session: the scan and the next
 // search start from them. The shading settings it read stay with the driver.
-int KeepAfeResult(ScanStart& s, ScanSession& session, const CalibrationResult& result) {
+int KeepAfeResult(ScanStart& s, const CalibrationResult& result) {
+    ScanSession& session = s.session;
     s.shading = result.shading;
     if (result.found) {
         session.Afe = result.afe;
@@ -145,8 +147,7 @@ int32_t RunStartScan(ScanStart& s, ScanStartRecord* record) {
     s.lastStatus = WaitScannerReady(s.link.handle);
     if (s.lastStatus == 0) return DeviceStepFailed(record, "waiting for the scanner");
     if (session.TaMode == 0) {
-        s.lastStatus =
-            KeepAfeResult(s, session, CalibrateAFE(s.link, AfeSearchFor(session, s.openTime.KSTARTY)));
+        s.lastStatus = KeepAfeResult(s, CalibrateAFE(s.link, AfeSearchFor(session, s.openTime.KSTARTY)));
         if (s.lastStatus == 0) return DeviceStepFailed(record, "AFE calibration");
     }
 
@@ -162,7 +163,7 @@ int32_t RunStartScan(ScanStart& s, ScanStartRecord* record) {
         if (s.lastStatus == 0) return DeviceStepFailed(record, "boundary detection");
     } else {
         s.lastStatus =
-            KeepAfeResult(s, session, CalibrateAFEForTa(s.link, AfeSearchFor(session, s.openTime.TAKSTARTY)));
+            KeepAfeResult(s, CalibrateAFEForTa(s.link, AfeSearchFor(session, s.openTime.TAKSTARTY)));
         if (s.lastStatus == 0) return DeviceStepFailed(record, "adapter AFE calibration");
         TaOrigin origin{session.leftbound, session.TopLine};
         s.lastStatus = FindTaBounds(s.link, {session.Afe, session.YMAXDPI, session.LAMPSTEP}, &origin);
@@ -197,7 +198,7 @@ int32_t RunStartScan(ScanStart& s, ScanStartRecord* record) {
     Trace("myStartx=%d,", session.myStartx);
 
     if (session.TaMode != 0 && s.switches.ScanFromOrigin == 0) {
-        s.lastStatus = CalibrateShadingForScan(s, session, s.run, s.openTime.TAKSTARTY);
+        s.lastStatus = CalibrateShadingForScan(s, s.openTime.TAKSTARTY);
         if (s.lastStatus == 0) return DeviceStepFailed(record, "shading calibration");
     }
     if (s.switches.ScanFromOrigin != 0 && !MoveCarriageForward(s, kOriginForwardSteps))
@@ -205,8 +206,7 @@ int32_t RunStartScan(ScanStart& s, ScanStartRecord* record) {
     if (session.TaMode == 0) {
         session.ShadingStartLine = ComputeShadingStartLine(session.TopLine);
         if (s.switches.ScanCalibrationArea != 1) {
-            s.lastStatus =
-                CalibrateShadingForScan(s, session, s.run, static_cast<uint16_t>(session.ShadingStartLine));
+            s.lastStatus = CalibrateShadingForScan(s, static_cast<uint16_t>(session.ShadingStartLine));
             if (s.lastStatus == 0) return DeviceStepFailed(record, "shading calibration");
         }
     }

@@ -1,5 +1,6 @@
-// The values calibration hands between its steps: what a calibration strip is asked for and what it gives back, and the requests and results of the
-// AFE search, the shading calibration and the origin search.
+// The values calibration hands between its steps: what a calibration strip is asked for and
+// what it gives back, and the requests and results of the AFE search, the shading calibration
+// and the origin search.
 #pragma once
 
 #include <array>

@@ -5,8 +5,9 @@
 // bytes: 1 success, 0 failure.
 //
 // Every routine takes the owner window, the report mode and the link to the
-// scanner (its handle, request code and command channel) first. With report mode 1 or 2 a failure is shown in
-// a message box on the owner window; any other mode keeps it silent.
+// scanner (its handle, request code and command channel) first. With report
+// mode 1 or 2 a failure is shown in a message box on the owner window; any
+// other mode keeps it silent.
 #pragma once
 
 #include <atomic>

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "api/driver.h"
 #include "api/exports.h"
 #include "platform/platform_control.h"
 #include "platform/usbscan/class_driver.h"
 #include "scan/scan_run.h"
-#include "api/driver.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
 #include "support/scripted_controller.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "api/device_mutex.h"
+#include "api/driver.h"
 #include "api/exports.h"
 #include "device/device_discovery.h"
 #include "platform/child_process.h"
@@ -15,7 +16,6 @@
 #include "platform/usbscan/class_driver.h"
 #include "sim/firmware_image.h"
 #include "sim/virtual_scanner.h"
-#include "api/driver.h"
 #include "state/trace.h"
 #include "support/scratch_directory.h"
 #include "support/scripted_controller.h"

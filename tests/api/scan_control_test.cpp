@@ -106,7 +106,7 @@ TEST_F(ScanControlTest, FlatbedStartCalibratesProgramsTheWindowAndStartsTheReade
     const std::vector<Bytes> windows = Commands(kCmdScanWindow);
     ASSERT_FALSE(windows.empty());
     const Bytes& w = windows.back();
-    EXPECT_EQ(w[6] | w[7] << 8, 101);                       // myStartx
+    EXPECT_EQ(w[6] | w[7] << 8, 101);                           // myStartx
     EXPECT_EQ(w[2] | w[3] << 8, TheDriver().Session.myStarty);  // after the pre-roll
     EXPECT_EQ(w[4] | w[5] << 8, TheDriver().Session.HWHeight);
     EXPECT_EQ(w[12] | w[13] << 8, 150);
@@ -258,11 +258,13 @@ TEST_F(ScanControlTest, ColourOrderFollowsTheRequest) {
     read.Buffer = buffer.data();
     read.BgrOrder = 1;
     ReadScannedData(&read);
-    EXPECT_EQ((std::vector<int32_t>{TheDriver().Run.RedOffset, TheDriver().Run.GreenOffset, TheDriver().Run.BlueOffset}),
+    EXPECT_EQ((std::vector<int32_t>{TheDriver().Run.RedOffset, TheDriver().Run.GreenOffset,
+                                    TheDriver().Run.BlueOffset}),
               (std::vector<int32_t>{2, 1, 0}));
     read.BgrOrder = 0;
     ReadScannedData(&read);
-    EXPECT_EQ((std::vector<int32_t>{TheDriver().Run.RedOffset, TheDriver().Run.GreenOffset, TheDriver().Run.BlueOffset}),
+    EXPECT_EQ((std::vector<int32_t>{TheDriver().Run.RedOffset, TheDriver().Run.GreenOffset,
+                                    TheDriver().Run.BlueOffset}),
               (std::vector<int32_t>{0, 1, 2}));
 }
 

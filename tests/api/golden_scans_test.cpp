@@ -119,11 +119,7 @@ class GoldenScanTest : public testing::VirtualScannerTest {
         ResetDriver();
         ResetTraceIndent();
         TheDriver().Run.ResetJoinNoise();
-        usbscan::WithdrawAll();
-        std::string error;
-        auto scanner = sim::CreateVirtualScanner(kScannerOptions, &error);
-        EXPECT_NE(scanner, nullptr) << error;
-        usbscan::Publish({0, testing::kScannerPath, scanner});
+        EXPECT_NE(PublishVirtualScanner(kScannerOptions), nullptr);
         trace_.clear();
 
         Outcome out;

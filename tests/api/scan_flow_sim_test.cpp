@@ -39,11 +39,8 @@ class ScanFlowTest : public testing::VirtualScannerTest {
   protected:
     void SetUp() override {
         VirtualScannerTest::SetUp();
-        std::string error;
-        auto scanner = sim::CreateVirtualScanner("seed=1,rate=0", &error);
-        ASSERT_NE(scanner, nullptr) << error;
-        scanner_ = std::dynamic_pointer_cast<sim::VirtualScanner>(scanner);
-        usbscan::Publish({0, testing::kScannerPath, scanner});
+        scanner_ = PublishVirtualScanner("seed=1,rate=0");
+        ASSERT_NE(scanner_, nullptr);
         progressCalls.clear();
         cancelAtSecondCall = false;
         ASSERT_EQ(_Open(), 1);

@@ -59,11 +59,7 @@ class ScanStopTest : public testing::VirtualScannerTest {
     }
 
     void PublishScanner(const std::string& options) {
-        usbscan::WithdrawAll();
-        std::string error;
-        auto scanner = sim::CreateVirtualScanner(options, &error);
-        ASSERT_NE(scanner, nullptr) << error;
-        usbscan::Publish({0, testing::kScannerPath, scanner});
+        ASSERT_NE(PublishVirtualScanner(options), nullptr);
         ASSERT_EQ(_Open(), 1) << trace_;
     }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #ifndef _WIN32
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include "controller_fixture.h"
 #include "sim/firmware_image.h"
+#include "sim/virtual_scanner.h"
 
 namespace b58::testing {
 
@@ -28,6 +30,20 @@ class VirtualScannerTest : public ControllerTest {
         const auto image = sim::BuildFirmwareImage();
         windows_.Write("system32/drivers/b58fw.usb", std::string(image.begin(), image.end()));
         usbscan::WithdrawAll();
+    }
+
+    // Publishes a virtual scanner made with `options` in place of any other; null, with the
+    // test failed, when the options are refused.
+    static std::shared_ptr<sim::VirtualScanner> PublishVirtualScanner(const std::string& options) {
+        usbscan::WithdrawAll();
+        std::string error;
+        auto scanner = sim::CreateVirtualScanner(options, &error);
+        if (scanner == nullptr) {
+            ADD_FAILURE() << error;
+            return nullptr;
+        }
+        usbscan::Publish({0, kScannerPath, scanner});
+        return std::dynamic_pointer_cast<sim::VirtualScanner>(scanner);
     }
 };
 
